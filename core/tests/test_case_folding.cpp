@@ -1,0 +1,135 @@
+// Full lower-casing: table cases, and the ASCII / Latin-1 shortcuts held to
+// the plain table path. The Python suite compares every code point with
+// CPython's str.lower().
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common.hpp"
+
+namespace quillstone::detail {
+// Defined in case_folding.cpp: the same lower-casing without the shortcuts.
+std::string to_lower_full_tables(TextView text) noexcept;
+}  // namespace quillstone::detail
+
+namespace {
+
+using quillstone::detail::append_utf8;
+using quillstone::detail::count_chars;
+using quillstone::detail::to_lower_full;
+using quillstone::detail::to_lower_full_tables;
+
+std::string utf8(std::u32string_view chars) {
+  std::string out;
+  for (char32_t c : chars) append_utf8(out, c);
+  return out;
+}
+
+struct FoldCase {
+  const char* name;
+  std::u32string input;
+  std::u32string expected;
+};
+
+class LowerFull : public ::testing::TestWithParam<FoldCase> {};
+
+TEST_P(LowerFull, MatchesExpected) {
+  const FoldCase& c = GetParam();
+  EXPECT_EQ(to_lower_full(utf8(c.input)), utf8(c.expected));
+  EXPECT_EQ(to_lower_full_tables(utf8(c.input)), utf8(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LowerFull,
+    ::testing::Values(
+        FoldCase{"Empty", U"", U""},
+        FoldCase{"Ascii", U"Hello, WORLD 42", U"hello, world 42"},
+        FoldCase{"Latin1", U"\u00C0\u00C9\u00D7\u00DE\u00DF\u00FF", U"\u00E0\u00E9\u00D7\u00FE\u00DF\u00FF"},
+        // One character becomes two.
+        FoldCase{"DottedCapitalI", U"\u0130", U"i\u0307"},
+        FoldCase{"DottedCapitalIInWord", U"\u0130STANBUL", U"i\u0307stanbul"},
+        // Three bytes become one: the folded text is ASCII.
+        FoldCase{"KelvinSign", U"\u212A", U"k"},
+        FoldCase{"OhmSign", U"\u2126", U"\u03C9"},
+        // Two bytes become three.
+        FoldCase{"AWithStroke", U"\u023A", U"\u2C65"},
+        FoldCase{"CapitalSharpS", U"\u1E9E", U"\u00DF"},
+        FoldCase{"Deseret", U"\U00010400\U00010401", U"\U00010428\U00010429"},
+        FoldCase{"Prosgegrammeni", U"\u1F88\u1FBC", U"\u1F80\u1FB3"},
+        FoldCase{"NoMapping", U"\u4E2D\u6587 \u20AC \U0001F600", U"\u4E2D\u6587 \u20AC \U0001F600"},
+        // Final_Sigma.
+        FoldCase{"SigmaWordEnd", U"\u039F\u0394\u039F\u03A3", U"\u03BF\u03B4\u03BF\u03C2"},
+        FoldCase{"SigmaLone", U"\u03A3", U"\u03C3"},
+        FoldCase{"SigmaWordStart", U"\u03A3\u0391", U"\u03C3\u03B1"},
+        FoldCase{"SigmaBetweenLetters", U"\u0391\u03A3\u0391", U"\u03B1\u03C3\u03B1"},
+        FoldCase{"SigmaBeforeSpace", U"\u0391\u03A3 \u0391", U"\u03B1\u03C2 \u03B1"},
+        FoldCase{"SigmaAfterApostrophe", U"\u0391'\u03A3", U"\u03B1'\u03C2"},
+        FoldCase{"SigmaBeforeApostropheAndLetter", U"\u0391\u03A3'\u0391", U"\u03B1\u03C3'\u03B1"},
+        FoldCase{"SigmaAfterOnlyIgnorable", U"'\u03A3", U"'\u03C3"},
+        FoldCase{"SigmaAfterDigit", U"1\u03A3", U"1\u03C3"},
+        FoldCase{"SigmaSigma", U"\u0391\u03A3\u03A3", U"\u03B1\u03C3\u03C2"},
+        // U+0345 is both cased and case-ignorable: it is skipped either way.
+        FoldCase{"SigmaAfterYpogegrammeni", U"\u0345\u03A3", U"\u0345\u03C3"},
+        FoldCase{"SigmaBeforeYpogegrammeni", U"\u0391\u03A3\u0345", U"\u03B1\u03C2\u0345"},
+        FoldCase{"SigmaLatinContext", U"A\u00AD\u03A3.", U"a\u00AD\u03C2."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LowerFull, DottedCapitalICountsTwoCharacters) {
+  const std::string folded = to_lower_full(utf8(U"\u0130"));
+  EXPECT_EQ(count_chars(folded), 2u);
+  EXPECT_EQ(folded, "i\xCC\x87");
+}
+
+// Each scalar value alone: the shortcuts (ASCII text, Latin-1 table) and
+// the two-stage table agree everywhere.
+TEST(LowerFullShortcuts, EveryCodePointAlone) {
+  std::size_t mismatches = 0;
+  for (char32_t cp = 0; cp < 0x110000; ++cp) {
+    if (cp >= 0xD800 && cp < 0xE000) continue;
+    const std::string in = utf8(std::u32string(1, cp));
+    if (to_lower_full(in) != to_lower_full_tables(in) && ++mismatches <= 5) {
+      ADD_FAILURE() << "U+" << std::hex << static_cast<std::uint32_t>(cp);
+    }
+  }
+  EXPECT_EQ(mismatches, 0u);
+}
+
+std::u32string random_text(std::mt19937& rng, const std::vector<char32_t>& alphabet,
+                           std::size_t max_len) {
+  std::uniform_int_distribution<std::size_t> len(0, max_len);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::u32string s(len(rng), U'\0');
+  for (char32_t& c : s) c = alphabet[pick(rng)];
+  return s;
+}
+
+TEST(LowerFullShortcuts, RandomAsciiTexts) {
+  std::mt19937 rng(7);
+  std::vector<char32_t> ascii;
+  for (char32_t c = 0; c < 0x80; ++c) ascii.push_back(c);
+  for (int i = 0; i < 2000; ++i) {
+    const std::string in = utf8(random_text(rng, ascii, 100));
+    ASSERT_EQ(to_lower_full(in), to_lower_full_tables(in)) << in;
+  }
+}
+
+TEST(LowerFullShortcuts, RandomMixedTexts) {
+  std::mt19937 rng(11);
+  // ASCII and Latin-1 next to characters that take the table, expand, or
+  // take part in the sigma context.
+  std::vector<char32_t> alphabet;
+  for (char32_t c = 0x20; c < 0x100; c += 3) alphabet.push_back(c);
+  for (char32_t c : {U'\u0130', U'\u03A3', U'\u0391', U'\u03C3', U'\u0345', U'\u0301', U'\u212A',
+                     U'\u023A', U'\u1E9E', U'\u1F88', U'\u2126', U'\u4E2D', U'\U00010400',
+                     U'\U0001F600', U'\u00AD', U'\'', U'.', U' '}) {
+    for (int i = 0; i < 4; ++i) alphabet.push_back(c);  // weight them up
+  }
+  for (int i = 0; i < 5000; ++i) {
+    const std::string in = utf8(random_text(rng, alphabet, 40));
+    ASSERT_EQ(to_lower_full(in), to_lower_full_tables(in)) << in;
+  }
+}
+
+}  // namespace
