@@ -1,0 +1,293 @@
+// The bit-parallel edit distances: Myers' recurrence in Hyyrö's formulation
+// for Levenshtein, and Hyyrö's transposition term on top of it for the
+// optimal string alignment distance. One template over the recurrence serves
+// both metrics, their three computation paths and the batch table path.
+//
+// The pattern (str_1) is the bit dimension: bit i of every vector stands for
+// pattern character i. The text (str_2) is read once, one column per
+// character.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "common.hpp"
+
+namespace quillstone::detail {
+
+inline constexpr std::size_t kWordBits = 64;
+
+// ---------------------------------------------------------------- masks
+
+// Direct table of match masks for the byte path and for characters below
+// U+0100 on the character path. Lives in the caller's frame.
+struct ByteMasks {
+  std::uint64_t entry[256];
+
+  ByteMasks() noexcept { std::memset(entry, 0, sizeof entry); }
+};
+
+// Masks of characters U+0100 and above for a pattern of at most 64
+// characters: a sorted array searched by bisection, at most one entry per
+// distinct pattern character, in the caller's frame.
+struct WideMasks {
+  char32_t key[kWordBits];
+  std::uint64_t mask[kWordBits];
+  std::size_t size = 0;
+
+  std::uint64_t& slot(char32_t c) noexcept {
+    const auto pos = static_cast<std::size_t>(std::lower_bound(key, key + size, c) - key);
+    if (pos == size || key[pos] != c) {
+      std::memmove(key + pos + 1, key + pos, (size - pos) * sizeof key[0]);
+      std::memmove(mask + pos + 1, mask + pos, (size - pos) * sizeof mask[0]);
+      key[pos] = c;
+      mask[pos] = 0;
+      ++size;
+    }
+    return mask[pos];
+  }
+
+  std::uint64_t find(char32_t c) const noexcept {
+    const char32_t* it = std::lower_bound(key, key + size, c);
+    return (it != key + size && *it == c) ? mask[it - key] : 0;
+  }
+};
+
+// Masks of a pattern of any length, W words per character: a zeroed direct
+// table of 256·W words (row-major by character), the rows of characters
+// U+0100 and above in a sorted map, and one all-zero row for every character
+// the pattern lacks.
+class MultiWordMasks {
+ public:
+  MultiWordMasks(const char32_t* pattern, std::size_t m) noexcept
+      : words_((m + kWordBits - 1) / kWordBits), table_(256 * words_, 0), zero_(words_, 0) {
+    for (std::size_t i = 0; i < m; ++i) {
+      if (pattern[i] >= 256) keys_.push_back(pattern[i]);
+    }
+    std::sort(keys_.begin(), keys_.end());
+    keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+    wide_.assign(keys_.size() * words_, 0);
+    for (std::size_t i = 0; i < m; ++i) {
+      row(pattern[i])[i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
+    }
+  }
+
+  std::size_t words() const noexcept { return words_; }
+
+  const std::uint64_t* lookup(char32_t c) const noexcept {
+    if (c < 256) return table_.data() + c * words_;
+    const auto it = std::lower_bound(keys_.begin(), keys_.end(), c);
+    if (it == keys_.end() || *it != c) return zero_.data();
+    return wide_.data() + static_cast<std::size_t>(it - keys_.begin()) * words_;
+  }
+
+ private:
+  std::uint64_t* row(char32_t c) noexcept {
+    return const_cast<std::uint64_t*>(lookup(c));
+  }
+
+  std::size_t words_;
+  std::vector<std::uint64_t> table_;
+  std::vector<char32_t> keys_;
+  std::vector<std::uint64_t> wide_;
+  std::vector<std::uint64_t> zero_;
+};
+
+// ---------------------------------------------------------------- recurrence
+
+// One 64-bit column of the recurrence. Bits above the last pattern position
+// take part in the arithmetic but never reach the bits below it: carries and
+// shifts only move information upwards.
+template <bool Transpositions>
+struct SingleWord {
+  std::uint64_t vp = ~std::uint64_t{0};
+  std::uint64_t vn = 0;
+  std::uint64_t d0_prev = 0;
+  std::uint64_t pm_prev = 0;
+  std::uint64_t last;
+  std::size_t score;
+
+  SingleWord(std::size_t m, std::uint64_t last_bit) noexcept : last(last_bit), score(m) {}
+
+  void step(std::uint64_t pm) noexcept {
+    std::uint64_t tr = 0;
+    if constexpr (Transpositions) tr = ((~d0_prev & pm) << 1) & pm_prev;
+    const std::uint64_t d0 = (((pm & vp) + vp) ^ vp) | pm | vn | tr;
+    std::uint64_t hp = vn | ~(d0 | vp);
+    std::uint64_t hn = vp & d0;
+    score += (hp & last) != 0;
+    score -= (hn & last) != 0;
+    hp = (hp << 1) | 1;  // row 0 grows by one per text character
+    hn <<= 1;
+    vp = hn | ~(d0 | hp);
+    vn = hp & d0;
+    if constexpr (Transpositions) {
+      d0_prev = d0;
+      pm_prev = pm;
+    }
+  }
+};
+
+inline std::uint64_t last_bit_of(std::size_t m) noexcept {
+  return std::uint64_t{1} << ((m - 1) % kWordBits);
+}
+
+// Byte path and batch table path: pattern of 1 to 64 characters, text of
+// ASCII bytes, masks indexed by byte value.
+template <bool Transpositions>
+std::size_t distance_bytes(const std::uint64_t* masks, std::size_t m, std::uint64_t last,
+                           TextView text) noexcept {
+  SingleWord<Transpositions> column(m, last);
+  for (unsigned char b : text) column.step(masks[b]);
+  return column.score;
+}
+
+// Decodes at most 64 characters of a well-formed UTF-8 text.
+inline std::size_t decode_short(TextView text, char32_t* out) noexcept {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  std::size_t n = 0;
+  while (p < end) out[n++] = decode_next(p);
+  return n;
+}
+
+// Character path: pattern of 1 to 64 characters, any text.
+template <bool Transpositions>
+std::size_t distance_chars(TextView pattern, std::size_t m, TextView text) noexcept {
+  char32_t decoded[kWordBits];
+  decode_short(pattern, decoded);
+  ByteMasks narrow;
+  WideMasks wide;
+  for (std::size_t i = 0; i < m; ++i) {
+    const std::uint64_t bit = std::uint64_t{1} << i;
+    if (decoded[i] < 256) {
+      narrow.entry[decoded[i]] |= bit;
+    } else {
+      wide.slot(decoded[i]) |= bit;
+    }
+  }
+  SingleWord<Transpositions> column(m, last_bit_of(m));
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const char32_t c = decode_next(p);
+    column.step(c < 256 ? narrow.entry[c] : wide.find(c));
+  }
+  return column.score;
+}
+
+// Multi-word path: any pattern length, any text. All vectors are W words
+// long and act as one W·64-bit number; the passes of one column run fused in
+// a single loop over the words, carrying the sum's carry, the two shift
+// carries of HP and HN, and the transposition term's shift carry.
+template <bool Transpositions>
+std::size_t distance_multiword(TextView pattern, std::size_t m, TextView text) noexcept {
+  std::vector<char32_t> decoded(m);
+  {
+    const char* p = pattern.data();
+    for (std::size_t i = 0; i < m; ++i) decoded[i] = decode_next(p);
+  }
+  const MultiWordMasks masks(decoded.data(), m);
+  const std::size_t w = masks.words();
+  std::vector<std::uint64_t> state(4 * w, 0);
+  std::uint64_t* vp = state.data();
+  std::uint64_t* vn = vp + w;
+  std::uint64_t* d0_prev = vn + w;
+  std::uint64_t* pm_prev = d0_prev + w;
+  std::fill(vp, vp + w, ~std::uint64_t{0});
+  const std::uint64_t last = last_bit_of(m);
+  std::size_t score = m;
+
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const std::uint64_t* pm = masks.lookup(decode_next(p));
+    std::uint64_t sum_carry = 0, hp_carry = 1, hn_carry = 0, tr_carry = 0;
+    for (std::size_t k = 0; k < w; ++k) {
+      const std::uint64_t pmk = pm[k], vpk = vp[k], vnk = vn[k];
+      std::uint64_t tr = 0;
+      if constexpr (Transpositions) {
+        const std::uint64_t t = ~d0_prev[k] & pmk;
+        tr = ((t << 1) | tr_carry) & pm_prev[k];
+        tr_carry = t >> 63;
+        pm_prev[k] = pmk;
+      }
+      const std::uint64_t x = pmk & vpk;
+      const std::uint64_t s1 = x + vpk;
+      const std::uint64_t s2 = s1 + sum_carry;
+      sum_carry = (s1 < x) | (s2 < s1);
+      const std::uint64_t d0 = (s2 ^ vpk) | pmk | vnk | tr;
+      const std::uint64_t hp = vnk | ~(d0 | vpk);
+      const std::uint64_t hn = d0 & vpk;
+      if (k == w - 1) {
+        score += (hp & last) != 0;
+        score -= (hn & last) != 0;
+      }
+      const std::uint64_t hp_shifted = (hp << 1) | hp_carry;
+      const std::uint64_t hn_shifted = (hn << 1) | hn_carry;
+      hp_carry = hp >> 63;
+      hn_carry = hn >> 63;
+      vp[k] = hn_shifted | ~(d0 | hp_shifted);
+      vn[k] = hp_shifted & d0;
+      if constexpr (Transpositions) d0_prev[k] = d0;
+    }
+  }
+  return score;
+}
+
+// The whole scalar operation: preparation, length cutoff, empty inputs, path
+// choice, bound.
+template <bool Transpositions>
+Result<std::size_t> edit_distance(TextView str_1, TextView str_2,
+                                  std::optional<std::size_t> max_len,
+                                  std::optional<bool> case_insensitive,
+                                  std::optional<std::size_t> score_cutoff) noexcept {
+  Prepared in;
+  if (auto error = in.prepare(str_1, str_2, max_len, case_insensitive)) return *error;
+  const std::size_t m = in.n1, n = in.n2;
+  const auto bound = [&](std::size_t d) -> std::size_t {
+    return (score_cutoff && d > *score_cutoff) ? *score_cutoff + 1 : d;
+  };
+  if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
+  if (m == 0) return bound(n);
+  if (n == 0) return bound(m);
+  if (m <= kWordBits && in.both_ascii) {
+    ByteMasks masks;
+    for (std::size_t i = 0; i < m; ++i) {
+      masks.entry[static_cast<unsigned char>(in.s1[i])] |= std::uint64_t{1} << i;
+    }
+    return bound(distance_bytes<Transpositions>(masks.entry, m, last_bit_of(m), in.s2));
+  }
+  if (m <= kWordBits) return bound(distance_chars<Transpositions>(in.s1, m, in.s2));
+  return bound(distance_multiword<Transpositions>(in.s1, m, in.s2));
+}
+
+// A candidate of an edit-distance batch: the query's table when both are
+// ASCII, otherwise the scalar operation.
+template <bool Transpositions, class Scalar>
+std::size_t batch_distance(const EditDistanceBatch& batch, TextView candidate,
+                           Scalar scalar) noexcept {
+  if (batch.query_len() == 0) return count_chars(candidate);
+  if (batch.ascii_table() && is_ascii(candidate)) {
+    if (candidate.empty()) return batch.query_len();
+    return distance_bytes<Transpositions>(batch.masks().data(), batch.query_len(),
+                                          batch.last_bit(), candidate);
+  }
+  auto result = scalar(batch.query(), candidate, std::nullopt, batch.case_insensitive(), std::nullopt);
+  return result ? result.value() : 0;  // cannot fail: there is no limit
+}
+
+template <class Batch>
+std::vector<std::size_t> batch_distances(TextView query, std::span<const TextView> candidates,
+                                         std::optional<bool> case_insensitive) noexcept {
+  const Batch batch(query, case_insensitive);
+  std::vector<std::size_t> out;
+  out.reserve(candidates.size());
+  for (TextView candidate : candidates) out.push_back(batch.distance(candidate));
+  return out;
+}
+
+}  // namespace quillstone::detail

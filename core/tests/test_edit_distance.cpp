@@ -1,0 +1,340 @@
+// Levenshtein and optimal string alignment distances against the textbook
+// dynamic-programming definitions, on every computation path.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "edit_distance.hpp"
+#include "quillstone/quillstone.hpp"
+
+namespace {
+
+using quillstone::damerau_bp;
+using quillstone::DamerauBatch;
+using quillstone::InputTooLong;
+using quillstone::levenshtein_bp;
+using quillstone::LevenshteinBatch;
+using quillstone::TextView;
+using Chars = std::u32string;
+
+std::string utf8(const Chars& chars) {
+  std::string out;
+  for (char32_t c : chars) quillstone::detail::append_utf8(out, c);
+  return out;
+}
+
+// The plain O(m·n) table; `osa` adds the adjacent transposition.
+std::size_t reference(const Chars& a, const Chars& b, bool osa) {
+  const std::size_t m = a.size(), n = b.size();
+  std::vector<std::vector<std::size_t>> d(m + 1, std::vector<std::size_t>(n + 1));
+  for (std::size_t i = 0; i <= m; ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= n; ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= m; ++i) {
+    for (std::size_t j = 1; j <= n; ++j) {
+      const std::size_t cost = a[i - 1] != b[j - 1];
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (osa && i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[m][n];
+}
+
+// Alphabets small enough that matches and transpositions are frequent.
+const std::vector<Chars> kAlphabets = {
+    U"abcd",                       // ASCII
+    U"abcdefghijklmnopqrstuvwxyz",  // ASCII, sparse matches
+    U"a\u00e9\u00fc\u00df",         // Latin-1: direct table on the character path
+    U"\u0436\u0438\u0437\u043d",    // Cyrillic: ordered map
+    U"\u65e5\u672c\u8a9ea",         // CJK mixed with ASCII
+    U"\U0001F600\U0001F601x\u00e9",  // astral
+};
+
+struct Lengths {
+  std::mt19937_64& rng;
+  std::size_t operator()() {
+    static const std::size_t edges[] = {0, 1, 2, 63, 64, 65, 127, 128, 129, 191, 192, 193};
+    switch (rng() % 4) {
+      case 0: return edges[rng() % std::size(edges)];
+      case 1: return rng() % 12;
+      case 2: return rng() % 301;
+      default: return edges[rng() % std::size(edges)] + rng() % 3;
+    }
+  }
+};
+
+Chars random_text(std::mt19937_64& rng, const Chars& alphabet, std::size_t len) {
+  Chars out(len, U'a');
+  for (auto& c : out) c = alphabet[rng() % alphabet.size()];
+  return out;
+}
+
+// A text derived from `a` by a few random edits, so that distances stay
+// small enough to exercise every cutoff.
+Chars mutate(std::mt19937_64& rng, Chars a, const Chars& alphabet) {
+  const std::size_t edits = rng() % 6;
+  for (std::size_t e = 0; e < edits; ++e) {
+    const std::size_t pos = a.empty() ? 0 : rng() % a.size();
+    switch (rng() % 4) {
+      case 0: a.insert(a.begin() + pos, alphabet[rng() % alphabet.size()]); break;
+      case 1: if (!a.empty()) a.erase(a.begin() + pos); break;
+      case 2: if (!a.empty()) a[pos] = alphabet[rng() % alphabet.size()]; break;
+      default: if (pos + 1 < a.size()) std::swap(a[pos], a[pos + 1]); break;
+    }
+  }
+  return a;
+}
+
+template <class F>
+void for_random_pairs(std::size_t count, F check) {
+  std::mt19937_64 rng(20261207);
+  Lengths length{rng};
+  for (std::size_t i = 0; i < count; ++i) {
+    const Chars& alphabet = kAlphabets[rng() % kAlphabets.size()];
+    const Chars a = random_text(rng, alphabet, length());
+    const Chars b = (rng() % 2) ? mutate(rng, a, alphabet) : random_text(rng, alphabet, length());
+    check(a, b);
+  }
+}
+
+TEST(EditDistance, MatchesDynamicProgrammingOnRandomPairs) {
+  for_random_pairs(1500, [](const Chars& a, const Chars& b) {
+    const std::string sa = utf8(a), sb = utf8(b);
+    SCOPED_TRACE(sa + " | " + sb);
+    const std::size_t lev = reference(a, b, false), osa = reference(a, b, true);
+    EXPECT_EQ(levenshtein_bp(sa, sb).value(), lev);
+    EXPECT_EQ(levenshtein_bp(sb, sa).value(), lev);
+    EXPECT_EQ(damerau_bp(sa, sb).value(), osa);
+    EXPECT_EQ(damerau_bp(sb, sa).value(), osa);
+  });
+}
+
+TEST(EditDistance, CutoffBoundsEveryDistance) {
+  for_random_pairs(300, [](const Chars& a, const Chars& b) {
+    const std::string sa = utf8(a), sb = utf8(b);
+    SCOPED_TRACE(sa + " | " + sb);
+    for (bool osa : {false, true}) {
+      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const std::size_t d = reference(a, b, osa);
+      for (std::size_t k = 0; k <= d + 2; ++k) {
+        EXPECT_EQ(metric(sa, sb, {}, {}, k).value(), d <= k ? d : k + 1) << "cutoff " << k;
+      }
+      EXPECT_EQ(metric(sa, sb, {}, {}, std::numeric_limits<std::uint32_t>::max()).value(), d);
+    }
+  });
+}
+
+TEST(EditDistance, MaxLenChecksStr1First) {
+  for_random_pairs(200, [](const Chars& a, const Chars& b) {
+    const std::string sa = utf8(a), sb = utf8(b);
+    for (const auto metric : {levenshtein_bp, damerau_bp}) {
+      for (std::size_t limit : {a.size(), b.size(), a.size() + 1, b.size() + 1,
+                                a.size() ? a.size() - 1 : 0, b.size() ? b.size() - 1 : 0}) {
+        const auto result = metric(sa, sb, limit, {}, {});
+        if (a.size() > limit) {
+          ASSERT_FALSE(result);
+          const auto& e = std::get<InputTooLong>(result.error());
+          EXPECT_STREQ(e.which, "str_1");
+          EXPECT_EQ(e.len, a.size());
+          EXPECT_EQ(e.limit, limit);
+        } else if (b.size() > limit) {
+          ASSERT_FALSE(result);
+          const auto& e = std::get<InputTooLong>(result.error());
+          EXPECT_STREQ(e.which, "str_2");
+          EXPECT_EQ(e.len, b.size());
+        } else {
+          EXPECT_TRUE(result);
+        }
+      }
+    }
+  });
+}
+
+// The byte, character and multi-word paths on the same ASCII texts.
+TEST(EditDistance, PathsAgree) {
+  using namespace quillstone::detail;
+  std::mt19937_64 rng(7);
+  for (int i = 0; i < 2000; ++i) {
+    const Chars& alphabet = kAlphabets[rng() % 2];
+    const Chars a = random_text(rng, alphabet, 1 + rng() % 64);
+    const Chars b = mutate(rng, random_text(rng, alphabet, rng() % 80), alphabet);
+    const std::string sa = utf8(a), sb = utf8(b);
+    ByteMasks masks;
+    for (std::size_t j = 0; j < sa.size(); ++j) {
+      masks.entry[static_cast<unsigned char>(sa[j])] |= std::uint64_t{1} << j;
+    }
+    const std::uint64_t last = last_bit_of(sa.size());
+    EXPECT_EQ(distance_bytes<false>(masks.entry, sa.size(), last, sb),
+              distance_chars<false>(sa, sa.size(), sb));
+    EXPECT_EQ(distance_chars<false>(sa, sa.size(), sb), distance_multiword<false>(sa, sa.size(), sb));
+    EXPECT_EQ(distance_bytes<true>(masks.entry, sa.size(), last, sb),
+              distance_chars<true>(sa, sa.size(), sb));
+    EXPECT_EQ(distance_chars<true>(sa, sa.size(), sb), distance_multiword<true>(sa, sa.size(), sb));
+  }
+}
+
+struct Example {
+  const char* a;
+  const char* b;
+  std::size_t levenshtein;
+  std::size_t osa;
+};
+
+TEST(EditDistance, Examples) {
+  const Example examples[] = {
+      {"", "", 0, 0},
+      {"", "abc", 3, 3},
+      {"abc", "", 3, 3},
+      {"flaw", "lawn", 2, 2},
+      {"intention", "execution", 5, 5},
+      {"c", "aaccbac", 6, 6},
+      {"abc", "abc", 0, 0},
+      {"ABC", "abc", 3, 3},
+      {"caf\u00e9", "cafe", 1, 1},
+      {"ab", "ba", 2, 1},
+      {"ca", "abc", 3, 3},
+      {"abc", "acb", 2, 1},
+      {"abcdef", "azcedx", 4, 3},
+      {"\u00e9", "e", 1, 1},
+      {"\u65e5\u672c", "\u672c\u65e5", 2, 1},
+      {"\u0436", "\U0001F600", 1, 1},
+  };
+  for (const auto& e : examples) {
+    SCOPED_TRACE(std::string(e.a) + " | " + e.b);
+    EXPECT_EQ(levenshtein_bp(e.a, e.b).value(), e.levenshtein);
+    EXPECT_EQ(damerau_bp(e.a, e.b).value(), e.osa);
+  }
+  const std::string a64(64, 'a'), a65(65, 'a'), a130(130, 'a');
+  EXPECT_EQ(levenshtein_bp(a65, a64).value(), 1u);
+  EXPECT_EQ(levenshtein_bp(a130, "b").value(), 130u);
+  EXPECT_EQ(damerau_bp(a130, "b").value(), 130u);
+  // A transposition across the word boundary (positions 63 and 64).
+  std::string pattern;
+  for (int i = 0; i < 130; ++i) pattern.push_back(static_cast<char>('a' + i % 26));
+  std::string swapped = pattern;
+  std::swap(swapped[63], swapped[64]);
+  EXPECT_EQ(damerau_bp(pattern, swapped).value(), 1u);
+  std::swap(swapped[127], swapped[128]);
+  EXPECT_EQ(damerau_bp(pattern, swapped).value(), 2u);
+  EXPECT_EQ(levenshtein_bp(pattern, swapped).value(), 4u);
+}
+
+TEST(EditDistance, CutoffExamples) {
+  EXPECT_EQ(damerau_bp("abc", "abcdef", {}, {}, 1).value(), 2u);
+  EXPECT_EQ(damerau_bp("abcdef", "azcedx", {}, {}, 1).value(), 2u);
+  EXPECT_EQ(damerau_bp("abcdef", "azcedx", {}, {}, 3).value(), 3u);
+  EXPECT_EQ(levenshtein_bp("abc", "abc", {}, {}, 0).value(), 0u);
+  EXPECT_EQ(levenshtein_bp("abc", "abd", {}, {}, 0).value(), 1u);
+  EXPECT_EQ(levenshtein_bp("", "abcd", {}, {}, 2).value(), 3u);
+  EXPECT_EQ(damerau_bp("", "", {}, {}, 0).value(), 0u);
+}
+
+TEST(EditDistance, CaseFolding) {
+  for (const auto metric : {levenshtein_bp, damerau_bp}) {
+    EXPECT_EQ(metric("ABC", "abc", {}, true, {}).value(), 0u);
+    EXPECT_EQ(metric("ABC", "abc", {}, false, {}).value(), 3u);
+    // U+0130 folds to two characters.
+    EXPECT_EQ(metric("\u0130", "i", {}, true, {}).value(), 1u);
+    const auto error = metric("\u0130", "i", 1, true, {});
+    ASSERT_FALSE(error);
+    EXPECT_EQ(quillstone::to_string(error.error()),
+              "InputTooLong { which: \"str_1\", len: 2, limit: 1 }");
+    EXPECT_TRUE(metric("\u0130", "i", 1, false, {}));
+    // KELVIN SIGN folds to ASCII k.
+    EXPECT_EQ(metric("\u212a", "k", {}, true, {}).value(), 0u);
+  }
+}
+
+// Candidate lists mixing empty, ASCII, non-ASCII, short and long strings.
+std::vector<std::string> mixed_candidates(std::mt19937_64& rng, std::size_t count) {
+  static const Chars alphabet = U"aAbBcCdD\u00e9\u00c9\u0436\u0416\u0130\u03a3 ";
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t len = (rng() % 5 == 0) ? 60 + rng() % 80 : rng() % 10;
+    const Chars& from = (rng() % 2) ? kAlphabets[0] : alphabet;
+    out.push_back(utf8(random_text(rng, from, len)));
+  }
+  return out;
+}
+
+TEST(EditDistanceBatch, EqualsScalarCandidateByCandidate) {
+  std::mt19937_64 rng(99);
+  const std::vector<std::string> queries = {
+      "abcd", "AbCdAbCd", std::string(64, 'a'), std::string(65, 'b'), "caf\u00e9", "\u0416abc", "x"};
+  for (const std::string& query : queries) {
+    const auto candidates = mixed_candidates(rng, 200);
+    const std::vector<TextView> views(candidates.begin(), candidates.end());
+    for (std::optional<bool> fold : {std::optional<bool>{}, std::optional<bool>{false},
+                                     std::optional<bool>{true}}) {
+      const auto lev = quillstone::levenshtein_batch(query, views, fold);
+      const auto osa = quillstone::damerau_batch(query, views, fold);
+      ASSERT_EQ(lev.size(), views.size());
+      ASSERT_EQ(osa.size(), views.size());
+      for (std::size_t i = 0; i < views.size(); ++i) {
+        SCOPED_TRACE(query + " | " + candidates[i]);
+        EXPECT_EQ(lev[i], levenshtein_bp(query, views[i], {}, fold, {}).value());
+        EXPECT_EQ(osa[i], damerau_bp(query, views[i], {}, fold, {}).value());
+      }
+    }
+  }
+}
+
+TEST(EditDistanceBatch, Examples) {
+  using Views = std::vector<TextView>;
+  EXPECT_TRUE(quillstone::levenshtein_batch("abc", Views{}).empty());
+  // An empty query scores each candidate by its unfolded character count.
+  const Views counted = {"ab", "", "\u65e5\u672c", "\u0130"};
+  EXPECT_EQ(quillstone::levenshtein_batch("", counted, true), (std::vector<std::size_t>{2, 0, 2, 1}));
+  EXPECT_EQ(quillstone::damerau_batch("", counted, true), (std::vector<std::size_t>{2, 0, 2, 1}));
+  const Views abc = {"abc", "ABC", "xyz"};
+  EXPECT_EQ(quillstone::levenshtein_batch("Abc", abc), (std::vector<std::size_t>{1, 2, 3}));
+  EXPECT_EQ(quillstone::levenshtein_batch("Abc", abc, true), (std::vector<std::size_t>{0, 0, 3}));
+  EXPECT_EQ(LevenshteinBatch("strasse", true).distance("STRA\u00dfE"), 2u);
+  EXPECT_EQ(quillstone::damerau_batch("abc", Views{"acb", "abc", "", "xyzw", "acb"}),
+            (std::vector<std::size_t>{1, 0, 3, 4, 1}));
+  EXPECT_EQ(DamerauBatch("Hello", true).distance("hELLO"), 0u);
+  EXPECT_EQ(DamerauBatch("Hello", false).distance("hELLO"), 5u);
+  EXPECT_EQ(DamerauBatch("Abc", true).distance("BAc"), 1u);
+  EXPECT_EQ(DamerauBatch("cafe", {}).distance("caf\u00e9"), 1u);
+  EXPECT_EQ(DamerauBatch("ab", {}).distance("b\u00e4"), 2u);
+  EXPECT_TRUE(DamerauBatch(std::string(64, 'q'), {}).ascii_table());
+  EXPECT_FALSE(DamerauBatch(std::string(65, 'q'), {}).ascii_table());
+}
+
+TEST(MatchErrorText, BothVariants) {
+  using quillstone::InvalidPrefixScale;
+  using quillstone::to_string;
+  EXPECT_EQ(to_string(InputTooLong{"str_1", 300, 255}),
+            "InputTooLong { which: \"str_1\", len: 300, limit: 255 }");
+  const std::pair<double, const char*> floats[] = {
+      {0.3, "0.3"},
+      {1.0, "1.0"},
+      {-1.0, "-1.0"},
+      {0.2500001, "0.2500001"},
+      {0.2500000000000001, "0.2500000000000001"},
+      {1e-5, "1e-5"},
+      {-1e-5, "-1e-5"},
+      {1.5e-5, "1.5e-5"},
+      {1e-4, "0.0001"},
+      {1e20, "1e20"},
+      {1e16, "1e16"},
+      {1e15, "1000000000000000.0"},
+      {123.456, "123.456"},
+      {5e-324, "5e-324"},
+      {std::numeric_limits<double>::quiet_NaN(), "NaN"},
+      {std::numeric_limits<double>::infinity(), "inf"},
+      {-std::numeric_limits<double>::infinity(), "-inf"},
+  };
+  for (const auto& [value, text] : floats) {
+    EXPECT_EQ(to_string(InvalidPrefixScale{value}),
+              std::string("InvalidPrefixScale { value: ") + text + " }");
+  }
+}
+
+}  // namespace
