@@ -1,0 +1,286 @@
+#include "binding.hpp"
+
+#include <string>
+
+#include "errors.hpp"
+#include "process_objects.hpp"
+
+namespace quillstone::python {
+
+namespace {
+
+std::string display_name(const FunctionDescription& function) {
+  std::string name(function.name);
+  name += "()";
+  return name;
+}
+
+void raise_too_many_positional(const FunctionDescription& function, std::size_t given) {
+  const std::size_t n = function.parameters.size();
+  std::string message = display_name(function);
+  if (function.required == n) {
+    // "arguments" even for one parameter: the message form is fixed.
+    message += " takes " + std::to_string(n) + " positional arguments but ";
+  } else {
+    message += " takes from " + std::to_string(function.required) + " to " + std::to_string(n) +
+               " positional arguments but ";
+  }
+  message += std::to_string(given) + " were given";  // given > n >= 1
+  raise_message(PyExc_TypeError, message);
+}
+
+void raise_unexpected_keyword(const FunctionDescription& function, PyObject* keyword) {
+  std::string message = display_name(function) + " got an unexpected keyword argument '";
+  if (!append_lossy(message, keyword)) message += "<unprintable keyword>";
+  message += "'";
+  raise_message(PyExc_TypeError, message);
+}
+
+void raise_multiple_values(const FunctionDescription& function, std::string_view parameter) {
+  std::string message = display_name(function) + " got multiple values for argument '";
+  message += parameter;
+  message += "'";
+  raise_message(PyExc_TypeError, message);
+}
+
+// 'a'; 'a' and 'b'; 'a', 'b' and 'c'.
+void push_parameter_list(std::string& out, std::span<const std::string_view> names) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += (i + 1 == names.size()) ? " and " : ", ";
+    out += "'";
+    out += names[i];
+    out += "'";
+  }
+}
+
+void raise_missing(const FunctionDescription& function, std::span<PyObject* const> slots) {
+  std::string_view missing[8];
+  std::size_t k = 0;
+  for (std::size_t i = 0; i < function.required && k < std::size(missing); ++i) {
+    if (slots[i] == nullptr) missing[k++] = function.parameters[i];
+  }
+  std::string message = display_name(function) + " missing " + std::to_string(k) +
+                        (k == 1 ? " required positional argument: " : " required positional arguments: ");
+  push_parameter_list(message, std::span<const std::string_view>(missing, k));
+  raise_message(PyExc_TypeError, message);
+}
+
+// The parameter named by a keyword, compared as bytes; parameters.size() when
+// there is none (a name without UTF-8 form, with lone surrogates, names none).
+std::size_t find_parameter(const FunctionDescription& function, PyObject* keyword) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
+  if (utf8 == nullptr) {
+    discard_error();
+    return function.parameters.size();
+  }
+  const std::string_view name(utf8, static_cast<std::size_t>(size));
+  for (std::size_t i = 0; i < function.parameters.size(); ++i) {
+    if (function.parameters[i] == name) return i;
+  }
+  return function.parameters.size();
+}
+
+// The qualified name of a type as text, or the stand-in when it cannot be had.
+std::string qualified_name(PyTypeObject* type) {
+  std::string out;
+  OwnedRef name(PyType_GetQualName(type));
+  if (!name) {
+    discard_error();
+    return "<failed to extract type name>";
+  }
+  if (!append_lossy(out, name.get())) return "<failed to extract type name>";
+  return out;
+}
+
+// The type's name (module and short name) marks it as numpy's boolean scalar.
+bool is_numpy_bool_type(PyTypeObject* type) {
+  auto equals = [](PyObject* str, std::string_view expected) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
+    if (utf8 == nullptr) {
+      discard_error();
+      return false;
+    }
+    return std::string_view(utf8, static_cast<std::size_t>(size)) == expected;
+  };
+  OwnedRef module(PyType_GetModuleName(type));
+  if (!module) {
+    discard_error();
+    return false;
+  }
+  if (!PyUnicode_Check(module.get()) || !equals(module.get(), "numpy")) return false;
+  OwnedRef name(PyType_GetName(type));
+  if (!name) {
+    discard_error();
+    return false;
+  }
+  return equals(name.get(), "bool_") || equals(name.get(), "bool");
+}
+
+}  // namespace
+
+bool extract_arguments_fastcall(const FunctionDescription& function, PyObject* const* args,
+                                Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots) {
+  const std::size_t n = function.parameters.size();
+  const auto given = static_cast<std::size_t>(nargs);
+  if (given > n) [[unlikely]] {
+    raise_too_many_positional(function, given);
+    return false;
+  }
+  for (std::size_t i = 0; i < given; ++i) slots[i] = args[i];
+
+  if (kwnames != nullptr) {
+    const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < count; ++k) {
+      PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
+      const std::size_t index = find_parameter(function, keyword);
+      if (index == n) [[unlikely]] {
+        raise_unexpected_keyword(function, keyword);
+        return false;
+      }
+      if (slots[index] != nullptr) [[unlikely]] {
+        raise_multiple_values(function, function.parameters[index]);
+        return false;
+      }
+      slots[index] = args[nargs + k];
+    }
+  }
+
+  if (given < function.required) {
+    for (std::size_t i = given; i < function.required; ++i) {
+      if (slots[i] == nullptr) [[unlikely]] {
+        raise_missing(function, slots);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+void raise_type_mismatch(PyObject* obj, PyTypeObject* expected) {
+  std::string message;
+  if (obj == Py_None) {
+    message = "'None' is not an instance of '";
+  } else {
+    message = "'" + qualified_name(Py_TYPE(obj)) + "' object is not an instance of '";
+  }
+  message += qualified_name(expected) + "'";
+  raise_message(PyExc_TypeError, message);
+}
+
+void argument_extraction_error(std::string_view parameter) {
+  OwnedRef exc = take_error();
+  if (!exc) return;
+  std::string text = "while processing '";
+  text += parameter;
+  text += "'";
+  OwnedRef note(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+  PyObject* add_note = note ? name_add_note() : nullptr;
+  if (add_note != nullptr) {
+    PyObject* call_args[] = {exc.get(), note.get()};
+    OwnedRef done(PyObject_VectorcallMethod(add_note, call_args, 2, nullptr));
+    if (!done) discard_error();
+  } else {
+    discard_error();  // the note is simply missing
+  }
+  PyErr_SetRaisedException(exc.release());
+}
+
+bool to_text(PyObject* obj, std::string_view& out) {
+  if (!PyUnicode_Check(obj)) [[unlikely]] {
+    raise_type_mismatch(obj, &PyUnicode_Type);
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
+  if (utf8 == nullptr) [[unlikely]] return false;
+  out = std::string_view(utf8, static_cast<std::size_t>(size));
+  return true;
+}
+
+bool to_backed_text(OwnedRef obj, PyBackedStr& out) {
+  if (!PyUnicode_Check(obj.get())) [[unlikely]] {
+    raise_type_mismatch(obj.get(), &PyUnicode_Type);
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(obj.get(), &size);
+  if (utf8 == nullptr) [[unlikely]] return false;
+  out = PyBackedStr(std::move(obj), std::string_view(utf8, static_cast<std::size_t>(size)));
+  return true;
+}
+
+bool to_backed_text(PyObject* obj, PyBackedStr& out) {
+  if (!PyUnicode_Check(obj)) [[unlikely]] {
+    raise_type_mismatch(obj, &PyUnicode_Type);
+    return false;
+  }
+  return to_backed_text(OwnedRef::borrowed(obj), out);
+}
+
+bool to_float(PyObject* obj, double& out) {
+  if (PyFloat_CheckExact(obj)) [[likely]] {
+    out = PyFloat_AS_DOUBLE(obj);
+    return true;
+  }
+  const double value = PyFloat_AsDouble(obj);
+  if (value == -1.0 && PyErr_Occurred() != nullptr) return false;
+  out = value;
+  return true;
+}
+
+bool to_u32(PyObject* obj, std::uint32_t& out) {
+  unsigned long long value;
+  if (PyLong_Check(obj)) [[likely]] {
+    value = PyLong_AsUnsignedLongLong(obj);
+  } else {
+    OwnedRef index(PyNumber_Index(obj));
+    if (!index) return false;
+    value = PyLong_AsUnsignedLongLong(index.get());
+  }
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) return false;
+  if (value > UINT32_MAX) {
+    raise_message(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return false;
+  }
+  out = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+bool to_bool(PyObject* obj, bool& out) {
+  if (obj == Py_True || obj == Py_False) [[likely]] {
+    out = obj == Py_True;
+    return true;
+  }
+  PyTypeObject* type = Py_TYPE(obj);
+  if (!is_numpy_bool_type(type)) {
+    raise_type_mismatch(obj, &PyBool_Type);
+    return false;
+  }
+  auto truth = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
+  if (truth == nullptr) {
+    // For a static type without a number protocol PyType_GetSlot may raise.
+    if (PyErr_Occurred() != nullptr) discard_error();
+    std::string message = "object of type '";
+    OwnedRef type_text(PyObject_Str(reinterpret_cast<PyObject*>(type)));
+    if (!type_text || !append_lossy(message, type_text.get())) {
+      if (!type_text) discard_error();
+      message += "<failed to extract type name>";
+    }
+    message += "' does not define a '__bool__' conversion";
+    raise_message(PyExc_TypeError, message);
+    return false;
+  }
+  const int value = truth(obj);
+  if (value == 0 || value == 1) {
+    out = value == 1;
+    return true;
+  }
+  if (PyErr_Occurred() == nullptr) {
+    raise_message(PyExc_SystemError, "a truth slot failed without setting an exception");
+  }
+  return false;
+}
+
+}  // namespace quillstone::python

@@ -1,0 +1,135 @@
+// The module definition, its execution step and the function table.
+#include "binding.hpp"
+#include "errors.hpp"
+#include "functions.hpp"
+#include "process_objects.hpp"
+
+namespace quillstone::python {
+
+namespace {
+
+// Not METH_STATIC: a static function is called with a null self and reports
+// no __self__, while each function here belongs to its module (__self__ is
+// the module, which also makes the functions pickle by their names).
+constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS;
+
+template <FastcallBody Body>
+PyCFunction as_method() {
+  // The interpreter calls it back with the fast-call-with-keywords signature
+  // that the flags announce.
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry_point<Body>));
+}
+
+// The doc strings carry only the text signature, so __doc__ is None.
+PyMethodDef g_functions[] = {
+    {"levenshtein_bp", as_method<levenshtein_bp>(), kFlags,
+     "levenshtein_bp(str_1, str_2, max_len=None, case_insensitive=None, score_cutoff=None)\n--\n\n"},
+    {"damerau_bp", as_method<damerau_bp>(), kFlags,
+     "damerau_bp(str_1, str_2, max_len=None, case_insensitive=None, score_cutoff=None)\n--\n\n"},
+    {"jaro_winkler_similarity", as_method<jaro_winkler_similarity>(), kFlags,
+     "jaro_winkler_similarity(str_1, str_2, p=None, max_len=None, case_insensitive=None, "
+     "score_cutoff=None)\n--\n\n"},
+    {"levenshtein_batch", as_method<levenshtein_batch>(), kFlags,
+     "levenshtein_batch(query, candidates, case_insensitive=None)\n--\n\n"},
+    {"damerau_batch", as_method<damerau_batch>(), kFlags,
+     "damerau_batch(query, candidates, case_insensitive=None)\n--\n\n"},
+    {"jaro_winkler_batch", as_method<jaro_winkler_batch>(), kFlags,
+     "jaro_winkler_batch(query, candidates, p=None, case_insensitive=None)\n--\n\n"},
+    {"_ingest_owned", as_method<ingest_owned>(), kFlags, "_ingest_owned(candidates)\n--\n\n"},
+    {"_ingest_borrow", as_method<ingest_borrow>(), kFlags, "_ingest_borrow(candidates)\n--\n\n"},
+    {"_ingest_borrow_and_deref", as_method<ingest_borrow_and_deref>(), kFlags,
+     "_ingest_borrow_and_deref(candidates)\n--\n\n"},
+};
+
+// The module's __all__ list, created empty when the module has none.
+OwnedRef module_all(PyObject* module) {
+  PyObject* name = name_dunder_all();
+  if (name == nullptr) return OwnedRef();
+  PyObject* found = nullptr;
+  const int present = PyObject_GetOptionalAttr(module, name, &found);
+  if (present < 0) return OwnedRef();
+  OwnedRef all(found);
+  if (present == 0) {
+    all = OwnedRef(PyList_New(0));
+    if (!all || PyObject_SetAttr(module, name, all.get()) < 0) return OwnedRef();
+    return all;
+  }
+  if (!PyList_Check(all.get())) {
+    raise_type_mismatch(all.get(), &PyList_Type);
+    return OwnedRef();
+  }
+  return all;
+}
+
+bool add_function(PyObject* module, PyMethodDef& def) {
+  OwnedRef function;
+  {
+    OwnedRef module_name(PyModule_GetNameObject(module));
+    if (!module_name) return false;
+    function = OwnedRef(PyCMethod_New(&def, module, module_name.get(), nullptr));
+    if (!function) return false;
+  }
+  PyObject* name_attr = name_dunder_name();
+  if (name_attr == nullptr) return false;
+  OwnedRef name(PyObject_GetAttr(function.get(), name_attr));
+  if (!name) return false;
+  if (!PyUnicode_Check(name.get())) {
+    raise_type_mismatch(name.get(), &PyUnicode_Type);
+    return false;
+  }
+  OwnedRef all = module_all(module);
+  if (!all) return false;
+  if (PyList_Append(all.get(), name.get()) < 0) {
+    OwnedRef error = take_error();
+    std::string message = "could not append __name__ to __all__";
+    OwnedRef text(error ? PyObject_Str(error.get()) : nullptr);
+    if (text) {
+      message += ": ";
+      append_lossy(message, text.get());
+    } else {
+      PyErr_Clear();
+    }
+    fault(std::move(message));
+  }
+  return PyObject_SetAttr(module, name.get(), function.get()) == 0;
+}
+
+int exec_module(PyObject* module) noexcept {
+  try {
+    if (!PyModule_Check(module)) {
+      raise_type_mismatch(module, &PyModule_Type);
+      return -1;
+    }
+    for (PyMethodDef& def : g_functions) {
+      if (!add_function(module, def)) return -1;
+    }
+    return 0;
+  } catch (...) {
+    raise_current_fault();
+    return -1;
+  }
+}
+
+PyModuleDef_Slot g_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef g_module = {
+    PyModuleDef_HEAD_INIT,
+    "quillstone",  // m_name
+    "",            // m_doc
+    0,             // m_size: no per-module state
+    nullptr,       // m_methods: the execution step adds the functions
+    g_slots,
+    nullptr,  // m_traverse
+    nullptr,  // m_clear
+    nullptr,  // m_free
+};
+
+}  // namespace
+
+}  // namespace quillstone::python
+
+PyMODINIT_FUNC PyInit_quillstone() { return PyModuleDef_Init(&quillstone::python::g_module); }
