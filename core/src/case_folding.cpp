@@ -32,7 +32,7 @@ inline const CaseRecord& record_of(char32_t cp) noexcept {
 }
 
 inline char ascii_lower(char c) noexcept {
-  const auto u = static_cast<unsigned char>(c);
+  const unsigned u = static_cast<unsigned char>(c);
   return static_cast<char>(u + ((u - 'A' < 26u) << 5));
 }
 

@@ -33,6 +33,8 @@ struct FoldCase {
   std::u32string expected;
 };
 
+void PrintTo(const FoldCase& c, std::ostream* os) { *os << c.name; }
+
 class LowerFull : public ::testing::TestWithParam<FoldCase> {};
 
 TEST_P(LowerFull, MatchesExpected) {
