@@ -1,0 +1,104 @@
+// Jaro-Winkler throughput per execution path, and the batch against a word list.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "quillstone/quillstone.hpp"
+
+namespace {
+
+// Deterministic words over `alphabet` (UTF-8 units of equal size) with
+// lengths in [lo, hi]; pairs are near-copies so that matching has work to do.
+std::vector<std::string> words(const std::vector<std::string>& alphabet, std::size_t lo,
+                               std::size_t hi, std::size_t count, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<std::size_t> len(lo, hi), pick(0, alphabet.size() - 1);
+  std::vector<std::string> out;
+  for (std::size_t k = 0; k < count; ++k) {
+    std::string w;
+    for (std::size_t n = len(rng); n > 0; --n) w += alphabet[pick(rng)];
+    out.push_back(std::move(w));
+  }
+  return out;
+}
+
+std::vector<std::string> letters(const char* chars) {
+  std::vector<std::string> out;
+  for (const char* c = chars; *c; ++c) out.emplace_back(1, *c);
+  return out;
+}
+
+void scalar(benchmark::State& state, const std::vector<std::string>& texts, bool fold) {
+  std::size_t pairs = 0;
+  for (auto _ : state) {
+    for (std::size_t k = 0; k + 1 < texts.size(); ++k) {
+      benchmark::DoNotOptimize(
+          quillstone::jaro_winkler(texts[k], texts[k + 1], {}, {}, fold, {}).value());
+    }
+    pairs += texts.size() - 1;
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(pairs));
+}
+
+const std::vector<std::string> kLower = letters("etaoinshrdlucmfw");
+
+void BM_JaroWinkler_ShortAscii(benchmark::State& state) {
+  static const auto texts = words(kLower, 4, 16, 1000, 1);
+  scalar(state, texts, false);
+}
+BENCHMARK(BM_JaroWinkler_ShortAscii);
+
+void BM_JaroWinkler_ShortAsciiFolded(benchmark::State& state) {
+  static const auto texts = words(letters("etaoinshETAOINSH"), 4, 16, 1000, 2);
+  scalar(state, texts, true);
+}
+BENCHMARK(BM_JaroWinkler_ShortAsciiFolded);
+
+void BM_JaroWinkler_Ascii17to64(benchmark::State& state) {
+  static const auto texts = words(kLower, 17, 64, 1000, 3);
+  scalar(state, texts, false);
+}
+BENCHMARK(BM_JaroWinkler_Ascii17to64);
+
+void BM_JaroWinkler_NonAscii(benchmark::State& state) {
+  static const auto texts = words({"é", "à", "ü", "ß", "ø", "æ", "ç", "ñ"}, 4, 16, 1000, 4);
+  scalar(state, texts, false);
+}
+BENCHMARK(BM_JaroWinkler_NonAscii);
+
+void BM_JaroWinkler_LongAscii(benchmark::State& state) {
+  static const auto texts = words(kLower, 200, 300, 200, 5);
+  scalar(state, texts, false);
+}
+BENCHMARK(BM_JaroWinkler_LongAscii);
+
+void batch(benchmark::State& state, const std::string& query, const std::vector<std::string>& owned,
+           bool fold) {
+  const std::vector<quillstone::TextView> candidates(owned.begin(), owned.end());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quillstone::jaro_winkler_batch(query, candidates, {}, fold).value());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * candidates.size()));
+}
+
+void BM_JaroWinklerBatch_ShortAscii(benchmark::State& state) {
+  static const auto texts = words(kLower, 4, 16, 10000, 6);
+  batch(state, "ostrich", texts, false);
+}
+BENCHMARK(BM_JaroWinklerBatch_ShortAscii);
+
+void BM_JaroWinklerBatch_ShortAsciiFolded(benchmark::State& state) {
+  static const auto texts = words(letters("etaoinshETAOINSH"), 4, 16, 10000, 7);
+  batch(state, "Stain", texts, true);
+}
+BENCHMARK(BM_JaroWinklerBatch_ShortAsciiFolded);
+
+void BM_JaroWinklerBatch_NonAscii(benchmark::State& state) {
+  static const auto texts = words({"é", "à", "ü", "ß", "ø", "æ", "ç", "ñ"}, 4, 16, 10000, 8);
+  batch(state, "éàüß", texts, false);
+}
+BENCHMARK(BM_JaroWinklerBatch_NonAscii);
+
+}  // namespace

@@ -1,0 +1,129 @@
+// Jaro-Winkler similarity of two texts: matching characters within a window,
+// transpositions among them, and the Winkler bonus for a common prefix.
+#include <cstdint>
+#include <memory>
+
+#include "common.hpp"
+#include "jaro_winkler_scan.hpp"
+
+namespace quillstone {
+namespace detail::jw {
+namespace {
+
+// Matched flags of one text as bits of a single word (at most 64 positions).
+class WordFlags {
+ public:
+  bool test(std::size_t k) const noexcept { return (bits_ >> k) & 1; }
+  void set(std::size_t k) noexcept { bits_ |= std::uint64_t{1} << k; }
+
+ private:
+  std::uint64_t bits_ = 0;
+};
+
+// Matched flags of one text as one zeroed byte per position, any length.
+class ByteFlags {
+ public:
+  explicit ByteFlags(unsigned char* flags) noexcept : flags_(flags) {}
+  bool test(std::size_t k) const noexcept { return flags_[k] != 0; }
+  void set(std::size_t k) noexcept { flags_[k] = 1; }
+
+ private:
+  unsigned char* flags_;
+};
+
+// The matching and transposition loops as plain scans over two character
+// sequences; the direct and the general scan differ only in storage.
+template <class Char, class Flags>
+double plain_scan(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
+                  Flags& flags1, Flags& flags2, double p) noexcept {
+  const std::size_t w = match_window(n1, n2);
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < n1; ++i) {
+    const std::size_t lo = i > w ? i - w : 0;
+    const std::size_t hi = std::min(n2, i + w + 1);
+    const Char c = s1[i];
+    for (std::size_t j = lo; j < hi; ++j) {
+      if (s2[j] == c && !flags2.test(j)) {
+        flags1.set(i);
+        flags2.set(j);
+        ++m;
+        break;
+      }
+    }
+  }
+  if (m == 0) return 0.0;
+
+  std::size_t t = 0;
+  std::size_t j = 0;
+  for (std::size_t i = 0; i < n1; ++i) {
+    if (!flags1.test(i)) continue;
+    while (!flags2.test(j)) ++j;
+    t += s1[i] != s2[j];
+    ++j;
+  }
+  const std::size_t prefix =
+      prefix_length(std::min({kMaxPrefix, n1, n2}), [&](std::size_t k) { return s1[k] == s2[k]; });
+  return score(m, t, n1, n2, prefix, p);
+}
+
+}  // namespace
+
+double direct_scan(TextView s1, TextView s2, double p) noexcept {
+  WordFlags flags1, flags2;
+  return plain_scan(reinterpret_cast<const unsigned char*>(s1.data()), s1.size(),
+                    reinterpret_cast<const unsigned char*>(s2.data()), s2.size(), flags1, flags2,
+                    p);
+}
+
+double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept {
+  PositionMasks masks{};
+  fill_position_masks(masks, s2);
+  return bit_parallel_score(masks, s2, s1, p, KeepByte{});
+}
+
+double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
+  // One block for both character arrays and one for both flag arrays.
+  const auto chars = std::make_unique_for_overwrite<char32_t[]>(n1 + n2);
+  const auto flags = std::make_unique<unsigned char[]>(n1 + n2);
+  char32_t* c1 = chars.get();
+  char32_t* c2 = c1 + n1;
+  const char* at = s1.data();
+  for (std::size_t i = 0; i < n1; ++i) c1[i] = decode_next(at);
+  at = s2.data();
+  for (std::size_t j = 0; j < n2; ++j) c2[j] = decode_next(at);
+  ByteFlags flags1(flags.get()), flags2(flags.get() + n1);
+  return plain_scan(c1, n1, c2, n2, flags1, flags2, p);
+}
+
+}  // namespace detail::jw
+
+Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double> p,
+                            std::optional<std::size_t> max_len,
+                            std::optional<bool> case_insensitive,
+                            std::optional<double> score_cutoff) noexcept {
+  namespace jw = detail::jw;
+  const Result<double> scale = jw::checked_prefix_scale(p);
+  if (!scale) return scale.error();
+
+  detail::Prepared in;
+  if (auto error = in.prepare(str_1, str_2, max_len, case_insensitive)) return *error;
+
+  // Empty inputs are settled before the cut-off.
+  if (in.n1 == 0) return in.n2 == 0 ? 1.0 : 0.0;
+  if (in.n2 == 0) return 0.0;
+
+  double result;
+  if (in.both_ascii && in.n1 <= jw::kWordChars && in.n2 <= jw::kWordChars) {
+    result = std::max(in.n1, in.n2) <= jw::kDirectScanMax
+                 ? jw::direct_scan(in.s1, in.s2, scale.value())
+                 : jw::bit_parallel_scan(in.s1, in.s2, scale.value());
+  } else {
+    result = jw::general_scan(in.s1, in.n1, in.s2, in.n2, scale.value());
+  }
+
+  // A NaN cut-off compares false and never applies.
+  if (score_cutoff && *score_cutoff > result) return 0.0;
+  return result;
+}
+
+}  // namespace quillstone

@@ -1,0 +1,326 @@
+// Jaro-Winkler and its batch form against a plain reference written from the
+// definition, over decoded code points. Scores are compared bit for bit.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common.hpp"
+#include "jaro_winkler_scan.hpp"
+#include "quillstone/quillstone.hpp"
+
+namespace {
+
+using quillstone::InputTooLong;
+using quillstone::InvalidPrefixScale;
+using quillstone::jaro_winkler;
+using quillstone::JaroWinklerBatch;
+using quillstone::Result;
+using std::nullopt;
+using std::optional;
+
+std::u32string decode(std::string_view s) {
+  std::u32string out;
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const int len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    char32_t c = len == 1 ? b : len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
+    for (int k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    out.push_back(c);
+    i += len;
+  }
+  return out;
+}
+
+std::string encode(std::u32string_view s) {
+  std::string out;
+  for (char32_t c : s) quillstone::detail::append_utf8(out, c);
+  return out;
+}
+
+// Matching, transpositions and the Winkler bonus, step by step.
+double reference_scan(const std::u32string& s1, const std::u32string& s2, double p) {
+  const std::size_t n1 = s1.size(), n2 = s2.size();
+  const std::size_t half = std::max(n1, n2) / 2;
+  const std::size_t w = half == 0 ? 0 : half - 1;
+  std::vector<bool> f1(n1), f2(n2);
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < n1; ++i) {
+    for (std::size_t j = (i > w ? i - w : 0); j < std::min(n2, i + w + 1); ++j) {
+      if (!f2[j] && s2[j] == s1[i]) {
+        f1[i] = f2[j] = true;
+        ++m;
+        break;
+      }
+    }
+  }
+  if (m == 0) return 0.0;
+  std::u32string a, b;
+  for (std::size_t i = 0; i < n1; ++i) if (f1[i]) a.push_back(s1[i]);
+  for (std::size_t j = 0; j < n2; ++j) if (f2[j]) b.push_back(s2[j]);
+  std::size_t t = 0;
+  for (std::size_t k = 0; k < m; ++k) t += a[k] != b[k];
+  const double md = double(m);
+  const double x = md / double(n2);
+  const double y = x + md / double(n1);
+  const double z = double(m - t / 2) / md;
+  const double jaro = (y + z) / 3.0;
+  std::size_t l = 0;
+  while (l < std::min({std::size_t{4}, n1, n2}) && s1[l] == s2[l]) ++l;
+  if (jaro > 0.7) {
+    const double pl = p * double(l);
+    const double bonus = (1.0 - jaro) * pl;
+    return jaro + bonus;
+  }
+  return jaro;
+}
+
+Result<double> reference(std::string_view a, std::string_view b, optional<double> p = nullopt,
+                         optional<std::size_t> max_len = nullopt, optional<bool> ci = nullopt,
+                         optional<double> cutoff = nullopt) {
+  double scale = 0.1;
+  if (p) {
+    if (std::isnan(*p) || *p < 0.0 || *p > 0.25) return InvalidPrefixScale{*p};
+    scale = *p;
+  }
+  const bool fold = ci.value_or(false);
+  const std::u32string s1 = decode(fold ? quillstone::detail::to_lower_full(a) : std::string(a));
+  const std::u32string s2 = decode(fold ? quillstone::detail::to_lower_full(b) : std::string(b));
+  if (max_len && s1.size() > *max_len) return InputTooLong{"str_1", s1.size(), *max_len};
+  if (max_len && s2.size() > *max_len) return InputTooLong{"str_2", s2.size(), *max_len};
+  if (s1.empty()) return s2.empty() ? 1.0 : 0.0;
+  if (s2.empty()) return 0.0;
+  const double score = reference_scan(s1, s2, scale);
+  return cutoff && score < *cutoff ? 0.0 : score;
+}
+
+::testing::AssertionResult same_bits(double got, double want) {
+  if (std::bit_cast<std::uint64_t>(got) == std::bit_cast<std::uint64_t>(want)) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << std::hexfloat << got << " != " << want;
+}
+
+::testing::AssertionResult same_result(const Result<double>& got, const Result<double>& want) {
+  if (want.has_value()) {
+    if (!got.has_value()) return ::testing::AssertionFailure() << quillstone::to_string(got.error());
+    return same_bits(got.value(), want.value());
+  }
+  if (got.has_value()) return ::testing::AssertionFailure() << "no error, got " << got.value();
+  const std::string g = quillstone::to_string(got.error()), w = quillstone::to_string(want.error());
+  if (g != w) return ::testing::AssertionFailure() << g << " != " << w;
+  if (const auto* e = std::get_if<InvalidPrefixScale>(&got.error())) {
+    return same_bits(e->value, std::get<InvalidPrefixScale>(want.error()).value);
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Random texts: small alphabets so that characters match, lengths that
+// cluster at the path boundaries, and pairs that are often near-copies.
+struct Gen {
+  std::mt19937_64 rng{0x6A77'2024};
+  static inline const std::u32string kAlphabets[] = {
+      U"abcdeABCDE", U"ab", U"aeéÉàÀßüÜ", U"中文字漢語a", U"😀😁𝒜𝒝a", U"\u0130\u03A3\u03C3\u03C2\u212AKka.",
+  };
+  std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
+  std::size_t length(std::size_t max = 150) {
+    static constexpr std::size_t kEdges[] = {0, 1, 2, 15, 16, 17, 63, 64, 65};
+    if (pick(2) == 0) return std::min(max, kEdges[pick(std::size(kEdges))]);
+    return pick(max + 1);
+  }
+  std::u32string text(const std::u32string& alphabet, std::size_t n) {
+    std::u32string s;
+    for (std::size_t k = 0; k < n; ++k) s.push_back(alphabet[pick(alphabet.size())]);
+    return s;
+  }
+  std::u32string mutate(std::u32string s, const std::u32string& alphabet) {
+    for (std::size_t edits = pick(4); edits > 0 && !s.empty(); --edits) {
+      const std::size_t at = pick(s.size());
+      switch (pick(4)) {
+        case 0: s[at] = alphabet[pick(alphabet.size())]; break;
+        case 1: s.erase(at, 1); break;
+        case 2: s.insert(at, 1, alphabet[pick(alphabet.size())]); break;
+        default: if (at + 1 < s.size()) std::swap(s[at], s[at + 1]);
+      }
+    }
+    return s;
+  }
+  std::pair<std::string, std::string> pair(bool ascii_only, std::size_t max = 150) {
+    const auto& alphabet = ascii_only ? kAlphabets[pick(2)] : kAlphabets[pick(std::size(kAlphabets))];
+    const std::u32string s1 = text(alphabet, length(max));
+    const std::u32string s2 = pick(2) ? mutate(s1, alphabet) : text(alphabet, length(max));
+    return {encode(s1), encode(s2)};
+  }
+};
+
+// ---------------------------------------------------------------- scalar
+
+struct Example {
+  const char* s1;
+  const char* s2;
+  optional<double> p;
+  optional<bool> ci;
+  double expected;
+};
+
+TEST(JaroWinkler, WorkedExamples) {
+  const Example examples[] = {
+      {"", "", nullopt, nullopt, 1.0},
+      {"", "a", nullopt, nullopt, 0.0},
+      {"a", "", nullopt, nullopt, 0.0},
+      {"same text", "same text", nullopt, nullopt, 1.0},
+      {"MARTHA", "MARHTA", nullopt, nullopt, 0.9611111111111111},
+      {"DWAYNE", "DUANE", nullopt, nullopt, 0.8400000000000001},
+      {"bacbab", "acbab", nullopt, nullopt, 0.8111111111111112},
+      {"stone", "tones", nullopt, nullopt, 0.8666666666666667},
+      {"fbddb", "fbcef", nullopt, nullopt, 0.6},
+      {"abcdef", "abcdfe", 0.25, nullopt, 1.0},
+      {"MARTHA", "MARHTA", 0.0, nullopt, 0.9444444444444445},
+      {"MARTHA", "MARHTA", -0.0, nullopt, 0.9444444444444445},
+      {"ABC", "abc", nullopt, true, 1.0},
+      {"ABC", "abc", nullopt, false, 0.0},
+      {"\u212A", "k", nullopt, true, 1.0},  // KELVIN SIGN folds to ASCII
+  };
+  for (const Example& e : examples) {
+    SCOPED_TRACE(std::string(e.s1) + " / " + e.s2);
+    const auto got = jaro_winkler(e.s1, e.s2, e.p, nullopt, e.ci, nullopt);
+    EXPECT_TRUE(same_result(got, e.expected));
+    EXPECT_TRUE(same_result(got, reference(e.s1, e.s2, e.p, nullopt, e.ci)));
+  }
+}
+
+TEST(JaroWinkler, PrefixScaleValidation) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double bad : {0.2500000000000001, 0.3, -1.0, -1e-300, nan, inf, -inf}) {
+    const auto got = jaro_winkler("ab", "ab", bad);
+    ASSERT_FALSE(got.has_value()) << bad;
+    ASSERT_TRUE(std::holds_alternative<InvalidPrefixScale>(got.error()));
+    EXPECT_TRUE(same_bits(std::get<InvalidPrefixScale>(got.error()).value, bad));
+    // The scale is checked before the inputs are.
+    EXPECT_TRUE(same_result(jaro_winkler("abc", "abc", bad, 1), InvalidPrefixScale{bad}));
+  }
+  EXPECT_EQ(quillstone::to_string(jaro_winkler("a", "a", nan).error()),
+            "InvalidPrefixScale { value: NaN }");
+  for (double good : {0.0, -0.0, 0.25, 5e-324}) {
+    EXPECT_TRUE(jaro_winkler("ab", "ab", good).has_value()) << good;
+  }
+}
+
+TEST(JaroWinkler, MaxLenAndCutoff) {
+  EXPECT_TRUE(same_result(jaro_winkler("abc", "ab", nullopt, 3), reference("abc", "ab")));
+  EXPECT_TRUE(same_result(jaro_winkler("abcd", "ab", nullopt, 3), InputTooLong{"str_1", 4, 3}));
+  EXPECT_TRUE(same_result(jaro_winkler("ab", "abcd", nullopt, 3), InputTooLong{"str_2", 4, 3}));
+  EXPECT_TRUE(same_result(jaro_winkler("abcde", "abcd", nullopt, 3), InputTooLong{"str_1", 5, 3}));
+  EXPECT_TRUE(same_result(jaro_winkler("", "", nullopt, 0), 1.0));
+  EXPECT_TRUE(same_result(jaro_winkler("", "a", nullopt, 0), InputTooLong{"str_2", 1, 0}));
+  // Counted after folding: U+0130 becomes two characters.
+  EXPECT_TRUE(same_result(jaro_winkler("\u0130", "i", nullopt, 1, true), InputTooLong{"str_1", 2, 1}));
+  EXPECT_TRUE(jaro_winkler("\u0130", "i", nullopt, 1, false).has_value());
+
+  const double score = jaro_winkler("MARTHA", "MARHTA").value();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_TRUE(same_result(jaro_winkler("MARTHA", "MARHTA", nullopt, nullopt, nullopt, score), score));
+  EXPECT_TRUE(same_result(
+      jaro_winkler("MARTHA", "MARHTA", nullopt, nullopt, nullopt, std::nextafter(score, 2.0)), 0.0));
+  EXPECT_TRUE(same_result(jaro_winkler("MARTHA", "MARHTA", nullopt, nullopt, nullopt, nan), score));
+  EXPECT_TRUE(same_result(jaro_winkler("MARTHA", "MARHTA", nullopt, nullopt, nullopt, -1.0), score));
+  // Empty inputs skip the cut-off.
+  EXPECT_TRUE(same_result(jaro_winkler("", "", nullopt, nullopt, nullopt, 1.5), 1.0));
+  EXPECT_TRUE(same_result(jaro_winkler("", "x", nullopt, nullopt, nullopt, -1.0), 0.0));
+}
+
+TEST(JaroWinkler, MatchesReferenceOnRandomPairs) {
+  Gen gen;
+  for (int round = 0; round < 20000; ++round) {
+    const auto [s1, s2] = gen.pair(round % 3 == 0);
+    const optional<double> p =
+        gen.pick(3) == 0 ? optional<double>{} : std::uniform_real_distribution<double>(0, 0.25)(gen.rng);
+    const optional<bool> ci = gen.pick(3) == 0 ? optional<bool>{} : optional<bool>{gen.pick(2) == 1};
+    const optional<std::size_t> max_len = gen.pick(4) == 0 ? optional<std::size_t>{gen.length()} : nullopt;
+    optional<double> cutoff;
+    if (gen.pick(3) == 0) {
+      const auto plain = reference(s1, s2, p, nullopt, ci);
+      cutoff = plain.value() + (gen.pick(2) ? 0.0 : 1e-9);
+    }
+    ASSERT_TRUE(same_result(jaro_winkler(s1, s2, p, max_len, ci, cutoff),
+                            reference(s1, s2, p, max_len, ci, cutoff)))
+        << "'" << s1 << "' / '" << s2 << "'";
+  }
+}
+
+// The three scans on the very same texts, lengths 1 to 64 around the 16/17
+// boundary and at 64, against each other and the reference.
+TEST(JaroWinkler, ScanPathsAgreeBitForBit) {
+  namespace jw = quillstone::detail::jw;
+  Gen gen;
+  for (int round = 0; round < 20000; ++round) {
+    auto [s1, s2] = gen.pair(true, 64);
+    // Mutation may add a character; the scans take 1 to 64.
+    s1 = s1.empty() ? "a" : s1.substr(0, 64);
+    s2 = s2.empty() ? "b" : s2.substr(0, 64);
+    const double p = round % 2 ? 0.1 : 0.25;
+    const double want = reference_scan(decode(s1), decode(s2), p);
+    ASSERT_TRUE(same_bits(jw::direct_scan(s1, s2, p), want)) << s1 << " / " << s2;
+    ASSERT_TRUE(same_bits(jw::bit_parallel_scan(s1, s2, p), want)) << s1 << " / " << s2;
+    ASSERT_TRUE(same_bits(jw::general_scan(s1, s1.size(), s2, s2.size(), p), want)) << s1 << " / " << s2;
+  }
+}
+
+// ---------------------------------------------------------------- batch
+
+TEST(JaroWinklerBatch, EqualsScalarOnRandomCandidates) {
+  Gen gen;
+  const std::string long_ascii(65, 'a');
+  for (int round = 0; round < 600; ++round) {
+    const std::u32string& alphabet = Gen::kAlphabets[gen.pick(std::size(Gen::kAlphabets))];
+    std::string query = encode(gen.text(round % 2 ? Gen::kAlphabets[0] : alphabet, gen.length(80)));
+    if (round % 50 == 0) query = round % 100 ? long_ascii : "";
+    std::vector<std::string> owned;
+    for (std::size_t k = gen.pick(40); k > 0; --k) {
+      const auto& pool = gen.pick(2) ? Gen::kAlphabets[0] : alphabet;
+      owned.push_back(gen.pick(2) ? encode(gen.mutate(decode(query), pool)) : encode(gen.text(pool, gen.length(80))));
+    }
+    const std::vector<quillstone::TextView> candidates(owned.begin(), owned.end());
+    const optional<double> p = round % 3 ? optional<double>{0.2} : nullopt;
+    const optional<bool> ci = round % 4 == 0 ? optional<bool>{} : optional<bool>{round % 4 > 1};
+
+    const auto scores = quillstone::jaro_winkler_batch(query, candidates, p, ci);
+    ASSERT_TRUE(scores.has_value());
+    ASSERT_EQ(scores.value().size(), candidates.size());
+    const auto batch = JaroWinklerBatch::create(query, p, ci).value();
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      const auto want = jaro_winkler(query, candidates[k], p, nullopt, ci, nullopt);
+      ASSERT_TRUE(same_result(scores.value()[k], want)) << "'" << query << "' / '" << owned[k] << "'";
+      ASSERT_TRUE(same_result(batch.similarity(candidates[k]), want));
+    }
+  }
+}
+
+TEST(JaroWinklerBatch, Examples) {
+  const std::vector<quillstone::TextView> candidates = {"", "a", "", "MARHTA", "marhta", "marhta"};
+  const auto empty_query = quillstone::jaro_winkler_batch("", candidates).value();
+  EXPECT_EQ(empty_query, (std::vector<double>{1.0, 0.0, 1.0, 0.0, 0.0, 0.0}));
+
+  const auto folded = quillstone::jaro_winkler_batch("MARTHA", candidates, nullopt, true).value();
+  EXPECT_EQ(folded.size(), candidates.size());
+  EXPECT_TRUE(same_bits(folded[0], 0.0));
+  EXPECT_TRUE(same_bits(folded[3], 0.9611111111111111));
+  EXPECT_TRUE(same_bits(folded[4], 0.9611111111111111));
+  EXPECT_TRUE(same_bits(folded[5], 0.9611111111111111));
+
+  const auto bad = quillstone::jaro_winkler_batch("MARTHA", {}, 0.3);
+  ASSERT_FALSE(bad.has_value());
+  EXPECT_EQ(quillstone::to_string(bad.error()), "InvalidPrefixScale { value: 0.3 }");
+  EXPECT_FALSE(JaroWinklerBatch::create("x", std::numeric_limits<double>::quiet_NaN(), nullopt).has_value());
+  const auto none = quillstone::jaro_winkler_batch("MARTHA", {}, 0.25);
+  ASSERT_TRUE(none.has_value());
+  EXPECT_TRUE(none.value().empty());
+}
+
+}  // namespace
