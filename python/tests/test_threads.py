@@ -1,0 +1,338 @@
+"""quillstone under threads: many callers at once, callers racing a mutating
+candidate list, and many first calls racing for the objects made once per
+process. Each run must agree with the single-threaded answer."""
+
+import os
+import random
+import subprocess
+import sys
+import sysconfig
+import textwrap
+import threading
+
+import pytest
+
+import quillstone as qs
+
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+THREADS = 8
+JOIN_TIMEOUT = 120
+DETACH_AT = 10000  # batches this long run detached from the interpreter
+
+
+def outcome(fn, args, kwargs):
+    """What a call gives, in a form that compares equal across threads."""
+    try:
+        value = fn(*args, **kwargs)
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException as exc:  # PanicException is a BaseException
+        return ("raised", type(exc), exc.args, tuple(getattr(exc, "__notes__", ())))
+    return ("returned", type(value), value)
+
+
+def run_together(count, body):
+    """Runs body(i) on `count` threads released at once; returns what the
+    threads raised, so that a failure inside a thread fails the test."""
+    barrier = threading.Barrier(count, timeout=JOIN_TIMEOUT)
+    failures = []
+
+    def worker(i):
+        try:
+            barrier.wait()
+            body(i)
+        except BaseException as exc:
+            failures.append((i, exc))
+
+    threads = [threading.Thread(target=worker, args=(i,)) for i in range(count)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(JOIN_TIMEOUT)
+    assert not any(t.is_alive() for t in threads), "a thread did not finish"
+    return failures
+
+
+# Texts that take every path: ASCII, Latin-1, above U+00FF (Greek with its
+# final sigma, CJK, astral), empty, and longer than one 64-bit word.
+TEXTS = [
+    "", "a", "kitten", "sitting", "Intention", "execution", "MARTHA", "marhta",
+    "café", "CAFÉ", "naïve", "ΟΔΟΣ", "οδος", "日本語", "日本", "🙂x🙂", "straße",
+    "abcdefghij" * 7, "abcdefghij" * 6 + "abcdefghjk", "é" * 70, "ßx" * 40,
+]
+
+
+def batch_candidates(rng, n):
+    words = TEXTS + ["w%d" % i for i in range(50)] + ["ünï%d" % i for i in range(20)]
+    return [rng.choice(words) + rng.choice(("", "s", "é", "日")) for _ in range(n)]
+
+
+class HugeLength:
+    """A sequence that claims more items than a 32-bit process could hold."""
+
+    def __len__(self):
+        return 178956971
+
+    def __getitem__(self, i):
+        raise IndexError(i)
+
+
+def call_table():
+    """(function, args, kwargs, expected exception type or None)."""
+    rng = random.Random(20240611)
+    small = batch_candidates(rng, 300)
+    at_threshold = batch_candidates(rng, DETACH_AT - 1)
+    detached = batch_candidates(rng, DETACH_AT + 37)
+    calls = []
+    for _ in range(40):
+        a, b = rng.choice(TEXTS), rng.choice(TEXTS)
+        calls += [
+            (qs.levenshtein_bp, (a, b), {}, None),
+            (qs.damerau_bp, (a, b), {"case_insensitive": True, "score_cutoff": 3}, None),
+            (qs.jaro_winkler_similarity, (a, b), {"p": 0.2, "case_insensitive": True}, None),
+            (qs.jaro_winkler_similarity, (a, b), {"score_cutoff": 0.7, "max_len": 100}, None),
+        ]
+    for query in ("kitten", "Café", "ΟΔΟΣ", "abcdefghij" * 7):
+        for cands in (small, at_threshold, detached):
+            calls += [
+                (qs.levenshtein_batch, (query, cands), {}, None),
+                (qs.damerau_batch, (query, cands), {"case_insensitive": True}, None),
+                (qs.jaro_winkler_batch, (query, cands), {"p": 0.15}, None),
+            ]
+    for cands in (small, tuple(detached)):
+        calls += [
+            (qs._ingest_owned, (cands,), {}, None),
+            (qs._ingest_borrow, (cands,), {}, None),
+            (qs._ingest_borrow_and_deref, (cands,), {}, None),
+        ]
+    calls += [
+        (qs.levenshtein_bp, (1, "a"), {}, TypeError),
+        (qs.levenshtein_bp, ("a",), {}, TypeError),
+        (qs.damerau_bp, ("a" * 300, "b"), {"max_len": 255}, ValueError),
+        (qs.levenshtein_bp, ("日本語", "b"), {"max_len": 2}, ValueError),
+        (qs.damerau_bp, ("a", "b"), {"case_insensitive": 1}, TypeError),
+        (qs.levenshtein_bp, ("a", "b"), {"score_cutoff": -1}, OverflowError),
+        (qs.jaro_winkler_similarity, ("a", "b"), {"p": 0.3}, ValueError),
+        (qs.jaro_winkler_similarity, ("a", "b"), {"p": float("nan")}, ValueError),
+        (qs.jaro_winkler_similarity, ("a", "b"), {"p": "x"}, TypeError),
+        (qs.jaro_winkler_batch, ("a", detached), {"p": -0.5}, ValueError),
+        (qs.jaro_winkler_batch, ("a", small), {"p": 0.26}, ValueError),
+        (qs.levenshtein_batch, ("a", "abc"), {}, TypeError),
+        (qs.damerau_batch, ("a", {"x", "y"}), {}, TypeError),
+        (qs.levenshtein_batch, ("a", small + [None]), {}, TypeError),
+        (qs.damerau_batch, (b"a", small), {}, TypeError),
+        (qs.levenshtein_batch, ("a", ["x", "\ud800"]), {}, UnicodeEncodeError),
+        (qs._ingest_owned, (5,), {}, TypeError),
+        (qs._ingest_borrow, (["a", 1],), {}, TypeError),
+        (qs._ingest_borrow_and_deref, (HugeLength(),), {}, BaseException),
+        (qs.levenshtein_batch, ("a", HugeLength()), {}, BaseException),
+    ]
+    return calls
+
+
+def test_concurrent_calls_match_single_threaded_results():
+    calls = call_table()
+    expected = [outcome(fn, args, kwargs) for fn, args, kwargs, _ in calls]
+    for (fn, _, _, error), got in zip(calls, expected):
+        if error is None:
+            assert got[0] == "returned", (fn.__name__, got)
+        else:
+            assert got[0] == "raised" and issubclass(got[1], error), (fn.__name__, got)
+    # The overflow guard raises the module's PanicException, not an Exception.
+    panic = expected[-1][1]
+    assert panic.__name__ == "PanicException" and not issubclass(panic, Exception)
+
+    mismatches = []
+
+    def body(i):
+        order = list(range(len(calls)))
+        random.Random(i).shuffle(order)
+        for k in order:
+            fn, args, kwargs, _ = calls[k]
+            got = outcome(fn, args, kwargs)
+            if got != expected[k]:
+                mismatches.append((i, fn.__name__, got, expected[k]))
+
+    failures = run_together(THREADS, body)
+    assert not failures
+    assert not mismatches, mismatches[:3]
+
+
+# Candidates of a list that another thread mutates during the calls. The
+# query is empty, so a distance is the candidate's length: each must be one
+# that some pool string has, whatever the interleaving.
+POOL = ["p%d" % i + "é" * (i % 3) + "日" * (i % 5 == 0) for i in range(40)]
+CAP = DETACH_AT + 2500
+
+
+def mutate(lst, rng, lengths):
+    """One random change of lst, keeping it at most CAP long."""
+    op = rng.randrange(8)
+    n = len(lst)
+    if op == 0:
+        lst.extend(rng.choices(POOL, k=rng.randrange(1, 4000)))
+    elif op == 1:
+        lst.append(rng.choice(POOL))
+    elif op == 2 and n:
+        lst.pop()
+    elif op == 3 and n:
+        lst.pop(rng.randrange(n))
+    elif op == 4:
+        a = rng.randrange(n + 1)
+        b = rng.randrange(a, n + 1)
+        lst[a:b] = rng.choices(POOL, k=rng.randrange(0, 3000))
+    elif op == 5:
+        lst.clear()
+    elif op == 6:
+        lst[:] = rng.choices(POOL, k=rng.randrange(DETACH_AT - 200, CAP))
+    else:
+        del lst[rng.randrange(n + 1):]
+    if len(lst) > CAP:
+        del lst[CAP:]
+    lengths.add(len(lst))
+
+
+def test_calls_survive_a_mutating_candidate_list():
+    allowed = {
+        qs.levenshtein_batch: set(qs.levenshtein_batch("", POOL)),
+        qs.damerau_batch: set(qs.damerau_batch("", POOL)),
+        qs.jaro_winkler_batch: set(qs.jaro_winkler_batch("pé", POOL)),
+    }
+    byte_lengths = [len(s.encode()) for s in POOL]
+    shared = list(POOL) * (DETACH_AT // len(POOL) + 10)
+    lengths = {len(shared)}
+    callers = THREADS - 2
+    done = threading.Event()
+    results = []  # (function, result) of each call that returned
+    problems = []
+
+    def body(i):
+        if i >= callers:  # two mutators
+            rng = random.Random(i)
+            while not done.is_set():
+                mutate(shared, rng, lengths)
+            return
+        rng = random.Random(i)
+        try:
+            for _ in range(25):
+                fn = rng.choice([qs.levenshtein_batch, qs.damerau_batch, qs.jaro_winkler_batch,
+                                 qs._ingest_owned, qs._ingest_borrow_and_deref])
+                try:
+                    if fn in allowed:
+                        query = "pé" if fn is qs.jaro_winkler_batch else ""
+                        results.append((fn, fn(query, shared)))
+                    else:
+                        results.append((fn, fn(shared)))
+                except Exception as exc:  # a clean error is acceptable, a crash is not
+                    problems.append(("raised", fn.__name__, repr(exc)))
+        finally:
+            # The last caller to finish stops the mutators.
+            with lock:
+                finished[0] += 1
+                if finished[0] == callers:
+                    done.set()
+
+    lock = threading.Lock()
+    finished = [0]
+    failures = run_together(THREADS, body)
+    assert not failures
+    assert not [p for p in problems if "Panic" in p[2]], problems[:3]
+
+    longest = max(lengths)
+    assert longest > DETACH_AT  # the detached path was in play
+    assert len(results) > (callers * 25) // 2, problems[:3]
+    # The list really changed under the callers.
+    assert len({len(got) if isinstance(got, list) else -1 for _, got in results}) > 2
+    for fn, got in results:
+        if fn is qs._ingest_owned:
+            assert 0 <= got <= longest
+        elif fn is qs._ingest_borrow_and_deref:
+            assert 0 <= got <= longest * max(byte_lengths)
+        else:
+            assert isinstance(got, list) and 0 <= len(got) <= longest
+            bad = set(got) - allowed[fn]
+            assert not bad, (fn.__name__, sorted(bad)[:5])
+
+
+# A fresh interpreter in which many threads make their very first call at the
+# same instant, so the objects made once per process are raced for.
+FIRST_CALLS = textwrap.dedent(r"""
+    import sys, threading
+    import quillstone as qs
+
+    class HugeLength:
+        def __len__(self):
+            return 178956971
+        def __getitem__(self, i):
+            raise IndexError(i)
+
+    N = 16
+    barrier = threading.Barrier(N, timeout=60)
+    seen = [None] * N
+    errors = []
+
+    def worker(i):
+        try:
+            barrier.wait()
+            probe = (qs._ingest_owned, qs._ingest_borrow, qs._ingest_borrow_and_deref,
+                     lambda c: qs.jaro_winkler_batch("q", c))[i % 4]
+            try:
+                probe(HugeLength())
+            except BaseException as exc:
+                panic = exc
+            else:
+                raise AssertionError("no PanicException")
+            barrier.wait()
+            try:
+                qs.levenshtein_batch("q", {"a"})
+            except TypeError as exc:
+                sequence = (exc.args, getattr(exc, "__notes__", None))
+            barrier.wait()
+            try:
+                qs.damerau_bp("q", 7)
+            except TypeError as exc:
+                note = (exc.args, getattr(exc, "__notes__", None))
+            seen[i] = (type(panic), str(panic), sequence, note)
+        except BaseException as exc:
+            errors.append(repr(exc))
+
+    threads = [threading.Thread(target=worker, args=(i,)) for i in range(N)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not errors, errors
+    classes = {id(s[0]) for s in seen}
+    assert len(classes) == 1, "%d PanicException classes" % len(classes)
+    panic_type, message, sequence, note = seen[0]
+    assert panic_type.__name__ == "PanicException", panic_type
+    assert issubclass(panic_type, BaseException) and not issubclass(panic_type, Exception)
+    assert message == "capacity overflow", message
+    assert sequence == (("'set' object is not an instance of 'Sequence'",),
+                        ["while processing 'candidates'"]), sequence
+    assert note == (("'int' object is not an instance of 'str'",),
+                    ["while processing 'str_2'"]), note
+    assert all(s[1:] == seen[0][1:] for s in seen), seen
+    print("ok", N)
+""")
+
+
+@pytest.mark.parametrize("run", range(3))
+def test_first_calls_race_for_process_objects(run):
+    proc = subprocess.run([sys.executable, "-c", FIRST_CALLS], capture_output=True,
+                          text=True, timeout=JOIN_TIMEOUT)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.split() == ["ok", "16"]
+
+
+@pytest.mark.skipif(not FREE_THREADED, reason="needs a free-threaded interpreter")
+def test_import_keeps_the_gil_disabled():
+    # A fresh interpreter: other tests' imports must not decide the answer.
+    code = ("import sys; before = sys._is_gil_enabled(); import quillstone; "
+            "print(before, sys._is_gil_enabled())")
+    env = {k: v for k, v in os.environ.items() if k != "PYTHON_GIL"}
+    proc = subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True,
+                          text=True, env=env, timeout=JOIN_TIMEOUT)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.split() == ["False", "False"]
+    assert sys._is_gil_enabled() is False
