@@ -1,0 +1,244 @@
+"""The module as Python sees it: its attributes, the function objects, the
+stub, the call boundary, and the scalar functions against the plain
+dynamic-programming references."""
+
+import ast
+import inspect
+import pathlib
+import pickle
+import random
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import quillstone
+
+NAMES = [
+    "levenshtein_bp",
+    "damerau_bp",
+    "jaro_winkler_similarity",
+    "levenshtein_batch",
+    "damerau_batch",
+    "jaro_winkler_batch",
+    "_ingest_owned",
+    "_ingest_borrow",
+    "_ingest_borrow_and_deref",
+]
+
+SIGNATURES = {
+    "levenshtein_bp": "(str_1, str_2, max_len=None, case_insensitive=None, score_cutoff=None)",
+    "damerau_bp": "(str_1, str_2, max_len=None, case_insensitive=None, score_cutoff=None)",
+    "jaro_winkler_similarity":
+        "(str_1, str_2, p=None, max_len=None, case_insensitive=None, score_cutoff=None)",
+    "levenshtein_batch": "(query, candidates, case_insensitive=None)",
+    "damerau_batch": "(query, candidates, case_insensitive=None)",
+    "jaro_winkler_batch": "(query, candidates, p=None, case_insensitive=None)",
+    "_ingest_owned": "(candidates)",
+    "_ingest_borrow": "(candidates)",
+    "_ingest_borrow_and_deref": "(candidates)",
+}
+
+STUB = pathlib.Path(__file__).resolve().parents[1] / "quillstone.pyi"
+
+
+def test_module_attributes():
+    assert quillstone.__all__ == NAMES
+    assert type(quillstone.__all__) is list
+    assert quillstone.__doc__ == ""
+    public = {n for n in vars(quillstone) if not n.startswith("__")}
+    assert public == set(NAMES)
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_function_objects(name):
+    fn = getattr(quillstone, name)
+    assert fn.__name__ == name
+    assert fn.__text_signature__ == SIGNATURES[name]
+    assert fn.__doc__ is None
+    assert fn.__module__ == "quillstone"
+    assert fn.__self__ is quillstone
+    assert str(inspect.signature(fn)) == SIGNATURES[name]
+    assert pickle.loads(pickle.dumps(fn)) is fn
+
+
+def stub_signatures():
+    tree = ast.parse(STUB.read_text())
+    out = {}
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            args = node.args
+            assert not (args.posonlyargs or args.kwonlyargs or args.vararg or args.kwarg)
+            defaults = [None] * (len(args.args) - len(args.defaults)) + args.defaults
+            parts = []
+            for arg, default in zip(args.args, defaults):
+                parts.append(arg.arg if default is None else f"{arg.arg}={ast.unparse(default)}")
+            out[node.name] = "(" + ", ".join(parts) + ")"
+        elif isinstance(node, ast.Assign) and node.targets[0].id == "__all__":
+            out["__all__"] = ast.literal_eval(node.value)
+    return out
+
+
+def test_stub_agrees_with_the_functions():
+    stub = stub_signatures()
+    assert stub.pop("__all__") == quillstone.__all__
+    assert stub == {name: getattr(quillstone, name).__text_signature__ for name in NAMES}
+
+
+def test_import_in_a_fresh_interpreter_keeps_the_gil_state():
+    code = textwrap.dedent("""
+        import sys
+        before = sys._is_gil_enabled()
+        import quillstone
+        assert sys._is_gil_enabled() == before, "importing quillstone changed the GIL"
+        print(quillstone.levenshtein_bp("kitten", "sitting"))
+    """)
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                         check=True, env=None)
+    assert out.stdout.strip() == "3"
+    assert "GIL" not in out.stderr
+
+
+# ---------------------------------------------------------------- scalar calls
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda: quillstone.levenshtein_bp("flaw", "lawn"), 2),
+    (lambda: quillstone.damerau_bp("ca", "ac"), 1),
+    (lambda: quillstone.levenshtein_bp("ca", "ac"), 2),
+    (lambda: quillstone.levenshtein_bp("Intention", "execution", case_insensitive=True,
+                                       score_cutoff=3), 4),
+    (lambda: quillstone.levenshtein_bp("a", "b", max_len=None, score_cutoff=None), 1),
+    (lambda: quillstone.damerau_bp("a", "b", None, None, None), 1),
+    (lambda: quillstone.jaro_winkler_similarity("abc", "abc"), 1.0),
+    (lambda: quillstone.jaro_winkler_similarity("MARTHA", "MARHTA"), 0.9611111111111111),
+    (lambda: quillstone.jaro_winkler_similarity("a", "b", p=0.25), 0.0),
+    (lambda: quillstone.jaro_winkler_similarity("ABC", "abc", case_insensitive=True), 1.0),
+    (lambda: quillstone.jaro_winkler_similarity("", "", score_cutoff=1.5), 1.0),
+    (lambda: quillstone.levenshtein_bp("abc", "abd", max_len=3), 1),
+])
+def test_scalar_examples(call, expected):
+    result = call()
+    assert result == expected
+    assert type(result) is type(expected)
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: quillstone.damerau_bp("a" * 300, "b", max_len=255),
+     'InputTooLong { which: "str_1", len: 300, limit: 255 }'),
+    (lambda: quillstone.levenshtein_bp("abc", "xyz", max_len=True),  # True is the limit 1
+     'InputTooLong { which: "str_1", len: 3, limit: 1 }'),
+    (lambda: quillstone.levenshtein_bp("ab", "abc", max_len=2),
+     'InputTooLong { which: "str_2", len: 3, limit: 2 }'),
+    (lambda: quillstone.jaro_winkler_similarity("a", "b", p=0.3), "InvalidPrefixScale { value: 0.3 }"),
+    (lambda: quillstone.jaro_winkler_similarity("a", "b", p=1), "InvalidPrefixScale { value: 1.0 }"),
+    (lambda: quillstone.jaro_winkler_similarity("a", "b", p=float("nan")),
+     "InvalidPrefixScale { value: NaN }"),
+    (lambda: quillstone.jaro_winkler_similarity("a", "b", p=-1e-5),
+     "InvalidPrefixScale { value: -1e-5 }"),
+    # the prefix scale is checked before the limit
+    (lambda: quillstone.jaro_winkler_similarity("abc", "b", p=1e20, max_len=1),
+     "InvalidPrefixScale { value: 1e20 }"),
+])
+def test_match_errors_become_value_errors(call, message):
+    with pytest.raises(ValueError) as info:
+        call()
+    assert type(info.value) is ValueError
+    assert info.value.args == (message,)
+    assert not hasattr(info.value, "__notes__")
+
+
+def random_text(rng, alphabet, max_len):
+    return "".join(rng.choice(alphabet) for _ in range(rng.randint(0, max_len)))
+
+
+ALPHABETS = {
+    "ascii": "abcd",
+    "non-ascii": "aéb日😀",
+}
+
+
+@pytest.mark.parametrize("alphabet", ALPHABETS.values(), ids=ALPHABETS.keys())
+def test_scalar_functions_agree_with_the_references(alphabet, reference):
+    rng = random.Random(20261207)
+    for _ in range(300):
+        # lengths up to 80 cross the 64-character word boundary
+        limit = rng.choice((8, 20, 80))
+        a, b = random_text(rng, alphabet, limit), random_text(rng, alphabet, limit)
+        lev, dam = reference.levenshtein(a, b), reference.osa(a, b)
+        assert quillstone.levenshtein_bp(a, b) == lev, (a, b)
+        assert quillstone.damerau_bp(a, b) == dam, (a, b)
+        assert quillstone.jaro_winkler_similarity(a, b) == reference.jaro_winkler(a, b), (a, b)
+        k = rng.randint(0, 6)
+        assert quillstone.levenshtein_bp(a, b, score_cutoff=k) == min(lev, k + 1)
+        assert quillstone.damerau_bp(a, b, score_cutoff=k) == min(dam, k + 1)
+
+
+def test_case_insensitive_folds_before_comparing(reference):
+    rng = random.Random(7)
+    for _ in range(100):
+        a, b = random_text(rng, "aAbBΣσéÉ", 12), random_text(rng, "aAbBΣσéÉ", 12)
+        fa, fb = a.lower(), b.lower()
+        assert quillstone.levenshtein_bp(a, b, case_insensitive=True) == reference.levenshtein(fa, fb)
+        assert quillstone.damerau_bp(a, b, case_insensitive=True) == reference.osa(fa, fb)
+        assert quillstone.jaro_winkler_similarity(a, b, case_insensitive=True) == \
+            reference.jaro_winkler(fa, fb)
+        assert quillstone.levenshtein_bp(a, b, case_insensitive=False) == reference.levenshtein(a, b)
+
+
+# ---------------------------------------------------------------- the boundary
+
+def test_panic_exception_is_a_base_exception_only(panic_exception):
+    assert panic_exception.__bases__ == (BaseException,)
+    assert not issubclass(panic_exception, Exception)
+    assert panic_exception.__name__ == "PanicException"
+    assert panic_exception.__doc__
+
+
+def test_except_exception_does_not_catch_a_panic(claims_length, panic_exception):
+    caught_by = None
+    try:
+        try:
+            quillstone.levenshtein_batch("q", claims_length(["a"], 178956971))
+        except Exception:
+            caught_by = "Exception"
+    except BaseException as exc:
+        caught_by = "BaseException"
+        assert type(exc) is panic_exception
+        assert exc.args == ("capacity overflow",)
+    assert caught_by == "BaseException"
+
+
+class PanicIndex:
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __index__(self):
+        raise self.exc
+
+
+@pytest.mark.parametrize("call", [
+    lambda v: quillstone.levenshtein_bp("a", "b", max_len=v),
+    lambda v: quillstone.damerau_bp("a", "b", score_cutoff=v),
+    lambda v: quillstone.jaro_winkler_similarity("a", "b", p=v),
+], ids=["__index__ max_len", "__index__ score_cutoff", "__index__ as float"])
+def test_a_panic_from_python_code_comes_back_as_a_new_panic(call, panic_exception, capsys):
+    original = panic_exception("raised by user code")
+    with pytest.raises(BaseException) as info:
+        call(PanicIndex(original))
+    assert type(info.value) is panic_exception
+    assert info.value is not original
+    assert info.value.args == ("raised by user code",)
+    err = capsys.readouterr().err
+    lines = err.splitlines()
+    assert "PanicException" in lines[0]
+    assert lines[1] == "Python stack trace below:"
+    assert "raised by user code" in err
+    assert "__index__" in err  # the traceback of the original
+
+
+def test_a_panic_subclass_from_python_code_is_an_ordinary_error(panic_exception):
+    sub = type("Sub", (panic_exception,), {})
+    with pytest.raises(sub) as info:
+        quillstone.levenshtein_bp("a", "b", max_len=PanicIndex(sub("plain")))
+    assert info.value.__notes__ == ["while processing 'max_len'"]
