@@ -13,6 +13,7 @@ by QUILLSTONE_BUILD, one subprocess call per test.
 import os
 import random
 import subprocess
+import sys
 import unicodedata
 
 import pytest
@@ -134,3 +135,18 @@ def test_malformed_input_is_refused(data):
     result = run_fold_dump(data)
     assert result.returncode == 2
     assert b"not well-formed" in result.stderr
+
+
+UCD = "/usr/share/unicode"
+GENERATOR = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "gen_unicode_tables.py")
+TABLES = os.path.join(os.path.dirname(__file__), "..", "..", "core", "src", "unicode_tables.inc")
+
+
+@pytest.mark.skipif(not os.path.exists(os.path.join(UCD, "UnicodeData.txt")),
+                    reason="no Unicode Character Database installed")
+def test_committed_tables_are_generated(tmp_path):
+    out = tmp_path / "unicode_tables.inc"
+    subprocess.run([sys.executable, GENERATOR, "--ucd", UCD, "--out", str(out)],
+                   check=True, capture_output=True)
+    with open(TABLES, "rb") as committed:
+        assert out.read_bytes() == committed.read(), "regenerate core/src/unicode_tables.inc"
