@@ -1,0 +1,304 @@
+"""The batch functions, and the candidate-sequence rules they share with the
+ingest probes: what is accepted, what is refused with which message, lying
+lengths, detaching for long batches, references given back, and results
+against the scalar functions."""
+
+import gc
+import random
+import sys
+import threading
+import time
+
+import pytest
+
+import quillstone as q
+
+DETACH_AT = 10000
+CAPACITY_LIMIT = 178956970
+
+TAKERS = {
+    "levenshtein_batch": lambda c: q.levenshtein_batch("query", c),
+    "damerau_batch": lambda c: q.damerau_batch("query", c),
+    "jaro_winkler_batch": lambda c: q.jaro_winkler_batch("query", c),
+    "_ingest_owned": q._ingest_owned,
+    "_ingest_borrow": q._ingest_borrow,
+    "_ingest_borrow_and_deref": q._ingest_borrow_and_deref,
+}
+takers = pytest.mark.parametrize("take", TAKERS.values(), ids=TAKERS.keys())
+
+
+class MyStr(str):
+    pass
+
+
+class GetItemOnly:
+    """A sequence through __getitem__ alone; iteration stops at IndexError."""
+
+    def __init__(self, *items):
+        self.items = items
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+
+class FailsAt(GetItemOnly):
+    def __getitem__(self, index):
+        if index == 1:
+            raise LookupError("item 1 is not there")
+        return super().__getitem__(index)
+
+
+class FailingIter(GetItemOnly):
+    def __iter__(self):
+        raise RuntimeError("no iterator today")
+
+
+def generator():
+    yield "a"
+
+
+@takers
+@pytest.mark.parametrize("candidates", [
+    ["a", "bc", ""],
+    ("a", "bc", ""),
+    GetItemOnly("a", "bc", ""),
+    [MyStr("a"), "bc", MyStr("")],
+], ids=["list", "tuple", "__getitem__", "str subclass items"])
+def test_accepted_candidate_sequences(take, candidates):
+    assert take(candidates) == take(["a", "bc", ""])
+
+
+CANDIDATE_ERRORS = [
+    ("abc", TypeError, "Can't extract `str` to `Vec`"),
+    (MyStr("abc"), TypeError, "Can't extract `str` to `Vec`"),
+    ("", TypeError, "Can't extract `str` to `Vec`"),
+    (generator(), TypeError, "'generator' object is not an instance of 'Sequence'"),
+    ({"a"}, TypeError, "'set' object is not an instance of 'Sequence'"),
+    ({"a": 1}, TypeError, "'dict' object is not an instance of 'Sequence'"),
+    (iter(["a"]), TypeError, "'list_iterator' object is not an instance of 'Sequence'"),
+    (5, TypeError, "'int' object is not an instance of 'Sequence'"),
+    (None, TypeError, "'None' is not an instance of 'Sequence'"),
+    (["a", 1], TypeError, "'int' object is not an instance of 'str'"),
+    (["a", None], TypeError, "'None' is not an instance of 'str'"),
+    (["a", b"b"], TypeError, "'bytes' object is not an instance of 'str'"),
+    (b"ab", TypeError, "'int' object is not an instance of 'str'"),  # bytes is a sequence of ints
+    (["a", "b\udc80"], UnicodeEncodeError, None),
+    (FailsAt("a", "b", "c"), LookupError, "item 1 is not there"),
+    (FailingIter("a"), RuntimeError, "no iterator today"),
+]
+
+
+@takers
+@pytest.mark.parametrize("candidates, exc_type, message", CANDIDATE_ERRORS,
+                         ids=[repr(c[0])[:20] for c in CANDIDATE_ERRORS])
+def test_refused_candidate_sequences(take, candidates, exc_type, message):
+    with pytest.raises(exc_type) as info:
+        take(candidates)
+    assert type(info.value) is exc_type
+    if message is not None:
+        assert info.value.args == (message,)
+    assert info.value.__notes__ == ["while processing 'candidates'"]
+
+
+@takers
+def test_a_lying_length_only_sizes_the_holders(take, claims_length):
+    expected = take(["a", "bc", ""])
+    for length in (0, 1, CAPACITY_LIMIT, ValueError("no length"), OverflowError("huge")):
+        assert take(claims_length(["a", "bc", ""], length)) == expected, length
+    # a __len__ result that does not fit an index is the interpreter's error, also cleared
+    assert take(claims_length(["a", "bc", ""], 2**100)) == expected
+
+
+@takers
+def test_more_candidates_than_the_target_can_hold(take, claims_length, panic_exception):
+    seen = []
+
+    class Counting(claims_length):
+        def __getitem__(self, index):
+            seen.append(index)
+            return super().__getitem__(index)
+
+    with pytest.raises(BaseException) as info:
+        take(Counting(["a"], CAPACITY_LIMIT + 1))
+    assert type(info.value) is panic_exception
+    assert info.value.args == ("capacity overflow",)
+    assert seen == []  # refused before any element is read
+
+
+@takers
+def test_a_panic_from_len_comes_back_as_a_panic(take, claims_length, panic_exception, capsys):
+    with pytest.raises(BaseException) as info:
+        take(claims_length(["a"], panic_exception("len is broken")))
+    assert type(info.value) is panic_exception
+    assert info.value.args == ("len is broken",)
+    assert "Python stack trace below:" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("fn", [q.levenshtein_batch, q.damerau_batch, q.jaro_winkler_batch])
+def test_query_errors_come_first(fn):
+    with pytest.raises(TypeError) as info:
+        fn(b"query", "not a list")
+    assert info.value.args == ("'bytes' object is not an instance of 'str'",)
+    assert info.value.__notes__ == ["while processing 'query'"]
+    with pytest.raises(UnicodeEncodeError) as info:
+        fn("\ud800", [1])
+    assert info.value.__notes__ == ["while processing 'query'"]
+
+
+def test_prefix_scale_errors_come_after_the_conversions():
+    # an invalid prefix scale is the core's error: reported last and without a note
+    with pytest.raises(ValueError) as info:
+        q.jaro_winkler_batch("a", [], p=0.3)
+    assert info.value.args == ("InvalidPrefixScale { value: 0.3 }",)
+    assert not hasattr(info.value, "__notes__")
+    with pytest.raises(ValueError) as info:
+        q.jaro_winkler_batch("a", ["b"] * DETACH_AT, p=-1)
+    assert info.value.args == ("InvalidPrefixScale { value: -1.0 }",)
+    with pytest.raises(TypeError) as info:
+        q.jaro_winkler_batch("a", "abc", p=0.3)
+    assert info.value.__notes__ == ["while processing 'candidates'"]
+    with pytest.raises(TypeError) as info:
+        q.jaro_winkler_batch("a", [], p=0.3, case_insensitive=1)
+    assert info.value.__notes__ == ["while processing 'case_insensitive'"]
+    with pytest.raises(TypeError) as info:
+        q.jaro_winkler_batch("a", [], p="0.3")
+    assert info.value.__notes__ == ["while processing 'p'"]
+
+
+@pytest.mark.parametrize("fn", [q.levenshtein_batch, q.damerau_batch, q.jaro_winkler_batch])
+def test_empty_candidates(fn):
+    assert fn("anything", []) == []
+    assert fn("", ()) == []
+
+
+def random_words(rng, count, alphabet, max_len):
+    return ["".join(rng.choice(alphabet) for _ in range(rng.randint(0, max_len)))
+            for _ in range(count)]
+
+
+SCALAR = {
+    q.levenshtein_batch: q.levenshtein_bp,
+    q.damerau_batch: q.damerau_bp,
+    q.jaro_winkler_batch: q.jaro_winkler_similarity,
+}
+
+
+@pytest.mark.parametrize("batch", SCALAR, ids=lambda f: f.__name__)
+@pytest.mark.parametrize("alphabet", ["abcAB", "aéÉ日Σσ"], ids=["ascii", "non-ascii"])
+def test_batch_agrees_with_the_scalar_function(batch, alphabet):
+    scalar = SCALAR[batch]
+    rng = random.Random(hash(alphabet) & 0xFFFF)
+    # queries around the 64-character word, candidates short and long
+    for query_len in (0, 1, 7, 63, 64, 65, 130):
+        query = "".join(rng.choice(alphabet) for _ in range(query_len))
+        candidates = random_words(rng, 40, alphabet, 90) + [query, query.upper(), ""]
+        for ci in (None, False, True):
+            result = batch(query, candidates, case_insensitive=ci)
+            assert result == [scalar(query, c, case_insensitive=ci) for c in candidates], (query, ci)
+    for p in (0.0, 0.25):
+        result = q.jaro_winkler_batch("martha", ["marhta", "MARHTA", "dwayne"], p=p)
+        assert result == [q.jaro_winkler_similarity("martha", c, p=p)
+                          for c in ["marhta", "MARHTA", "dwayne"]]
+
+
+def test_results_keep_order_length_and_types():
+    candidates = ["kitten", "sitting", "kitten", "", "sitting", "日本"]
+    lev = q.levenshtein_batch("kitten", candidates)
+    dam = q.damerau_batch("kitten", candidates)
+    jw = q.jaro_winkler_batch("kitten", candidates)
+    assert lev == [0, 3, 0, 6, 3, 6]
+    assert dam == lev
+    assert [type(x) for x in lev + dam] == [int] * 12
+    assert [type(x) for x in jw] == [float] * 6
+    assert jw[0] == jw[2] == 1.0 and jw[3] == 0.0 and jw[1] == jw[4]
+
+
+@pytest.mark.parametrize("batch", SCALAR, ids=lambda f: f.__name__)
+def test_the_detach_threshold_does_not_change_results(batch):
+    rng = random.Random(99)
+    candidates = random_words(rng, DETACH_AT, "abcdé", 12)
+    attached = batch("abcab", candidates[:DETACH_AT - 1])
+    detached = batch("abcab", candidates)
+    assert len(detached) == DETACH_AT
+    assert detached[:-1] == attached
+    assert detached[-1] == SCALAR[batch]("abcab", candidates[-1])
+
+
+def fresh(text):
+    """A str object of its own (neither interned nor shared with a literal)."""
+    return "".join(list(text))
+
+
+@pytest.mark.parametrize("count", [3, DETACH_AT])
+def test_every_reference_is_given_back(count, claims_length):
+    query, word, other = fresh("query"), fresh("candidate"), fresh("x\udc80")
+    words = [word] * count
+    refs = lambda: (sys.getrefcount(query), sys.getrefcount(word), sys.getrefcount(other))  # noqa: E731
+    gc.collect()
+    before = refs()
+    for _ in range(3):
+        q.levenshtein_batch(query, words)
+        q.jaro_winkler_batch(query, words, case_insensitive=True)
+        q._ingest_owned(words)
+        q._ingest_borrow(words)
+        q._ingest_borrow_and_deref(words)
+        failing = [
+            lambda: q.damerau_batch(query, words + [None]),
+            lambda: q.damerau_batch(query, words + [other]),
+            lambda: q.jaro_winkler_batch(query, words, p=0.5),
+            lambda: q.jaro_winkler_batch(query, words, case_insensitive=1),
+            lambda: q._ingest_owned(words + [1]),
+            lambda: q._ingest_borrow(words + [1]),
+            lambda: q._ingest_borrow_and_deref(claims_length(words + [b""], None)),
+        ]
+        for call in failing:
+            with pytest.raises((TypeError, ValueError)):
+                call()
+    gc.collect()
+    assert refs() == before
+
+
+def test_other_threads_run_while_a_long_batch_is_computed():
+    """A worker thread keeps stamping the time; stamps from the middle of a
+    batch call show that the interpreter ran other Python code meanwhile. With
+    a global interpreter lock a batch below the threshold must show none."""
+    rng = random.Random(5)
+    alphabet = "aé日bΣ"
+
+    def long_batch(count, length):
+        query = "".join(rng.choice(alphabet) for _ in range(length))
+        return query, ["".join(rng.choice(alphabet) for _ in range(length)) for _ in range(count)]
+
+    stamps, stop = [], threading.Event()
+
+    def worker():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+
+    def stamps_inside(call):
+        t0 = time.perf_counter()
+        call()
+        t1 = time.perf_counter()
+        margin = (t1 - t0) / 4  # ignore the switches right before and after the call
+        return sum(t0 + margin < s < t1 - margin for s in list(stamps)), t1 - t0
+
+    length = 60
+    thread = threading.Thread(target=worker, daemon=True)
+    thread.start()
+    try:
+        while True:  # long enough strings that one call lasts a good while
+            query, candidates = long_batch(DETACH_AT, length)
+            inside, duration = stamps_inside(lambda: q.jaro_winkler_batch(query, candidates))
+            if duration > 0.2 or length > 2000:
+                break
+            length *= 2
+        assert inside > 0, f"no other thread ran during a {duration:.3f} s detached batch"
+        if getattr(sys, "_is_gil_enabled", lambda: True)():
+            inside, duration = stamps_inside(lambda: q.jaro_winkler_batch(query, candidates[:-1]))
+            assert inside == 0, "a batch below the threshold released the interpreter"
+    finally:
+        stop.set()
+        thread.join()
