@@ -318,7 +318,8 @@ def test_numpy_named_types_errors():
 
 
 def test_real_numpy_booleans():
-    np = pytest.importorskip("numpy")
+    # a numpy built for another interpreter fails with ImportError, not ModuleNotFoundError
+    np = pytest.importorskip("numpy", exc_type=ImportError)
     assert q.levenshtein_bp("ABC", "abc", case_insensitive=np.True_) == 0
     assert q.levenshtein_bp("ABC", "abc", case_insensitive=np.False_) == 3
     assert q.levenshtein_batch("ABC", ["abc"], case_insensitive=np.bool_(True)) == [0]
