@@ -52,7 +52,8 @@ inline std::size_t prefix_length(std::size_t limit, Equal equal) noexcept {
 
 // The score from the counts. Every path ends here, so the floating-point
 // operations happen in one fixed order and every path rounds alike. Each
-// intermediate is a named double so that no wider precision survives it.
+// intermediate is a named double so that no wider precision survives it and
+// no multiply-add is fused across statements.
 inline double score(std::size_t m, std::size_t t, std::size_t n1, std::size_t n2,
                     std::size_t prefix, double p) noexcept {
   if (m == 0) return 0.0;
