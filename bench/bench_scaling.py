@@ -1,0 +1,145 @@
+"""How quillstone's batch calls scale with threads on a free-threaded CPython.
+
+Each thread runs its own batch call of one query against Debian's dictionary,
+repeated; the threads are released together by a barrier and the wall time
+runs until the last one finishes. Throughput is candidates scored per second
+over all threads, reported as a ratio to one thread. Each figure is the best
+of several rounds, taken with the garbage collector off. Beside each ratio,
+the CPU time the threads used divided by the wall time shows how many cores
+they really had: a ratio well below the thread count with about one core in
+use means the threads waited (for each other, or for a busy machine); with
+all cores in use it means each call got slower (contention).
+
+Every thread's results are checked against a single-threaded call first: a
+speed-up of wrong answers is worth nothing, and a mismatch exits with status 1.
+On an interpreter with the GIL the figures are still printed, but they only
+show the GIL: the script says so.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import os
+import platform
+import sys
+import sysconfig
+import threading
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import data  # noqa: E402
+
+import quillstone  # noqa: E402
+
+FUNCTIONS = ("levenshtein_batch", "damerau_batch", "jaro_winkler_batch")
+TARGET_TWO_THREADS = 1.7
+
+
+def run_threads(fn, query, candidates, threads: int, calls: int,
+                expected) -> tuple[float, float]:
+    """Wall seconds for `threads` threads each making `calls` calls, and the
+    CPU seconds they used together."""
+    barrier = threading.Barrier(threads + 1)  # start together
+    done = threading.Barrier(threads + 1)     # stop the clock when the last ends
+    wrong: list[int] = []
+    failures: list[BaseException] = []
+    cpu: list[float] = []
+
+    def worker(i: int) -> None:
+        try:
+            barrier.wait()
+            start = time.thread_time()
+            for _ in range(calls):
+                result = fn(query, candidates)
+            cpu.append(time.thread_time() - start)
+            if result != expected:
+                wrong.append(i)
+        except BaseException as exc:
+            failures.append(exc)
+        finally:
+            done.wait()
+
+    pool = [threading.Thread(target=worker, args=(i,)) for i in range(threads)]
+    for t in pool:
+        t.start()
+    barrier.wait()
+    start = time.perf_counter()
+    done.wait()
+    elapsed = time.perf_counter() - start
+    for t in pool:
+        t.join()
+    if failures:
+        raise failures[0]
+    if wrong:
+        print(f"error: {fn.__name__} gave a different result on thread(s) {wrong}",
+              file=sys.stderr)
+        sys.exit(1)
+    return elapsed, sum(cpu)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--threads", default="1,2,4", help="thread counts (default 1,2,4)")
+    parser.add_argument("--query", default="intention")
+    parser.add_argument("--seconds", type=float, default=0.4,
+                        help="aim for about this much work per thread per round")
+    parser.add_argument("--rounds", type=int, default=3)
+    args = parser.parse_args()
+    counts = sorted({int(c) for c in args.threads.split(",")})
+    if 1 not in counts:
+        counts.insert(0, 1)
+
+    words = data.load_words()
+    free_threaded = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+    gil = sys._is_gil_enabled() if hasattr(sys, "_is_gil_enabled") else True
+    cpus = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    print(f"python {platform.python_version()} ({sys.executable}), "
+          f"free-threaded build: {free_threaded}, GIL enabled: {gil}, cpus: {cpus}")
+    print(f"query {args.query!r} against {len(words)} words of {data.WORDS_PATH}, "
+          f"best of {args.rounds} rounds")
+    if gil:
+        print("note: the GIL is enabled, so threads cannot run Python code in parallel")
+
+    header = f"{'function':<20} {'1 thread':>14}" + "".join(
+        f" {f'{n} threads (cores)':>20}" for n in counts if n != 1)
+    print()
+    print(header)
+    print("-" * len(header))
+    below = []
+    for name in FUNCTIONS:
+        fn = getattr(quillstone, name)
+        expected = fn(args.query, words)
+        start = time.perf_counter()
+        fn(args.query, words)
+        calls = max(1, round(args.seconds / (time.perf_counter() - start)))
+        rate, cores = {}, {}
+        gc.disable()
+        try:
+            for n in counts:
+                wall, cpu = min(run_threads(fn, args.query, words, n, calls, expected)
+                                for _ in range(args.rounds))
+                rate[n] = n * calls * len(words) / wall
+                cores[n] = cpu / wall
+        finally:
+            gc.enable()
+        row = f"{name:<20} {rate[1] / 1e6:>8.2f} M/s  "
+        row += "".join(f" {rate[n] / rate[1]:>12.2f}x ({cores[n]:.2f})"
+                       for n in counts if n != 1)
+        print(row, flush=True)
+        if 2 in rate and rate[2] / rate[1] < TARGET_TWO_THREADS:
+            below.append(f"{name} {rate[2] / rate[1]:.2f}x")
+    print()
+    if 2 in counts:
+        if below:
+            print(f"below the target of {TARGET_TWO_THREADS}x for 2 threads: "
+                  + ", ".join(below))
+        else:
+            print(f"2 threads reach the target of {TARGET_TWO_THREADS}x for every function")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
