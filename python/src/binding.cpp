@@ -187,18 +187,6 @@ void argument_extraction_error(std::string_view parameter) {
   PyErr_SetRaisedException(exc.release());
 }
 
-bool to_text(PyObject* obj, std::string_view& out) {
-  if (!PyUnicode_Check(obj)) [[unlikely]] {
-    raise_type_mismatch(obj, &PyUnicode_Type);
-    return false;
-  }
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
-  if (utf8 == nullptr) [[unlikely]] return false;
-  out = std::string_view(utf8, static_cast<std::size_t>(size));
-  return true;
-}
-
 bool to_backed_text(OwnedRef obj, PyBackedStr& out) {
   if (!PyUnicode_Check(obj.get())) [[unlikely]] {
     raise_type_mismatch(obj.get(), &PyUnicode_Type);
@@ -230,7 +218,7 @@ bool to_float(PyObject* obj, double& out) {
   return true;
 }
 
-bool to_u32(PyObject* obj, std::uint32_t& out) {
+bool to_u32(PyObject* obj, std::size_t& out) {
   unsigned long long value;
   if (PyLong_Check(obj)) [[likely]] {
     value = PyLong_AsUnsignedLongLong(obj);
@@ -244,7 +232,7 @@ bool to_u32(PyObject* obj, std::uint32_t& out) {
     raise_message(PyExc_OverflowError, "out of range integral type conversion attempted");
     return false;
   }
-  out = static_cast<std::uint32_t>(value);
+  out = static_cast<std::size_t>(value);
   return true;
 }
 

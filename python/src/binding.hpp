@@ -39,13 +39,25 @@ void raise_type_mismatch(PyObject* obj, PyTypeObject* expected);
 // type, message and args stay as they are.
 void argument_extraction_error(std::string_view parameter);
 
-// Conversions. The text view borrows the str's cached UTF-8 form.
-bool to_text(PyObject* obj, std::string_view& out);
+// Conversions. The text view borrows the str's cached UTF-8 form, obtained
+// with one call.
+inline bool to_text(PyObject* obj, std::string_view& out) {
+  if (!PyUnicode_Check(obj)) [[unlikely]] {
+    raise_type_mismatch(obj, &PyUnicode_Type);
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
+  if (utf8 == nullptr) [[unlikely]] return false;
+  out = std::string_view(utf8, static_cast<std::size_t>(size));
+  return true;
+}
 bool to_backed_text(PyObject* obj, PyBackedStr& out);
 // The same, taking over a new reference (an item fresh from an iterator).
 bool to_backed_text(OwnedRef obj, PyBackedStr& out);
 bool to_float(PyObject* obj, double& out);
-bool to_u32(PyObject* obj, std::uint32_t& out);
+// An unsigned integer of at most 32 bits, held in the core's word type.
+bool to_u32(PyObject* obj, std::size_t& out);
 bool to_bool(PyObject* obj, bool& out);
 
 // A required parameter: converted, or the conversion error with its note.
@@ -67,11 +79,6 @@ bool extract(PyObject* slot, std::string_view parameter, std::optional<T>& out) 
   }
   out = value;
   return true;
-}
-
-inline std::optional<std::size_t> widen(std::optional<std::uint32_t> value) noexcept {
-  if (value) return *value;
-  return std::nullopt;
 }
 
 }  // namespace quillstone::python

@@ -26,17 +26,17 @@ PyObject* edit_distance(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnam
   if (!extract_arguments_fastcall(Function, args, nargs, kwnames, slots)) return nullptr;
   const auto& names = Function.parameters;
   TextView str_1, str_2;
-  std::optional<std::uint32_t> max_len, score_cutoff;
+  std::optional<std::size_t> max_len, score_cutoff;
   std::optional<bool> case_insensitive;
   if (!extract<TextView, to_text>(slots[0], names[0], str_1) ||
       !extract<TextView, to_text>(slots[1], names[1], str_2) ||
-      !extract<std::uint32_t, to_u32>(slots[2], names[2], max_len) ||
+      !extract<std::size_t, to_u32>(slots[2], names[2], max_len) ||
       !extract<bool, to_bool>(slots[3], names[3], case_insensitive) ||
-      !extract<std::uint32_t, to_u32>(slots[4], names[4], score_cutoff)) {
+      !extract<std::size_t, to_u32>(slots[4], names[4], score_cutoff)) {
     return nullptr;
   }
   const Result<std::size_t> distance =
-      Core(str_1, str_2, widen(max_len), case_insensitive, widen(score_cutoff));
+      Core(str_1, str_2, max_len, case_insensitive, score_cutoff);
   if (!distance) [[unlikely]] {
     raise_match_error(distance.error());
     return nullptr;
@@ -62,18 +62,18 @@ PyObject* jaro_winkler_similarity(PyObject* const* args, Py_ssize_t nargs, PyObj
   const auto& names = kJaroWinklerSimilarity.parameters;
   TextView str_1, str_2;
   std::optional<double> p, score_cutoff;
-  std::optional<std::uint32_t> max_len;
+  std::optional<std::size_t> max_len;
   std::optional<bool> case_insensitive;
   if (!extract<TextView, to_text>(slots[0], names[0], str_1) ||
       !extract<TextView, to_text>(slots[1], names[1], str_2) ||
       !extract<double, to_float>(slots[2], names[2], p) ||
-      !extract<std::uint32_t, to_u32>(slots[3], names[3], max_len) ||
+      !extract<std::size_t, to_u32>(slots[3], names[3], max_len) ||
       !extract<bool, to_bool>(slots[4], names[4], case_insensitive) ||
       !extract<double, to_float>(slots[5], names[5], score_cutoff)) {
     return nullptr;
   }
   const Result<double> similarity =
-      jaro_winkler(str_1, str_2, p, widen(max_len), case_insensitive, score_cutoff);
+      jaro_winkler(str_1, str_2, p, max_len, case_insensitive, score_cutoff);
   if (!similarity) [[unlikely]] {
     raise_match_error(similarity.error());
     return nullptr;
