@@ -242,3 +242,45 @@ def test_a_panic_subclass_from_python_code_is_an_ordinary_error(panic_exception)
     with pytest.raises(sub) as info:
         quillstone.levenshtein_bp("a", "b", max_len=PanicIndex(sub("plain")))
     assert info.value.__notes__ == ["while processing 'max_len'"]
+
+
+# ---------------------------------------------------------------- the execution step
+
+def fresh_module(**attributes):
+    """A new module object from quillstone's definition, given `attributes`
+    before its execution step runs; returns it and the step."""
+    import importlib.util
+    spec = importlib.util.spec_from_file_location("quillstone", quillstone.__file__)
+    module = importlib.util.module_from_spec(spec)
+    for name, value in attributes.items():
+        setattr(module, name, value)
+    return module, lambda: spec.loader.exec_module(module)
+
+
+class MyList(list):
+    pass
+
+
+def test_the_execution_step_builds_functions_for_its_module():
+    module, execute = fresh_module(__name__="renamed", __all__=MyList(["already"]))
+    execute()
+    assert module.__all__ == ["already"] + NAMES
+    assert type(module.__all__) is MyList
+    for name in NAMES:
+        fn = getattr(module, name)
+        assert fn is not getattr(quillstone, name)
+        assert fn.__self__ is module
+        assert fn.__module__ == "renamed"
+    assert module.levenshtein_bp("flaw", "lawn") == 2
+
+
+@pytest.mark.parametrize("value, type_name", [(("x",), "tuple"), (None, "None"), ("x", "str")])
+def test_an_all_that_is_not_a_list_fails_the_step(value, type_name):
+    module, execute = fresh_module(__all__=value)
+    with pytest.raises(TypeError) as info:
+        execute()
+    if type_name == "None":
+        assert info.value.args == ("'None' is not an instance of 'list'",)
+    else:
+        assert info.value.args == (f"'{type_name}' object is not an instance of 'list'",)
+    assert not hasattr(module, "levenshtein_bp")
