@@ -27,8 +27,3 @@ def test_probe_results(candidates, count, utf8_bytes):
     assert q._ingest_borrow_and_deref(candidates) == utf8_bytes
     assert type(q._ingest_owned(candidates)) is int
 
-
-def test_probes_take_their_parameter_by_keyword():
-    assert q._ingest_borrow(candidates=["x"]) == 1
-    assert q._ingest_owned(candidates=("x", "y")) == 2
-    assert q._ingest_borrow_and_deref(candidates=["xyz"]) == 3

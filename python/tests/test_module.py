@@ -7,9 +7,6 @@ import inspect
 import pathlib
 import pickle
 import random
-import subprocess
-import sys
-import textwrap
 
 import pytest
 
@@ -84,20 +81,6 @@ def test_stub_agrees_with_the_functions():
     stub = stub_signatures()
     assert stub.pop("__all__") == quillstone.__all__
     assert stub == {name: getattr(quillstone, name).__text_signature__ for name in NAMES}
-
-
-def test_import_in_a_fresh_interpreter_keeps_the_gil_state():
-    code = textwrap.dedent("""
-        import sys
-        before = sys._is_gil_enabled()
-        import quillstone
-        assert sys._is_gil_enabled() == before, "importing quillstone changed the GIL"
-        print(quillstone.levenshtein_bp("kitten", "sitting"))
-    """)
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                         check=True, env=None)
-    assert out.stdout.strip() == "3"
-    assert "GIL" not in out.stderr
 
 
 # ---------------------------------------------------------------- scalar calls
