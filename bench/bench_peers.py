@@ -208,7 +208,12 @@ def build_cases(libs, args) -> tuple[list[Case], dict]:
         cases.append(Case("scalar", metric, len(pairs), "ns/pair",
                           [Runner(i.label, i.lib, scalar_loop(i, pairs)) for i in impls]))
 
-    # One query against the whole dictionary.
+    # One query against the whole dictionary, after the floor of quillstone's
+    # batch calls: taking the candidate list in without scoring anything.
+    if qs is not None and hasattr(qs, "_ingest_borrow_and_deref"):
+        cases.append(Case("batch", "floor", len(words), "ns/candidate",
+                          [Runner("quillstone._ingest_borrow_and_deref (intake only)", "floor",
+                                  lambda: qs._ingest_borrow_and_deref(words))]))
     for query in args.queries:
         for metric, impls in metrics.items():
             qs_batch, scorer, skw = batches[metric]
