@@ -192,38 +192,59 @@ def test_except_exception_does_not_catch_a_panic(claims_length, panic_exception)
     assert caught_by == "BaseException"
 
 
-class PanicIndex:
+class Raises:
+    """Raises its exception from every hook the module may call."""
+
     def __init__(self, exc):
         self.exc = exc
 
     def __index__(self):
         raise self.exc
 
+    def __float__(self):
+        raise self.exc
 
-@pytest.mark.parametrize("call", [
-    lambda v: quillstone.levenshtein_bp("a", "b", max_len=v),
-    lambda v: quillstone.damerau_bp("a", "b", score_cutoff=v),
-    lambda v: quillstone.jaro_winkler_similarity("a", "b", p=v),
-], ids=["__index__ max_len", "__index__ score_cutoff", "__index__ as float"])
-def test_a_panic_from_python_code_comes_back_as_a_new_panic(call, panic_exception, capsys):
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, index):
+        raise self.exc
+
+
+def numpy_bool_raising(exc):
+    def truth(self):
+        raise exc
+    return type("bool_", (), {"__module__": "numpy", "__bool__": truth})()
+
+
+@pytest.mark.parametrize("call, hook", [
+    (lambda e: quillstone.levenshtein_bp("a", "b", max_len=Raises(e)), "__index__"),
+    (lambda e: quillstone.damerau_bp("a", "b", score_cutoff=Raises(e)), "__index__"),
+    (lambda e: quillstone.jaro_winkler_similarity("a", "b", p=Raises(e)), "__float__"),
+    (lambda e: quillstone.levenshtein_bp("a", "b", case_insensitive=numpy_bool_raising(e)), "truth"),
+    (lambda e: quillstone.damerau_batch("a", Raises(e)), "__getitem__"),
+    (lambda e: quillstone._ingest_owned(Raises(e)), "__getitem__"),
+], ids=["max_len", "score_cutoff", "p", "numpy truth slot", "iteration", "probe iteration"])
+def test_a_panic_from_python_code_comes_back_as_a_new_panic(call, hook, panic_exception, capsys):
     original = panic_exception("raised by user code")
     with pytest.raises(BaseException) as info:
-        call(PanicIndex(original))
+        call(original)
     assert type(info.value) is panic_exception
     assert info.value is not original
     assert info.value.args == ("raised by user code",)
+    assert not hasattr(info.value, "__notes__")
     err = capsys.readouterr().err
     lines = err.splitlines()
     assert "PanicException" in lines[0]
     assert lines[1] == "Python stack trace below:"
     assert "raised by user code" in err
-    assert "__index__" in err  # the traceback of the original
+    assert hook in err  # the traceback of the original
 
 
 def test_a_panic_subclass_from_python_code_is_an_ordinary_error(panic_exception):
     sub = type("Sub", (panic_exception,), {})
     with pytest.raises(sub) as info:
-        quillstone.levenshtein_bp("a", "b", max_len=PanicIndex(sub("plain")))
+        quillstone.levenshtein_bp("a", "b", max_len=Raises(sub("plain")))
     assert info.value.__notes__ == ["while processing 'max_len'"]
 
 
