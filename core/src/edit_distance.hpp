@@ -280,13 +280,120 @@ std::size_t batch_distance(const EditDistanceBatch& batch, TextView candidate,
   return result ? result.value() : 0;  // cannot fail: there is no limit
 }
 
-template <class Batch>
+// ---------------------------------------------------------------- lanes
+//
+// The batch table path scores many candidates against one query at once, one
+// candidate per vector lane. Lanes are as narrow as the query allows (8 bits
+// for a query of up to 8 characters, up to 64 bits), because every bit above
+// the last pattern position is irrelevant: the recurrence is the same, only
+// fewer bits of it are kept. The candidates of one group all have the same
+// length, so every lane reads its final score after the same step.
+
+inline constexpr std::size_t kVectorBytes = 32;
+inline constexpr std::size_t kLaneMaxText = 64;  // longer candidates run alone
+
+template <class Lane, bool Transpositions>
+void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const* texts,
+                    std::size_t n, std::size_t* out) noexcept {
+  typedef Lane Vec __attribute__((vector_size(kVectorBytes)));
+  constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
+  const Vec zero = Vec{} ^ Vec{};
+  const Vec one = zero + 1;
+  const Vec last = zero + static_cast<Lane>(Lane{1} << (m - 1));
+  Vec vp = ~zero, vn = zero, d0_prev = zero, pm_prev = zero;
+  Vec score = zero + static_cast<Lane>(m);
+  alignas(kVectorBytes) Lane column_masks[kLanes];
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      column_masks[lane] = static_cast<Lane>(masks[static_cast<unsigned char>(texts[lane][j])]);
+    }
+    Vec pm;
+    std::memcpy(&pm, column_masks, sizeof pm);
+    Vec tr = zero;
+    if constexpr (Transpositions) tr = ((~d0_prev & pm) << 1) & pm_prev;
+    const Vec d0 = (((pm & vp) + vp) ^ vp) | pm | vn | tr;
+    Vec hp = vn | ~(d0 | vp);
+    Vec hn = vp & d0;
+    score += (Vec)((hp & last) != zero) & one;
+    score -= (Vec)((hn & last) != zero) & one;
+    hp = (hp << 1) | one;
+    hn = hn << 1;
+    vp = hn | ~(d0 | hp);
+    vn = hp & d0;
+    if constexpr (Transpositions) {
+      d0_prev = d0;
+      pm_prev = pm;
+    }
+  }
+  for (std::size_t lane = 0; lane < kLanes; ++lane) out[lane] = score[lane];
+}
+
+// Candidates of the table path, grouped by length into full vectors; a group
+// left incomplete at the end runs with its unused lanes repeating a member.
+template <class Lane, bool Transpositions>
+void table_path_lanes(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+                      const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
+  struct Group {
+    const char* text[kLanes];
+    std::size_t index[kLanes];
+    std::size_t size = 0;
+  };
+  std::vector<Group> groups(kLaneMaxText + 1);
+  std::size_t scores[kLanes];
+  const auto run = [&](Group& group, std::size_t n) {
+    for (std::size_t lane = group.size; lane < kLanes; ++lane) group.text[lane] = group.text[0];
+    distance_lanes<Lane, Transpositions>(batch.masks().data(), batch.query_len(), group.text, n,
+                                         scores);
+    for (std::size_t lane = 0; lane < group.size; ++lane) out[group.index[lane]] = scores[lane];
+    group.size = 0;
+  };
+  for (std::size_t k = 0; k < count; ++k) {
+    const TextView text = candidates[which[k]];
+    Group& group = groups[text.size()];
+    group.text[group.size] = text.data();
+    group.index[group.size] = which[k];
+    if (++group.size == kLanes) run(group, text.size());
+  }
+  for (std::size_t n = 1; n <= kLaneMaxText; ++n) {
+    if (groups[n].size > 0) run(groups[n], n);
+  }
+}
+
+// The table-path candidates `which` of a batch whose query has 1 to 64
+// characters, in lanes as narrow as the query allows.
+template <bool Transpositions>
+void table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+                const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  const std::size_t m = batch.query_len();
+  if (m <= 8) return table_path_lanes<std::uint8_t, Transpositions>(batch, candidates, which, count, out);
+  if (m <= 16) return table_path_lanes<std::uint16_t, Transpositions>(batch, candidates, which, count, out);
+  if (m <= 32) return table_path_lanes<std::uint32_t, Transpositions>(batch, candidates, which, count, out);
+  table_path_lanes<std::uint64_t, Transpositions>(batch, candidates, which, count, out);
+}
+
+// All candidates of a batch, in order of the result. The candidates that the
+// query's table can take (pure ASCII, 1 to 64 bytes) are collected and scored
+// in lanes by `lanes`; every other one by the batch's distance(). Each result
+// equals distance() of its candidate.
+template <class Batch, class Lanes>
 std::vector<std::size_t> batch_distances(TextView query, std::span<const TextView> candidates,
-                                         std::optional<bool> case_insensitive) noexcept {
+                                         std::optional<bool> case_insensitive,
+                                         Lanes lanes) noexcept {
   const Batch batch(query, case_insensitive);
-  std::vector<std::size_t> out;
-  out.reserve(candidates.size());
-  for (TextView candidate : candidates) out.push_back(batch.distance(candidate));
+  std::vector<std::size_t> out(candidates.size());
+  std::vector<std::size_t> table;
+  if (batch.ascii_table()) table.reserve(candidates.size());
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const TextView candidate = candidates[i];
+    if (batch.ascii_table() && !candidate.empty() && candidate.size() <= kLaneMaxText &&
+        is_ascii(candidate)) {
+      table.push_back(i);
+    } else {
+      out[i] = batch.distance(candidate);
+    }
+  }
+  if (!table.empty()) lanes(batch, candidates, table.data(), table.size(), out.data());
   return out;
 }
 

@@ -285,6 +285,28 @@ TEST(EditDistanceBatch, EqualsScalarCandidateByCandidate) {
   }
 }
 
+// Enough candidates of each length to fill the vector lanes of every width.
+TEST(EditDistanceBatch, LanesEqualScalar) {
+  std::mt19937_64 rng(5);
+  for (std::size_t m : {1, 2, 8, 9, 16, 17, 32, 33, 63, 64}) {
+    const std::string query = utf8(random_text(rng, U"abcAB", m));
+    std::vector<std::string> candidates;
+    for (int i = 0; i < 3000; ++i) {
+      candidates.push_back(utf8(random_text(rng, U"abcAB", (rng() % 8 == 0) ? rng() % 70 : rng() % 12)));
+    }
+    const std::vector<TextView> views(candidates.begin(), candidates.end());
+    for (bool fold : {false, true}) {
+      const auto lev = quillstone::levenshtein_batch(query, views, fold);
+      const auto osa = quillstone::damerau_batch(query, views, fold);
+      for (std::size_t i = 0; i < views.size(); ++i) {
+        SCOPED_TRACE(query + " | " + candidates[i]);
+        ASSERT_EQ(lev[i], levenshtein_bp(query, views[i], {}, fold, {}).value());
+        ASSERT_EQ(osa[i], damerau_bp(query, views[i], {}, fold, {}).value());
+      }
+    }
+  }
+}
+
 TEST(EditDistanceBatch, Examples) {
   using Views = std::vector<TextView>;
   EXPECT_TRUE(quillstone::levenshtein_batch("abc", Views{}).empty());
