@@ -1,6 +1,8 @@
 // levenshtein_batch, damerau_batch and jaro_winkler_batch: one query against a
 // sequence of candidates, one core call, a list back in candidate order.
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <vector>
@@ -19,7 +21,7 @@ constexpr std::size_t kDetachThreshold = 10000;
 
 struct BatchInput {
   PyBackedStr query;
-  std::vector<PyBackedStr> candidates;
+  CandidateTexts candidates;
   std::optional<double> p;
   std::optional<bool> case_insensitive;
 };
@@ -36,7 +38,7 @@ bool bind_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Batc
     argument_extraction_error(names[0]);
     return false;
   }
-  if (!extract_candidates(slots[1], in.candidates, append_backed_text)) {
+  if (!in.candidates.extract(slots[1])) {
     argument_extraction_error(names[1]);
     return false;
   }
@@ -51,22 +53,17 @@ bool bind_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Batc
 // an allocation failure while detached ends the process.
 template <class Compute>
 auto run_core(const BatchInput& in, Compute compute) noexcept {
-  auto run = [&]() noexcept {
-    std::vector<TextView> views;
-    views.reserve(in.candidates.size());
-    for (const PyBackedStr& candidate : in.candidates) views.push_back(candidate.view());
-    return compute(in.query.view(), std::span<const TextView>(views));
-  };
-  if (in.candidates.size() < kDetachThreshold) return run();
+  const std::span<const TextView> views = in.candidates.views();
+  if (views.size() < kDetachThreshold) return compute(in.query.view(), views);
   PyThreadState* thread = PyEval_SaveThread();
-  auto result = run();
+  auto result = compute(in.query.view(), views);
   PyEval_RestoreThread(thread);
   return result;
 }
 
 // Gives the holders' references back; only ever called attached.
 void release(BatchInput& in) noexcept {
-  in.candidates.clear();
+  in.candidates.release();
   in.query.reset();
 }
 
@@ -81,7 +78,39 @@ PyObject* to_list(const std::vector<T>& values) {
 }
 
 PyObject* make_int(std::size_t value) { return PyLong_FromUnsignedLongLong(value); }
-PyObject* make_float(double value) { return PyFloat_FromDouble(value); }
+
+// Similarities repeat a lot across candidates; equal scores (bit for bit) of
+// one call share one float object instead of allocating one each.
+class FloatCache {
+ public:
+  PyObject* make(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const std::size_t at = (bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits);
+    if (obj_[at] != nullptr && bits_[at] == bits) {
+      Py_IncRef(obj_[at]);
+      return obj_[at];
+    }
+    PyObject* obj = checked_result(PyFloat_FromDouble(value));
+    obj_[at] = obj;  // borrowed: the result list owns it
+    bits_[at] = bits;
+    return obj;
+  }
+
+ private:
+  static constexpr unsigned kBits = 8;
+  PyObject* obj_[1u << kBits] = {};
+  std::uint64_t bits_[1u << kBits];
+};
+
+PyObject* to_float_list(const std::vector<double>& values) {
+  OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(values.size()))));
+  FloatCache cache;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), cache.make(values[i]));
+  }
+  return list.release();
+}
 
 using EditDistanceBatchCore = std::vector<std::size_t> (*)(TextView, std::span<const TextView>,
                                                            std::optional<bool>);
@@ -120,7 +149,7 @@ PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* 
     raise_match_error(similarities.error());
     return nullptr;
   }
-  return to_list<double, make_float>(similarities.value());
+  return to_float_list(similarities.value());
 }
 
 }  // namespace quillstone::python

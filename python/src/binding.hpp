@@ -46,6 +46,12 @@ inline bool to_text(PyObject* obj, std::string_view& out) {
     raise_type_mismatch(obj, &PyUnicode_Type);
     return false;
   }
+  if (PyUnicode_IS_COMPACT_ASCII(obj)) [[likely]] {
+    // The UTF-8 form of an ASCII str is its own data.
+    out = std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
+                           static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+    return true;
+  }
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
   if (utf8 == nullptr) [[unlikely]] return false;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <algorithm>
+#include <span>
+#include <string_view>
 #include <cstddef>
 #include <vector>
 
@@ -67,5 +69,51 @@ inline bool append_backed_text(OwnedRef item, std::vector<PyBackedStr>& out) {
   out.push_back(std::move(text));
   return true;
 }
+
+// The candidates of a batch call as text views, with the references that keep
+// their bytes alive while the thread is detached. An exact list or tuple is
+// held through one private snapshot (a copy of the list, taken atomically, or
+// the immutable tuple itself) whose items need no reference of their own; any
+// other sequence is read by iteration into backed texts. Both give the same
+// views, the same errors in the same order, and the list's items as they were
+// at one moment.
+class CandidateTexts {
+ public:
+  // False with the exception set (the caller adds the parameter note).
+  bool extract(PyObject* candidates) {
+    if (!PyList_CheckExact(candidates) && !PyTuple_CheckExact(candidates)) {
+      if (!extract_candidates(candidates, held_, append_backed_text)) return false;
+      views_.reserve(held_.size());
+      for (const PyBackedStr& text : held_) views_.push_back(text.view());
+      return true;
+    }
+    if (PyObject_Size(candidates) > kMaxCandidates) fault("capacity overflow");
+    snapshot_ = PyTuple_CheckExact(candidates)
+                    ? OwnedRef::borrowed(candidates)
+                    : OwnedRef(PyList_GetSlice(candidates, 0, PY_SSIZE_T_MAX));
+    if (!snapshot_) return false;
+    const Py_ssize_t size = PySequence_Fast_GET_SIZE(snapshot_.get());
+    PyObject** items = PySequence_Fast_ITEMS(snapshot_.get());
+    views_.resize(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size; ++i) {
+      if (!to_text(items[i], views_[static_cast<std::size_t>(i)])) return false;
+    }
+    return true;
+  }
+
+  std::span<const std::string_view> views() const noexcept { return views_; }
+
+  // Gives the references back; only ever called attached.
+  void release() noexcept {
+    views_.clear();
+    held_.clear();
+    snapshot_.reset();
+  }
+
+ private:
+  OwnedRef snapshot_;
+  std::vector<PyBackedStr> held_;
+  std::vector<std::string_view> views_;
+};
 
 }  // namespace quillstone::python
