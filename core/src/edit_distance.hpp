@@ -22,13 +22,18 @@ inline constexpr std::size_t kWordBits = 64;
 
 // ---------------------------------------------------------------- masks
 
-// Direct table of match masks for the byte path and for characters below
-// U+0100 on the character path. Lives in the caller's frame.
-struct ByteMasks {
-  std::uint64_t entry[256];
+// Direct table of match masks indexed by character code, in the caller's
+// frame: characters below U+0100 on the character path (256 entries), bytes
+// on the byte path, where both texts are ASCII and 128 entries cover every
+// byte that can be looked up (half the table to clear on every call).
+template <std::size_t Entries>
+struct DirectMasks {
+  std::uint64_t entry[Entries];
 
-  ByteMasks() noexcept { std::memset(entry, 0, sizeof entry); }
+  DirectMasks() noexcept { std::memset(entry, 0, sizeof entry); }
 };
+using ByteMasks = DirectMasks<256>;
+using AsciiMasks = DirectMasks<128>;
 
 // Masks of characters U+0100 and above for a pattern of at most 64
 // characters: a sorted array searched by bisection, at most one entry per
@@ -255,7 +260,7 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2,
   if (m == 0) return bound(n);
   if (n == 0) return bound(m);
   if (m <= kWordBits && in.both_ascii) {
-    ByteMasks masks;
+    AsciiMasks masks;
     for (std::size_t i = 0; i < m; ++i) {
       masks.entry[static_cast<unsigned char>(in.s1[i])] |= std::uint64_t{1} << i;
     }
