@@ -4,6 +4,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <span>
 #include <string_view>
 #include <cstddef>
@@ -70,34 +72,29 @@ inline bool append_backed_text(OwnedRef item, std::vector<PyBackedStr>& out) {
   return true;
 }
 
-// The candidates of a batch call as text views, with the references that keep
-// their bytes alive while the thread is detached. An exact list or tuple is
-// held through one private snapshot (a copy of the list, taken atomically, or
-// the immutable tuple itself) whose items need no reference of their own; any
-// other sequence is read by iteration into backed texts. Both give the same
-// views, the same errors in the same order, and the list's items as they were
-// at one moment.
+// The candidates of a batch call as text views, kept valid while the thread
+// is detached. Three intakes give the same views and the same errors in the
+// same order:
+// - an exact tuple is immutable: one reference to it keeps every item alive;
+// - an exact list is read under its lock, and the items' bytes are copied
+//   into one buffer owned by the call, so the items' reference counts are not
+//   touched (on a free-threaded interpreter those are shared with every other
+//   thread that reads the same list) and the views are of the list as it was
+//   at one moment;
+// - any other sequence is read by iteration into backed texts.
 class CandidateTexts {
  public:
   // False with the exception set (the caller adds the parameter note).
   bool extract(PyObject* candidates) {
-    if (!PyList_CheckExact(candidates) && !PyTuple_CheckExact(candidates)) {
-      if (!extract_candidates(candidates, held_, append_backed_text)) return false;
-      views_.reserve(held_.size());
-      for (const PyBackedStr& text : held_) views_.push_back(text.view());
-      return true;
+    if (PyTuple_CheckExact(candidates)) {
+      if (PyTuple_GET_SIZE(candidates) > kMaxCandidates) fault("capacity overflow");
+      tuple_ = OwnedRef::borrowed(candidates);
+      return view_items(PySequence_Fast_ITEMS(candidates), PyTuple_GET_SIZE(candidates));
     }
-    if (PyObject_Size(candidates) > kMaxCandidates) fault("capacity overflow");
-    snapshot_ = PyTuple_CheckExact(candidates)
-                    ? OwnedRef::borrowed(candidates)
-                    : OwnedRef(PyList_GetSlice(candidates, 0, PY_SSIZE_T_MAX));
-    if (!snapshot_) return false;
-    const Py_ssize_t size = PySequence_Fast_GET_SIZE(snapshot_.get());
-    PyObject** items = PySequence_Fast_ITEMS(snapshot_.get());
-    views_.resize(static_cast<std::size_t>(size));
-    for (Py_ssize_t i = 0; i < size; ++i) {
-      if (!to_text(items[i], views_[static_cast<std::size_t>(i)])) return false;
-    }
+    if (PyList_CheckExact(candidates)) return copy_list(candidates);
+    if (!extract_candidates(candidates, held_, append_backed_text)) return false;
+    views_.reserve(held_.size());
+    for (const PyBackedStr& text : held_) views_.push_back(text.view());
     return true;
   }
 
@@ -107,12 +104,47 @@ class CandidateTexts {
   void release() noexcept {
     views_.clear();
     held_.clear();
-    snapshot_.reset();
+    tuple_.reset();
+    bytes_.clear();
   }
 
  private:
-  OwnedRef snapshot_;
+  bool view_items(PyObject* const* items, Py_ssize_t size) {
+    views_.resize(static_cast<std::size_t>(size));  // items is null when size is 0
+    for (Py_ssize_t i = 0; i < size; ++i) {
+      if (!to_text(items[i], views_[static_cast<std::size_t>(i)])) return false;
+    }
+    return true;
+  }
+
+  bool copy_list(PyObject* list) {
+    bool ok = true;
+    Py_BEGIN_CRITICAL_SECTION(list);
+    const Py_ssize_t size = PyList_GET_SIZE(list);
+    if (size > kMaxCandidates) {
+      ok = false;  // the fault is raised once the lock is given back
+    } else {
+      ok = view_items(PySequence_Fast_ITEMS(list), size);
+      if (ok) {
+        std::size_t total = 0;
+        for (const std::string_view view : views_) total += view.size();
+        bytes_.resize(total);
+        char* at = bytes_.data();
+        for (std::string_view& view : views_) {
+          std::memcpy(at, view.data(), view.size());
+          view = std::string_view(at, view.size());
+          at += view.size();
+        }
+      }
+    }
+    Py_END_CRITICAL_SECTION();
+    if (!ok && !PyErr_Occurred()) fault("capacity overflow");
+    return ok;
+  }
+
+  OwnedRef tuple_;
   std::vector<PyBackedStr> held_;
+  std::string bytes_;
   std::vector<std::string_view> views_;
 };
 
