@@ -222,7 +222,10 @@ void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const
   constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
   const Vec zero = Vec{} ^ Vec{};
   const Vec one = zero + 1;
-  const Vec last = zero + static_cast<Lane>(Lane{1} << (m - 1));
+  // A named Lane: g++ with -fsanitize=shift sees the cast expression as an
+  // int and refuses to broadcast it into narrow lanes.
+  const Lane last_lane = static_cast<Lane>(Lane{1} << (m - 1));
+  const Vec last = zero + last_lane;
   Vec vp = ~zero, vn = zero, d0_prev = zero, pm_prev = zero;
   Vec score = zero + static_cast<Lane>(m);
   alignas(kVectorBytes) Lane column_masks[kLanes];
