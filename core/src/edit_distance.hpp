@@ -298,6 +298,13 @@ void table_path(const EditDistanceBatch& batch, std::span<const TextView> candid
   table_path_lanes<std::uint64_t, Transpositions>(batch, candidates, which, count, out);
 }
 
+// table_path for each metric, compiled for AVX2 as well and chosen by what the
+// processor has (edit_distance_lanes.cpp).
+void levenshtein_table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+                            const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
+void damerau_table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+                        const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
+
 // All candidates of a batch, in order of the result. The candidates that the
 // query's table can take (pure ASCII, 1 to 64 bytes) are collected and scored
 // in lanes by `lanes`; every other one by the batch's distance(). Each result

@@ -1,0 +1,26 @@
+// The vector-lane table path of both edit-distance batches, compiled twice:
+// for the baseline instruction set and for AVX2, chosen at load time by what
+// the processor has.
+#include "edit_distance.hpp"
+
+namespace quillstone::detail {
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QUILLSTONE_LANE_CLONES __attribute__((target_clones("avx2", "default"), flatten))
+#else
+#define QUILLSTONE_LANE_CLONES
+#endif
+
+QUILLSTONE_LANE_CLONES
+void levenshtein_table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+                            const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  table_path<false>(batch, candidates, which, count, out);
+}
+
+QUILLSTONE_LANE_CLONES
+void damerau_table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+                        const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  table_path<true>(batch, candidates, which, count, out);
+}
+
+}  // namespace quillstone::detail
