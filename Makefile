@@ -11,8 +11,17 @@ FT_BUILD = $(BUILD)/ft
 FT_PATH = $(FT_BUILD)/python:/usr/lib/python3/dist-packages
 CMAKE_FLAGS ?=
 BENCH_SECONDS ?= 0.2
+# The sanitized build (AddressSanitizer and UndefinedBehaviorSanitizer, g++)
+# and the libFuzzer targets (clang), each in its own directory.
+ASAN_BUILD = $(BUILD)/asan
+FUZZ_BUILD = $(BUILD)/fuzz
+FUZZ_TARGETS := fuzz_levenshtein fuzz_damerau fuzz_jaro_winkler
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 10
+FUZZ_MAX_LEN ?= 1024
 
-TARGETS := build build-ft test demo bench bench-core sanitize
+TARGETS := build build-ft test demo bench bench-core sanitize sanitize-core build-asan \
+  build-fuzz fuzz fuzz-smoke
 
 .PHONY: $(TARGETS) configure clean
 
@@ -30,7 +39,7 @@ build-ft:
 	  -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(FT_BUILD)
 
-test: build build-ft
+test: build build-ft sanitize fuzz-smoke
 	ctest --test-dir $(BUILD) --output-on-failure
 	QUILLSTONE_BUILD=$(BUILD) PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest -q -p no:cacheprovider python/tests
 	env -u PYTHON_GIL PYTHONPATH=$(FT_PATH) $(FT_PYTHON) -c 'import os, sys, sysconfig, quillstone; \
@@ -51,10 +60,60 @@ bench: build build-ft
 demo: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py
 
+build-asan:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
+	  -DPython_EXECUTABLE=$(PYTHON) -DQUILLSTONE_SANITIZE=ON -DQUILLSTONE_BENCH=OFF
+	cmake --build $(ASAN_BUILD)
+
+sanitize-core: build-asan
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure
+
+# The interpreter is not built with the sanitizers: their runtimes are
+# preloaded so that the sanitized module loads into it. PYTHONMALLOC=malloc
+# puts Python objects on the checked heap; leak checking stays off for what
+# the interpreter keeps until exit.
+SANITIZED_PYTHON = LD_PRELOAD="$(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)" \
+  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 PYTHONMALLOC=malloc \
+  QUILLSTONE_BUILD=$(ASAN_BUILD) PYTHONPATH=$(ASAN_BUILD)/python $(PYTHON)
+
+sanitize: sanitize-core
+	$(SANITIZED_PYTHON) -c 'import os, sys, quillstone; \
+	  here = os.path.dirname(quillstone.__file__); \
+	  sys.exit(None if here == os.path.abspath("$(ASAN_BUILD)/python") else "quillstone was imported from " + here)'
+	$(SANITIZED_PYTHON) -m pytest -q -p no:cacheprovider python/tests
+
+build-fuzz:
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DQUILLSTONE_FUZZ=ON -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF -DQUILLSTONE_PYTHON=OFF
+	cmake --build $(FUZZ_BUILD)
+
+# One fuzzer after the other, FUZZ_SECONDS each, from the committed seeds and
+# what earlier runs found ($(FUZZ_BUILD)/corpus); a failing input is kept in
+# $(FUZZ_BUILD)/crashes and replays with `<fuzzer> <file>`.
+fuzz: build-fuzz
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/crashes; \
+	  echo "== $$t: $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_BUILD)/core/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=$(FUZZ_MAX_LEN) \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/crashes/$$t- \
+	    $(FUZZ_BUILD)/corpus/$$t core/fuzz/corpus/$$t; \
+	done
+
+# A short run of each fuzzer from the seeds alone; the log is shown on failure.
+fuzz-smoke: build-fuzz
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  rm -rf $(FUZZ_BUILD)/smoke/$$t; mkdir -p $(FUZZ_BUILD)/smoke/$$t $(FUZZ_BUILD)/crashes; \
+	  log=$(FUZZ_BUILD)/smoke/$$t.log; \
+	  if $(FUZZ_BUILD)/core/fuzz/$$t -max_total_time=$(FUZZ_SMOKE_SECONDS) -max_len=$(FUZZ_MAX_LEN) \
+	       -artifact_prefix=$(FUZZ_BUILD)/crashes/$$t- $(FUZZ_BUILD)/smoke/$$t core/fuzz/corpus/$$t >$$log 2>&1; then \
+	    echo "$$t: $$(grep -E '^Done [0-9]+ runs' $$log)"; \
+	  else cat $$log; echo "$$t failed: see $$log" >&2; exit 1; fi; \
+	done
+
 else
 
 $(TARGETS):
-	scripts/env $(MAKE) --no-print-directory $@ BUILD=$(BUILD)
+	scripts/env $(MAKE) --no-print-directory $@ BUILD=$(BUILD) $(MAKEOVERRIDES)
 
 endif
 

@@ -1,0 +1,163 @@
+// jaro_winkler and jaro_winkler_batch against the matching loops written out
+// step by step. Scores must agree bit for bit, on every scan.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <variant>
+
+#include "fuzz_input.hpp"
+#include "jaro_winkler_scan.hpp"
+#include "reference.hpp"
+
+namespace quillstone::fuzz {
+namespace {
+
+class JaroWinklerHarness {
+ public:
+  explicit JaroWinklerHarness(const Case& c) : c_(c) {
+    for (const std::string& text : c.texts) {
+      prepared_.push_back(prepared_text(text, c.folding()));
+      chars_.push_back(decode_utf8(prepared_.back()));
+    }
+  }
+
+  void run() {
+    // The prefix scale is checked before anything else.
+    if (c_.p && !(*c_.p >= 0.0 && *c_.p <= 0.25)) {
+      check_rejected_scale();
+      return;
+    }
+    p_ = c_.p.value_or(0.1);
+    check_call(0, 1, c_.max_len, c_.similarity_cutoff.resolve(score(0, 1)));
+    for (std::size_t k = 0; k < c_.texts.size(); ++k) {
+      check_pair(0, k);
+      check_pair(k, 0);
+    }
+    check_batch();
+  }
+
+ private:
+  double score(std::size_t i, std::size_t j) const {
+    return reference_jaro_winkler(chars_[i], chars_[j], p_);
+  }
+
+  void check_rejected_scale() {
+    const auto rejected = [&](const MatchError& error) {
+      const auto* e = std::get_if<InvalidPrefixScale>(&error);
+      FUZZ_CHECK(e != nullptr);
+      FUZZ_CHECK(same_double(e->value, *c_.p));
+    };
+    // Even texts that break the limit report the scale.
+    const Result<double> r = jaro_winkler(c_.texts[0], c_.texts[1], c_.p, std::size_t{0},
+                                          c_.case_insensitive, std::nullopt);
+    FUZZ_CHECK(!r.has_value());
+    rejected(r.error());
+    const std::vector<TextView> candidates(c_.texts.begin(), c_.texts.end());
+    const Result<std::vector<double>> batch =
+        jaro_winkler_batch(c_.texts[0], candidates, c_.p, c_.case_insensitive);
+    FUZZ_CHECK(!batch.has_value());
+    rejected(batch.error());
+    FUZZ_CHECK(!JaroWinklerBatch::create(c_.texts[0], c_.p, c_.case_insensitive).has_value());
+  }
+
+  // One scalar call with the given limit and cut-off, against the reference.
+  void check_call(std::size_t i, std::size_t j, std::optional<std::size_t> max_len,
+                  std::optional<double> cutoff) {
+    const Result<double> r =
+        jaro_winkler(c_.texts[i], c_.texts[j], c_.p, max_len, c_.case_insensitive, cutoff);
+    const std::size_t n1 = chars_[i].size(), n2 = chars_[j].size();
+    if (max_len && (n1 > *max_len || n2 > *max_len)) {
+      FUZZ_CHECK(!r.has_value());
+      const auto* e = std::get_if<InputTooLong>(&r.error());
+      FUZZ_CHECK(e != nullptr);
+      const bool first = n1 > *max_len;
+      FUZZ_CHECK(std::strcmp(e->which, first ? "str_1" : "str_2") == 0);
+      FUZZ_CHECK(e->len == (first ? n1 : n2));
+      FUZZ_CHECK(e->limit == *max_len);
+      return;
+    }
+    FUZZ_CHECK(r.has_value());
+    const double expected = score(i, j);
+    // Empty inputs are settled before the cut-off; a NaN cut-off never applies.
+    const bool cut = n1 > 0 && n2 > 0 && cutoff && *cutoff > expected;
+    FUZZ_CHECK(same_double(r.value(), cut ? 0.0 : expected));
+  }
+
+  void check_pair(std::size_t i, std::size_t j) {
+    const double expected = score(i, j);
+    const Result<double> r =
+        jaro_winkler(c_.texts[i], c_.texts[j], c_.p, std::nullopt, c_.case_insensitive, std::nullopt);
+    FUZZ_CHECK(r.has_value());
+    FUZZ_CHECK(same_double(r.value(), expected));
+    FUZZ_CHECK(r.value() >= 0.0 && r.value() <= 1.0);
+    if (chars_[i] == chars_[j]) FUZZ_CHECK(r.value() == 1.0);
+
+    // Matching is symmetric and so are the prefix and the sum m/n2 + m/n1.
+    const Result<double> swapped =
+        jaro_winkler(c_.texts[j], c_.texts[i], c_.p, std::nullopt, c_.case_insensitive, std::nullopt);
+    FUZZ_CHECK(swapped.has_value() && same_double(swapped.value(), expected));
+
+    // The Winkler bonus only ever adds.
+    FUZZ_CHECK(reference_jaro_winkler(chars_[i], chars_[j], 0.0) <= expected);
+
+    // Cut-offs at, just above and just below the score; NaN and infinities.
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    for (double cutoff : {expected, std::nextafter(expected, 2.0), std::nextafter(expected, -1.0),
+                          std::numeric_limits<double>::quiet_NaN(), inf, -inf, 1.0, 0.0}) {
+      check_call(i, j, std::nullopt, cutoff);
+    }
+    const std::size_t n1 = chars_[i].size(), n2 = chars_[j].size();
+    check_call(i, j, std::max(n1, n2), std::nullopt);
+    if (n1 > 0) check_call(i, j, n1 - 1, std::nullopt);
+    if (n2 > 0) check_call(i, j, n2 - 1, std::nullopt);
+
+    check_scans(i, j, expected);
+  }
+
+  // Every scan where its precondition holds gives the same bits.
+  void check_scans(std::size_t i, std::size_t j, double expected) {
+    namespace jw = detail::jw;
+    const TextView s1 = prepared_[i], s2 = prepared_[j];
+    const std::size_t n1 = chars_[i].size(), n2 = chars_[j].size();
+    if (n1 == 0 || n2 == 0) return;
+    FUZZ_CHECK(same_double(jw::general_scan(s1, n1, s2, n2, p_), expected));
+    if (detail::is_ascii(s1) && detail::is_ascii(s2) && n1 <= jw::kWordChars &&
+        n2 <= jw::kWordChars) {
+      FUZZ_CHECK(same_double(jw::direct_scan(s1, s2, p_), expected));
+      FUZZ_CHECK(same_double(jw::bit_parallel_scan(s1, s2, p_), expected));
+    }
+  }
+
+  // The batch equals the scalar call with the query as str_1, no limit and
+  // no cut-off, candidate by candidate.
+  void check_batch() {
+    const std::vector<TextView> candidates(c_.texts.begin(), c_.texts.end());
+    const Result<std::vector<double>> out =
+        jaro_winkler_batch(c_.texts[0], candidates, c_.p, c_.case_insensitive);
+    FUZZ_CHECK(out.has_value());
+    FUZZ_CHECK(out.value().size() == candidates.size());
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+      FUZZ_CHECK(same_double(out.value()[k], score(0, k)));
+    }
+    const Result<std::vector<double>> none =
+        jaro_winkler_batch(c_.texts[0], std::span<const TextView>(), c_.p, c_.case_insensitive);
+    FUZZ_CHECK(none.has_value() && none.value().empty());
+  }
+
+  const Case& c_;
+  double p_ = 0.1;
+  std::vector<std::string> prepared_;
+  std::vector<Chars> chars_;
+};
+
+}  // namespace
+}  // namespace quillstone::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const quillstone::fuzz::Case input = quillstone::fuzz::decode(data, size);
+  quillstone::fuzz::JaroWinklerHarness(input).run();
+  return 0;
+}
