@@ -3,6 +3,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quillstone/quillstone.hpp"
@@ -73,6 +74,62 @@ void BM_JaroWinkler_LongAscii(benchmark::State& state) {
   scalar(state, texts, false);
 }
 BENCHMARK(BM_JaroWinkler_LongAscii);
+
+// A text of `length` characters drawn from `alphabet`, and a copy of it
+// mutated at about 10% (substitutions, insertions, deletions, adjacent
+// swaps), so that most characters match and some transpose.
+std::pair<std::string, std::string> related_pair(const std::vector<std::string>& alphabet,
+                                                 std::size_t length, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+  std::uniform_real_distribution<double> roll(0.0, 1.0);
+  std::vector<std::size_t> first(length), second;
+  for (auto& c : first) c = pick(rng);
+  for (std::size_t i = 0; i < length; ++i) {
+    const double r = roll(rng);
+    if (r < 0.025) {
+      second.push_back(pick(rng));
+    } else if (r < 0.05) {
+      second.push_back(pick(rng));
+      second.push_back(first[i]);
+    } else if (r < 0.075) {
+    } else if (r < 0.1 && i + 1 < length) {
+      second.push_back(first[i + 1]);
+      second.push_back(first[i]);
+      ++i;
+    } else {
+      second.push_back(first[i]);
+    }
+  }
+  std::pair<std::string, std::string> out;
+  for (std::size_t c : first) out.first += alphabet[c];
+  for (std::size_t c : second) out.second += alphabet[c];
+  return out;
+}
+
+const std::vector<std::string> kLongAscii = letters("abcdefghijklmnopqrstuvwxyz ");
+// Latin-1 letters and letters above U+00FF (Greek, Cyrillic): both halves of
+// the character-indexed masks.
+const std::vector<std::string> kLongNonAscii = {
+    "a", "e", "i", "o", "u", "é", "è", "ü", "ö", "ß", "ç", "ñ", " ", "α", "β", "γ", "δ", "ε", "ζ",
+    "η", "θ", "λ", "μ", "π", "σ", "а", "б", "в", "г", "д", "е", "ж", "з", "и", "к", "л", "м", "н"};
+
+// Arguments: length in characters, 1 for non-ASCII text.
+void BM_JaroWinkler_Long(benchmark::State& state) {
+  const auto length = static_cast<std::size_t>(state.range(0));
+  const auto [a, b] = related_pair(state.range(1) ? kLongNonAscii : kLongAscii, length,
+                                   static_cast<unsigned>(length + state.range(1)));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quillstone::jaro_winkler(a, b, {}, {}, {}, {}).value());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_JaroWinkler_Long)
+    ->ArgNames({"chars", "non_ascii"})
+    ->Args({40, 1})  // one word of positions, non-ASCII
+    ->Args({100, 0})->Args({100, 1})
+    ->Args({1000, 0})->Args({1000, 1})
+    ->Args({10000, 0})->Args({10000, 1});
 
 void batch(benchmark::State& state, const std::string& query, const std::vector<std::string>& owned,
            bool fold) {

@@ -1,10 +1,12 @@
 // Jaro-Winkler similarity of two texts: matching characters within a window,
 // transpositions among them, and the Winkler bonus for a common prefix.
+#include <bit>
 #include <cstdint>
 #include <memory>
 
 #include "common.hpp"
 #include "jaro_winkler_scan.hpp"
+#include "match_masks.hpp"
 
 namespace quillstone {
 namespace detail::jw {
@@ -66,6 +68,80 @@ double plain_scan(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2
   return score(m, t, n1, n2, prefix, p);
 }
 
+// Decodes `n` characters of well-formed UTF-8 into `out`.
+void decode(TextView text, std::size_t n, char32_t* out) noexcept {
+  const char* at = text.data();
+  for (std::size_t k = 0; k < n; ++k) out[k] = decode_next(at);
+}
+
+// Matching over W-word position masks of s2. Position i of s1 looks for the
+// lowest set bit of PM(s1[i]) AND NOT matched2 within [lo, hi), which is the
+// first free position the plain scan would take. Only the words from lo to
+// hi are candidates, and fewer still: for each character, `cursor` marks the
+// word below which its free positions all lie below the window. Since the
+// window's low end and matched2 only grow, a word found empty from the low
+// end upwards stays empty for that character, so every step costs a few
+// words and each word of each row is skipped at most once.
+template <class Char>
+double multiword_score(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
+                       double p) noexcept {
+  const MultiWordMasks masks(s2, n2);
+  const std::size_t words2 = masks.words();
+  const std::size_t words1 = (n1 + kWordBits - 1) / kWordBits;
+  const auto matched = std::make_unique<std::uint64_t[]>(words1 + words2);
+  std::uint64_t* matched1 = matched.get();
+  std::uint64_t* matched2 = matched1 + words1;
+  const auto cursor = std::make_unique<std::size_t[]>(masks.rows());
+
+  const std::size_t w = match_window(n1, n2);
+  // From position n2 + w on, the window lies past the end of s2.
+  const std::size_t scan_end = std::min(n1, n2 + w);
+  RowFinder find(masks);
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < scan_end; ++i) {
+    const std::size_t r = find(s1[i]);
+    const std::uint64_t* pm = masks.row(r);
+    const std::size_t lo = i > w ? i - w : 0;
+    const std::size_t hi = std::min(n2, i + w + 1);
+    const std::size_t lo_word = lo / kWordBits, last_word = (hi - 1) / kWordBits;
+    std::size_t k = std::max(cursor[r], lo_word);
+    if (k > last_word) continue;  // no free position of this character up to hi
+    std::uint64_t free = pm[k] & ~matched2[k];
+    if (k == lo_word) free &= ~std::uint64_t{0} << (lo % kWordBits);
+    while (free == 0 && k < last_word) {
+      ++k;
+      free = pm[k] & ~matched2[k];
+    }
+    if (free == 0) {
+      cursor[r] = k + 1;
+      continue;
+    }
+    cursor[r] = k;
+    const std::size_t j = k * kWordBits + static_cast<std::size_t>(std::countr_zero(free));
+    if (j >= hi) continue;
+    matched2[k] |= free & (0 - free);
+    matched1[i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
+    ++m;
+  }
+  if (m == 0) return 0.0;
+
+  // The matched positions of both texts in step, word by word.
+  std::size_t t = 0;
+  std::size_t ka = 0, kb = 0;
+  std::uint64_t a = matched1[0], b = matched2[0];
+  for (std::size_t left = m; left > 0; --left) {
+    while (a == 0) a = matched1[++ka];
+    while (b == 0) b = matched2[++kb];
+    t += s1[ka * kWordBits + static_cast<std::size_t>(std::countr_zero(a))] !=
+         s2[kb * kWordBits + static_cast<std::size_t>(std::countr_zero(b))];
+    a &= a - 1;
+    b &= b - 1;
+  }
+  const std::size_t prefix =
+      prefix_length(std::min({kMaxPrefix, n1, n2}), [&](std::size_t k) { return s1[k] == s2[k]; });
+  return score(m, t, n1, n2, prefix, p);
+}
+
 }  // namespace
 
 double direct_scan(TextView s1, TextView s2, double p) noexcept {
@@ -95,6 +171,45 @@ double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, do
   return plain_scan(c1, n1, c2, n2, flags1, flags2, p);
 }
 
+double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
+  char32_t c1[kSmallChars], c2[kSmallChars];
+  decode(s1, n1, c1);
+  decode(s2, n2, c2);
+  WordFlags flags1, flags2;
+  return plain_scan(c1, n1, c2, n2, flags1, flags2, p);
+}
+
+double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
+  char32_t c1[kWordBits], c2[kWordBits];
+  decode(s1, n1, c1);
+  decode(s2, n2, c2);
+  ByteMasks narrow;
+  WideMasks wide;
+  for (std::size_t j = 0; j < n2; ++j) {
+    const std::uint64_t bit = std::uint64_t{1} << j;
+    if (c2[j] < 256) {
+      narrow.entry[c2[j]] |= bit;
+    } else {
+      wide.slot(c2[j]) |= bit;
+    }
+  }
+  return word_scan(
+      n1, [&](std::size_t i) { return c1[i]; }, n2, [&](std::size_t j) { return c2[j]; },
+      [&](char32_t c) { return c < 256 ? narrow.entry[c] : wide.find(c); }, p);
+}
+
+double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, bool ascii,
+                      double p) noexcept {
+  if (ascii) {
+    return multiword_score(reinterpret_cast<const unsigned char*>(s1.data()), n1,
+                           reinterpret_cast<const unsigned char*>(s2.data()), n2, p);
+  }
+  const auto chars = std::make_unique_for_overwrite<char32_t[]>(n1 + n2);
+  decode(s1, n1, chars.get());
+  decode(s2, n2, chars.get() + n1);
+  return multiword_score(chars.get(), n1, chars.get() + n1, n2, p);
+}
+
 }  // namespace detail::jw
 
 Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double> p,
@@ -112,13 +227,18 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double
   if (in.n1 == 0) return in.n2 == 0 ? 1.0 : 0.0;
   if (in.n2 == 0) return 0.0;
 
+  const double scale_value = scale.value();
+  const std::size_t longer = std::max(in.n1, in.n2);
   double result;
-  if (in.both_ascii && in.n1 <= jw::kWordChars && in.n2 <= jw::kWordChars) {
-    result = std::max(in.n1, in.n2) <= jw::kDirectScanMax
-                 ? jw::direct_scan(in.s1, in.s2, scale.value())
-                 : jw::bit_parallel_scan(in.s1, in.s2, scale.value());
+  if (longer > jw::kWordChars) {
+    result = jw::multiword_scan(in.s1, in.n1, in.s2, in.n2, in.both_ascii, scale_value);
+  } else if (in.both_ascii) {
+    result = longer <= jw::kDirectScanMax ? jw::direct_scan(in.s1, in.s2, scale_value)
+                                          : jw::bit_parallel_scan(in.s1, in.s2, scale_value);
   } else {
-    result = jw::general_scan(in.s1, in.n1, in.s2, in.n2, scale.value());
+    result = longer <= jw::kSmallChars
+                 ? jw::small_scan(in.s1, in.n1, in.s2, in.n2, scale_value)
+                 : jw::character_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
   }
 
   // A NaN cut-off compares false and never applies.

@@ -24,6 +24,9 @@ inline constexpr std::size_t kMaxPrefix = 4;
 inline constexpr std::size_t kWordChars = 64;
 // Up to this length the plain scan beats building a mask table.
 inline constexpr std::size_t kDirectScanMax = 16;
+// Non-ASCII texts up to this length: the plain scan on characters decoded
+// into the frame beats clearing a character-indexed mask table.
+inline constexpr std::size_t kSmallChars = 16;
 
 // The prefix scale after defaulting. NaN fails both comparisons, so it is
 // rejected by the first; -0.0 compares equal to 0 and passes.
@@ -91,25 +94,22 @@ struct FoldAsciiByte {  // A to Z become a to z; everything else stays
   }
 };
 
-// Jaro-Winkler of `scanned` against `table_text`, whose positions `masks`
-// holds. Both are ASCII with 1 to 64 bytes; `fold` maps each scanned byte
-// first. Matching is symmetric: scanning either text finds the same matched
+// Jaro-Winkler of a scanned text of `ns` characters against a table text of
+// `nt` characters, 1 to 64 each, whose positions `mask_of(c)` gives for each
+// character c. `scanned(i)` and `table(j)` are the characters at i and j.
+// Matching is symmetric: scanning either text finds the same matched
 // positions, and the score's sum m/n2 + m/n1 does not depend on the order of
 // its two terms, so either text may be the scanned one.
-template <class Fold>
-inline double bit_parallel_score(const PositionMasks& masks, TextView table_text,
-                                 TextView scanned, double p, Fold fold) noexcept {
-  const std::size_t ns = scanned.size();
-  const std::size_t nt = table_text.size();
-  const auto* s = reinterpret_cast<const unsigned char*>(scanned.data());
-  const auto* q = reinterpret_cast<const unsigned char*>(table_text.data());
+template <class Scanned, class Table, class MaskOf>
+inline double word_scan(std::size_t ns, Scanned scanned, std::size_t nt, Table table,
+                        MaskOf mask_of, double p) noexcept {
   const std::size_t w = match_window(ns, nt);  // at most 31 here
 
   // `window` covers table positions max(0, i - w) to i + w for scanned position i.
   std::uint64_t window = (std::uint64_t{2} << w) - 1;
   std::uint64_t matched_s = 0, matched_t = 0;
   for (std::size_t i = 0; i < ns; ++i) {
-    const std::uint64_t candidates = masks[fold(s[i])] & ~matched_t & window;
+    const std::uint64_t candidates = mask_of(scanned(i)) & ~matched_t & window;
     // The lowest candidate is the first free position, as the plain scan takes it.
     matched_t |= candidates & (0 - candidates);
     matched_s |= std::uint64_t{candidates != 0} << i;
@@ -120,11 +120,25 @@ inline double bit_parallel_score(const PositionMasks& masks, TextView table_text
   const auto m = static_cast<std::size_t>(std::popcount(matched_s));
   std::size_t t = 0;
   for (std::uint64_t a = matched_s, b = matched_t; a != 0; a &= a - 1, b &= b - 1) {
-    t += fold(s[std::countr_zero(a)]) != q[std::countr_zero(b)];
+    t += scanned(static_cast<std::size_t>(std::countr_zero(a))) !=
+         table(static_cast<std::size_t>(std::countr_zero(b)));
   }
   const std::size_t prefix = prefix_length(std::min({kMaxPrefix, ns, nt}),
-                                           [&](std::size_t k) { return fold(s[k]) == q[k]; });
+                                           [&](std::size_t k) { return scanned(k) == table(k); });
   return score(m, t, ns, nt, prefix, p);
+}
+
+// Jaro-Winkler of `scanned` against `table_text`, whose positions `masks`
+// holds. Both are ASCII with 1 to 64 bytes; `fold` maps each scanned byte
+// first.
+template <class Fold>
+inline double bit_parallel_score(const PositionMasks& masks, TextView table_text,
+                                 TextView scanned, double p, Fold fold) noexcept {
+  const auto* s = reinterpret_cast<const unsigned char*>(scanned.data());
+  const auto* q = reinterpret_cast<const unsigned char*>(table_text.data());
+  return word_scan(
+      scanned.size(), [&](std::size_t i) { return fold(s[i]); }, table_text.size(),
+      [&](std::size_t j) { return q[j]; }, [&](unsigned char c) { return masks[c]; }, p);
 }
 
 // ---------------------------------------------------------------- scalar paths
@@ -141,5 +155,21 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept;
 // Any non-empty texts with n1 and n2 characters: decoded to 32-bit
 // characters, plain loops, one flag byte per position.
 double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
+
+// Non-empty texts of at most kSmallChars characters each: decoded into the
+// frame, plain loops, matched flags in words.
+double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
+
+// Non-empty texts of at most 64 characters each: s2 decoded into a direct
+// mask table for characters below U+0100 and a sorted map for the others,
+// s1 scanned against it in one word.
+double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
+
+// Any non-empty texts: s2 becomes W = ceil(n2 / 64) words of position masks
+// per character, s1 is scanned against them and each step touches only the
+// words it needs. `ascii` when both texts are ASCII (read as bytes, not
+// decoded).
+double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, bool ascii,
+                      double p) noexcept;
 
 }  // namespace quillstone::detail::jw

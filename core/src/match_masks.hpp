@@ -52,44 +52,92 @@ struct WideMasks {
   }
 };
 
-// Masks of a pattern of any length, W words per character: a zeroed direct
-// table of 256·W words (row-major by character), the rows of characters
-// U+0100 and above in a sorted map, and one all-zero row for every character
-// the pattern lacks.
+// Masks of a pattern of any length, W words per character, in one block of
+// rows of W words each: a direct row per character code below U+0100
+// (row-major by character), then the rows of the pattern's characters U+0100
+// and above in the order of a sorted key map, then one all-zero row for every
+// character the pattern lacks. Row numbers let a scan keep state per
+// character next to the masks.
 class MultiWordMasks {
  public:
-  MultiWordMasks(const char32_t* pattern, std::size_t m) noexcept
-      : words_((m + kWordBits - 1) / kWordBits), table_(256 * words_, 0), zero_(words_, 0) {
+  static constexpr char32_t kDirectRows = 256;
+
+  template <class Char>
+  MultiWordMasks(const Char* pattern, std::size_t m) noexcept;
+
+  std::size_t words() const noexcept { return words_; }
+  std::size_t rows() const noexcept { return kDirectRows + keys_.size() + 1; }
+
+  // The row of `c`; every character the pattern lacks shares the last one.
+  std::size_t row_of(char32_t c) const noexcept {
+    if (c < kDirectRows) return c;
+    const auto it = std::lower_bound(keys_.begin(), keys_.end(), c);
+    if (it == keys_.end() || *it != c) return rows() - 1;
+    return kDirectRows + static_cast<std::size_t>(it - keys_.begin());
+  }
+
+  const std::uint64_t* row(std::size_t r) const noexcept { return rows_.data() + r * words_; }
+  const std::uint64_t* lookup(char32_t c) const noexcept { return row(row_of(c)); }
+
+ private:
+  std::size_t words_;
+  std::vector<char32_t> keys_;
+  std::vector<std::uint64_t> rows_;
+};
+
+// The rows of characters met one after another. A text repeats few distinct
+// characters, so the key map is bisected only when a character misses a
+// small direct-mapped memo; the row found is always row_of's.
+class RowFinder {
+ public:
+  explicit RowFinder(const MultiWordMasks& masks) noexcept : masks_(masks) {}
+
+  std::size_t operator()(char32_t c) noexcept {
+    if (c < MultiWordMasks::kDirectRows) return c;
+    Slot& slot = memo_[slot_of(c)];
+    if (slot.key != c) slot = {c, masks_.row_of(c)};
+    return slot.row;
+  }
+
+  // Slots are picked by a multiplicative hash, so that characters a fixed
+  // stride apart do not all collide.
+  static std::size_t slot_of(char32_t c) noexcept {
+    return static_cast<std::uint32_t>(c * 0x9E3779B1u) >> (32 - kSlotBits);
+  }
+  static constexpr unsigned kSlotBits = 8;
+
+ private:
+  struct Slot {
+    char32_t key = 0;  // 0 is a direct row, so it never matches here: an empty slot
+    std::size_t row = 0;
+  };
+  const MultiWordMasks& masks_;
+  Slot memo_[std::size_t{1} << kSlotBits];
+};
+
+template <class Char>
+MultiWordMasks::MultiWordMasks(const Char* pattern, std::size_t m) noexcept
+    : words_((m + kWordBits - 1) / kWordBits) {
+  if constexpr (sizeof(Char) > 1) {
+    // A character already in its memo slot is a repeat; only the others are
+    // collected, so the sort sees few more than the distinct characters.
+    char32_t seen[std::size_t{1} << RowFinder::kSlotBits] = {};
     for (std::size_t i = 0; i < m; ++i) {
-      if (pattern[i] >= 256) keys_.push_back(pattern[i]);
+      const char32_t c = pattern[i];
+      if (c < kDirectRows) continue;
+      char32_t& slot = seen[RowFinder::slot_of(c)];
+      if (slot == c) continue;
+      slot = c;
+      keys_.push_back(c);
     }
     std::sort(keys_.begin(), keys_.end());
     keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
-    wide_.assign(keys_.size() * words_, 0);
-    for (std::size_t i = 0; i < m; ++i) {
-      row(pattern[i])[i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
-    }
   }
-
-  std::size_t words() const noexcept { return words_; }
-
-  const std::uint64_t* lookup(char32_t c) const noexcept {
-    if (c < 256) return table_.data() + c * words_;
-    const auto it = std::lower_bound(keys_.begin(), keys_.end(), c);
-    if (it == keys_.end() || *it != c) return zero_.data();
-    return wide_.data() + static_cast<std::size_t>(it - keys_.begin()) * words_;
+  rows_.assign(rows() * words_, 0);
+  RowFinder find(*this);
+  for (std::size_t i = 0; i < m; ++i) {
+    rows_[find(pattern[i]) * words_ + i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
   }
-
- private:
-  std::uint64_t* row(char32_t c) noexcept {
-    return const_cast<std::uint64_t*>(lookup(c));
-  }
-
-  std::size_t words_;
-  std::vector<std::uint64_t> table_;
-  std::vector<char32_t> keys_;
-  std::vector<std::uint64_t> wide_;
-  std::vector<std::uint64_t> zero_;
-};
+}
 
 }  // namespace quillstone::detail
