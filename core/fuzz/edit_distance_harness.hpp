@@ -137,14 +137,17 @@ class EditDistanceHarness {
   // The batch equals the scalar operation candidate by candidate, except that
   // an empty query gives each candidate's own count, unfolded.
   void check_batch() {
-    const std::vector<TextView> candidates(c_.texts.begin(), c_.texts.end());
+    const std::vector<std::size_t> order = c_.batch_order();
+    std::vector<TextView> candidates;
+    for (std::size_t k : order) candidates.push_back(c_.texts[k]);
     const TextView query = c_.texts[0];
     const std::vector<std::size_t> out = Osa ? damerau_batch(query, candidates, c_.case_insensitive)
                                              : levenshtein_batch(query, candidates, c_.case_insensitive);
     FUZZ_CHECK(out.size() == candidates.size());
-    for (std::size_t k = 0; k < candidates.size(); ++k) {
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const std::size_t k = order[i];
       const std::size_t expected = query.empty() ? c_.chars[k].size() : distance(0, k);
-      FUZZ_CHECK(out[k] == expected);
+      FUZZ_CHECK(out[i] == expected);
     }
     const std::vector<std::size_t> none =
         Osa ? damerau_batch(query, std::span<const TextView>(), c_.case_insensitive)

@@ -9,7 +9,9 @@
 //   max_len      one byte, see `size_option`
 //   cutoff       one byte: an edit-distance bound (`size_option`) or a
 //                similarity cut-off (`CutoffChoice`)
-//   palette      one byte K (mod 17), then K entries of three bytes
+//   palette      one byte: bits 0-4 K (mod 17), bits 5-7 how often the
+//                batch sees the texts (see `kRepeats`); then K entries of
+//                three bytes
 //   texts        the rest, split at 0xFF. A byte below 0x80 is that ASCII
 //                character; 0x80 to 0xFE picks palette entry (b - 0x80) mod K,
 //                or the Latin-1 character b when the palette is empty.
@@ -186,12 +188,29 @@ struct Case {
   std::optional<double> p;
   std::vector<Chars> chars;        // at least two texts
   std::vector<std::string> texts;  // their UTF-8
+  std::size_t repeat = 1;
 
   bool folding() const noexcept { return case_insensitive.value_or(false); }
+
+  // The text behind each candidate of the batch: all texts, `repeat` times,
+  // every other round backwards.
+  std::vector<std::size_t> batch_order() const {
+    std::vector<std::size_t> order;
+    for (std::size_t r = 0; r < repeat; ++r) {
+      for (std::size_t k = 0; k < texts.size(); ++k) {
+        order.push_back(r % 2 == 0 ? k : texts.size() - 1 - k);
+      }
+    }
+    return order;
+  }
 };
 
 // Texts beyond this many are ignored, so that one input stays cheap.
 inline constexpr std::size_t kMaxTexts = 12;
+
+// The batch's candidate list is the texts over and over, so that batches
+// score many candidates of equal length together.
+inline constexpr std::size_t kRepeats[] = {1, 2, 3, 5, 8, 13, 24, 40};
 
 inline Case decode(const std::uint8_t* data, std::size_t size) {
   ByteReader in(data, size);
@@ -209,7 +228,9 @@ inline Case decode(const std::uint8_t* data, std::size_t size) {
   c.similarity_cutoff = (flags & 8) ? cutoff_choice(cutoff) : CutoffChoice{};
   c.p = prefix_scale(flags >> 4, in);
 
-  std::vector<char32_t> palette(in.byte() % 17);
+  const std::uint8_t palette_byte = in.byte();
+  c.repeat = kRepeats[palette_byte >> 5];
+  std::vector<char32_t> palette((palette_byte & 0x1F) % 17);
   for (char32_t& entry : palette) {
     const std::uint8_t kind = in.byte(), hi = in.byte(), lo = in.byte();
     entry = palette_entry(kind, hi, lo);

@@ -34,15 +34,16 @@ def palette_entry(c):
     return bytes([kind, (v >> 8) & 0xFF, v & 0xFF])
 
 
-def seed(texts, fold=FOLD_ABSENT, max_len=None, cutoff=None, p_choice=0, p_bytes=b""):
-    """One input. max_len and cutoff are the raw option bytes."""
+def seed(texts, fold=FOLD_ABSENT, max_len=None, cutoff=None, p_choice=0, p_bytes=b"", repeat=0):
+    """One input. max_len and cutoff are the raw option bytes, repeat the
+    index into kRepeats."""
     flags = fold | (MAX_LEN if max_len is not None else 0) | (CUTOFF if cutoff is not None else 0)
     flags |= p_choice << 4
     palette = sorted({c for t in texts for c in t if ord(c) >= 0x80})
     assert len(palette) <= 16, "at most 16 non-ASCII characters per seed"
     out = bytearray([flags, max_len or 0, cutoff or 0])
     out += p_bytes
-    out.append(len(palette))
+    out.append(len(palette) | repeat << 5)
     for c in palette:
         out += palette_entry(c)
     encoded = []
@@ -74,6 +75,11 @@ def edit_distance_seeds():
         seed(["Hello", "hELLO", "Abc", "BAc"], fold=FOLD_TRUE),
         seed(["strasse", "STRAßE", "ẞ"], fold=FOLD_TRUE),
         seed(["é" * 70 + "ж", "ж" + "é" * 70]),
+        seed(["abcdefg", "bacdefg", "abcdegf", "gfedcba", "abcdefh", "xbcdefg"], repeat=6),
+        seed(["ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxzy", "ZYXWVUTSRQPONMLKJIHGFEDCBA"],
+             fold=FOLD_TRUE, repeat=7),
+        seed(["a" * 40 + "b" * 20, "b" * 20 + "a" * 40, "ab" * 30], repeat=4),
+        seed(["abc", "abc", "ab", "", "abcd"], repeat=5),
     ]
 
 
@@ -98,6 +104,7 @@ def jaro_winkler_seeds():
         seed(["İstanbul", "istanbul"], fold=FOLD_TRUE, max_len=8),
         seed(["\U0001F600abc", "abc\U0001F600", "жabc"]),
         seed(["abcabcabcabcabcabc", "cbacbacbacbacbacba"], cutoff=0x75),
+        seed(["Jones", "JOHNSON", "jones", "Jonas", "ENOJS", ""], fold=FOLD_TRUE, repeat=6),
     ]
 
 
