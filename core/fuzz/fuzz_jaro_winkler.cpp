@@ -123,9 +123,16 @@ class JaroWinklerHarness {
     const TextView s1 = prepared_[i], s2 = prepared_[j];
     const std::size_t n1 = chars_[i].size(), n2 = chars_[j].size();
     if (n1 == 0 || n2 == 0) return;
+    const bool ascii = detail::is_ascii(s1) && detail::is_ascii(s2);
     FUZZ_CHECK(same_double(jw::general_scan(s1, n1, s2, n2, p_), expected));
-    if (detail::is_ascii(s1) && detail::is_ascii(s2) && n1 <= jw::kWordChars &&
-        n2 <= jw::kWordChars) {
+    FUZZ_CHECK(same_double(jw::multiword_scan(s1, n1, s2, n2, false, p_), expected));
+    if (ascii) FUZZ_CHECK(same_double(jw::multiword_scan(s1, n1, s2, n2, true, p_), expected));
+    if (n1 > jw::kWordChars || n2 > jw::kWordChars) return;
+    FUZZ_CHECK(same_double(jw::character_scan(s1, n1, s2, n2, p_), expected));
+    if (n1 <= jw::kSmallChars && n2 <= jw::kSmallChars) {
+      FUZZ_CHECK(same_double(jw::small_scan(s1, n1, s2, n2, p_), expected));
+    }
+    if (ascii) {
       FUZZ_CHECK(same_double(jw::direct_scan(s1, s2, p_), expected));
       FUZZ_CHECK(same_double(jw::bit_parallel_scan(s1, s2, p_), expected));
     }
