@@ -150,6 +150,23 @@ struct Gen {
     }
     return s;
   }
+  // Lengths for the multi-word scan: word boundaries of str_2's masks and
+  // of the window, and anything up to 1000.
+  std::size_t long_length() {
+    static constexpr std::size_t kEdges[] = {1, 2, 63, 64, 65, 127, 128, 129, 191, 192, 193, 1000};
+    if (pick(2) == 0) return kEdges[pick(std::size(kEdges))];
+    return 1 + pick(1000);
+  }
+  // A long text and either a near-copy with edits at about `rate` of its
+  // length, or an unrelated text; the lengths are independent in the second
+  // case, so that windows of every offset and width occur.
+  std::pair<std::u32string, std::u32string> long_pair(const std::u32string& alphabet) {
+    const std::u32string s1 = text(alphabet, long_length());
+    if (pick(3) == 0) return {s1, text(alphabet, long_length())};
+    std::u32string s2 = s1;
+    for (std::size_t edits = pick(s1.size() / 8 + 2); edits > 0; --edits) s2 = mutate(s2, alphabet);
+    return {s1, s2.empty() ? s1 : s2};
+  }
   std::pair<std::string, std::string> pair(bool ascii_only, std::size_t max = 150) {
     const auto& alphabet = ascii_only ? kAlphabets[pick(2)] : kAlphabets[pick(std::size(kAlphabets))];
     const std::u32string s1 = text(alphabet, length(max));
@@ -269,6 +286,80 @@ TEST(JaroWinkler, ScanPathsAgreeBitForBit) {
     ASSERT_TRUE(same_bits(jw::direct_scan(s1, s2, p), want)) << s1 << " / " << s2;
     ASSERT_TRUE(same_bits(jw::bit_parallel_scan(s1, s2, p), want)) << s1 << " / " << s2;
     ASSERT_TRUE(same_bits(jw::general_scan(s1, s1.size(), s2, s2.size(), p), want)) << s1 << " / " << s2;
+  }
+}
+
+// Long texts through the public call: ASCII and not, small alphabets so that
+// matches and transpositions are frequent, windows across word boundaries.
+TEST(JaroWinkler, LongTextsMatchReference) {
+  Gen gen;
+  for (int round = 0; round < 600; ++round) {
+    const std::u32string& alphabet = Gen::kAlphabets[gen.pick(std::size(Gen::kAlphabets))];
+    const auto [a, b] = gen.long_pair(alphabet);
+    const std::string s1 = encode(a), s2 = encode(b);
+    const optional<double> p = round % 2 ? optional<double>{0.25} : nullopt;
+    const optional<bool> ci = round % 3 == 0 ? optional<bool>{true} : nullopt;
+    ASSERT_TRUE(same_result(jaro_winkler(s1, s2, p, nullopt, ci, nullopt),
+                            reference(s1, s2, p, nullopt, ci)))
+        << a.size() << " / " << b.size() << " characters: '" << s1 << "' / '" << s2 << "'";
+  }
+}
+
+// Each scan for long or non-ASCII texts against the general scan on the
+// very same texts, wherever its precondition holds; ASCII texts go through
+// the multi-word scan both as bytes and decoded.
+TEST(JaroWinkler, NewScansAgreeWithGeneralScan) {
+  namespace jw = quillstone::detail::jw;
+  Gen gen;
+  for (int round = 0; round < 3000; ++round) {
+    const std::u32string& alphabet = Gen::kAlphabets[gen.pick(std::size(Gen::kAlphabets))];
+    auto [a, b] = round % 2 ? gen.long_pair(alphabet)
+                            : std::pair{gen.text(alphabet, 1 + gen.pick(64)),
+                                        gen.text(alphabet, 1 + gen.pick(64))};
+    const std::string s1 = encode(a), s2 = encode(b);
+    const std::size_t n1 = a.size(), n2 = b.size();
+    const bool ascii = quillstone::detail::is_ascii(s1) && quillstone::detail::is_ascii(s2);
+    const double p = round % 3 ? 0.1 : 0.25;
+    const double want = jw::general_scan(s1, n1, s2, n2, p);
+    SCOPED_TRACE(std::to_string(n1) + " / " + std::to_string(n2) + " characters: '" + s1 +
+                 "' / '" + s2 + "'");
+    ASSERT_TRUE(same_bits(jw::multiword_scan(s1, n1, s2, n2, false, p), want));
+    if (ascii) {
+      ASSERT_TRUE(same_bits(jw::multiword_scan(s1, n1, s2, n2, true, p), want));
+    }
+    if (n1 <= jw::kWordChars && n2 <= jw::kWordChars) {
+      ASSERT_TRUE(same_bits(jw::character_scan(s1, n1, s2, n2, p), want));
+    }
+    if (n1 <= jw::kSmallChars && n2 <= jw::kSmallChars) {
+      ASSERT_TRUE(same_bits(jw::small_scan(s1, n1, s2, n2, p), want));
+    }
+  }
+}
+
+// More distinct characters above U+00FF than the row memo has slots, so
+// that characters share slots both while the masks are built and during the
+// scan; a full map of 64 keys in the one-word scan.
+TEST(JaroWinkler, ManyDistinctWideCharacters) {
+  namespace jw = quillstone::detail::jw;
+  std::u32string cjk;
+  for (char32_t c = 0x4E00; c < 0x4E00 + 700; ++c) cjk.push_back(c);
+  const std::u32string mixed = cjk.substr(0, 64) + U"aé";
+  Gen gen;
+  for (int round = 0; round < 200; ++round) {
+    const std::u32string& alphabet = round % 2 ? cjk : mixed;
+    auto [a, b] = gen.long_pair(alphabet);
+    if (round % 4 == 1) {
+      a = cjk.substr(gen.pick(600), 64);
+      b = cjk.substr(gen.pick(600), 64);
+    }
+    const std::string s1 = encode(a), s2 = encode(b);
+    const double want = reference_scan(a, b, 0.1);
+    ASSERT_TRUE(same_bits(jw::multiword_scan(s1, a.size(), s2, b.size(), false, 0.1), want))
+        << a.size() << " / " << b.size();
+    ASSERT_TRUE(same_result(jaro_winkler(s1, s2), want));
+    if (a.size() <= jw::kWordChars && b.size() <= jw::kWordChars) {
+      ASSERT_TRUE(same_bits(jw::character_scan(s1, a.size(), s2, b.size(), 0.1), want));
+    }
   }
 }
 
