@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "common.hpp"
+#include "jaro_winkler_scan.hpp"
 #include "quillstone/quillstone.hpp"
 
 namespace {
@@ -130,6 +132,56 @@ BENCHMARK(BM_JaroWinkler_Long)
     ->Args({100, 0})->Args({100, 1})
     ->Args({1000, 0})->Args({1000, 1})
     ->Args({10000, 0})->Args({10000, 1});
+
+double multiword(quillstone::TextView s1, std::size_t n1, quillstone::TextView s2,
+                 std::size_t n2, double p) noexcept {
+  return quillstone::detail::jw::multiword_scan(
+      s1, n1, s2, n2, quillstone::detail::is_ascii(s1) && quillstone::detail::is_ascii(s2), p);
+}
+
+// The scans for non-ASCII or long texts on the same pair, called directly:
+// where one overtakes another sets the path thresholds. The plain scans
+// stop at the first match, so their cost depends on how related the texts
+// are. Arguments: length in characters, 1 for non-ASCII text, 1 for a
+// near-copy (0: two unrelated texts).
+template <double (*Scan)(quillstone::TextView, std::size_t, quillstone::TextView, std::size_t,
+                         double) noexcept>
+void BM_JaroWinklerScan(benchmark::State& state) {
+  namespace jw = quillstone::detail::jw;
+  const auto length = static_cast<std::size_t>(state.range(0));
+  const auto& alphabet = state.range(1) ? kLongNonAscii : kLongAscii;
+  auto [a, b] = related_pair(alphabet, length, static_cast<unsigned>(length));
+  if (!state.range(2)) b = related_pair(alphabet, length, static_cast<unsigned>(length + 1)).first;
+  const std::size_t n1 = quillstone::detail::count_chars(a);
+  const std::size_t n2 = quillstone::detail::count_chars(b);
+  if ((Scan == jw::small_scan || Scan == jw::character_scan) &&
+      std::max(n1, n2) > jw::kWordChars) {
+    return state.SkipWithError("the pair is too long for this scan");
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(Scan(a, n1, b, n2, 0.1));
+  state.SetItemsProcessed(state.iterations());
+}
+
+void short_scan_args(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"chars", "non_ascii", "related"});
+  for (std::int64_t related : {1, 0}) {
+    for (std::int64_t n : {4, 8, 12, 16, 20, 24, 32, 48, 56}) b->Args({n, 1, related});
+  }
+}
+void long_scan_args(benchmark::internal::Benchmark* b) {
+  for (std::int64_t related : {1, 0}) {
+    for (std::int64_t n : {70, 100, 200, 1000}) b->Args({n, 0, related})->Args({n, 1, related});
+  }
+}
+
+BENCHMARK(BM_JaroWinklerScan<quillstone::detail::jw::general_scan>)
+    ->Name("BM_JaroWinklerScan_General")->Apply(short_scan_args)->Apply(long_scan_args);
+BENCHMARK(BM_JaroWinklerScan<quillstone::detail::jw::small_scan>)
+    ->Name("BM_JaroWinklerScan_Small")->Apply(short_scan_args);
+BENCHMARK(BM_JaroWinklerScan<quillstone::detail::jw::character_scan>)
+    ->Name("BM_JaroWinklerScan_Character")->Apply(short_scan_args);
+BENCHMARK(BM_JaroWinklerScan<multiword>)
+    ->Name("BM_JaroWinklerScan_MultiWord")->Apply(short_scan_args)->Apply(long_scan_args);
 
 void batch(benchmark::State& state, const std::string& query, const std::vector<std::string>& owned,
            bool fold) {

@@ -88,10 +88,11 @@ double multiword_score(const Char* s1, std::size_t n1, const Char* s2, std::size
   const MultiWordMasks masks(s2, n2);
   const std::size_t words2 = masks.words();
   const std::size_t words1 = (n1 + kWordBits - 1) / kWordBits;
-  const auto matched = std::make_unique<std::uint64_t[]>(words1 + words2);
-  std::uint64_t* matched1 = matched.get();
+  // One zeroed block: the matched bits of both texts and the cursors.
+  const auto block = std::make_unique<std::uint64_t[]>(words1 + words2 + masks.rows());
+  std::uint64_t* matched1 = block.get();
   std::uint64_t* matched2 = matched1 + words1;
-  const auto cursor = std::make_unique<std::size_t[]>(masks.rows());
+  std::uint64_t* cursor = matched2 + words2;
 
   const std::size_t w = match_window(n1, n2);
   // From position n2 + w on, the window lies past the end of s2.
@@ -104,7 +105,7 @@ double multiword_score(const Char* s1, std::size_t n1, const Char* s2, std::size
     const std::size_t lo = i > w ? i - w : 0;
     const std::size_t hi = std::min(n2, i + w + 1);
     const std::size_t lo_word = lo / kWordBits, last_word = (hi - 1) / kWordBits;
-    std::size_t k = std::max(cursor[r], lo_word);
+    std::size_t k = std::max(static_cast<std::size_t>(cursor[r]), lo_word);
     if (k > last_word) continue;  // no free position of this character up to hi
     std::uint64_t free = pm[k] & ~matched2[k];
     if (k == lo_word) free &= ~std::uint64_t{0} << (lo % kWordBits);
@@ -172,7 +173,7 @@ double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, do
 }
 
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
-  char32_t c1[kSmallChars], c2[kSmallChars];
+  char32_t c1[kWordChars], c2[kWordChars];
   decode(s1, n1, c1);
   decode(s2, n2, c2);
   WordFlags flags1, flags2;
@@ -183,19 +184,27 @@ double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, 
   char32_t c1[kWordBits], c2[kWordBits];
   decode(s1, n1, c1);
   decode(s2, n2, c2);
-  ByteMasks narrow;
+  // Only the entries of the two texts' characters are ever read: clearing
+  // those beats clearing the whole table for texts this short.
+  std::uint64_t narrow[256];
+  for (std::size_t i = 0; i < n1; ++i) {
+    if (c1[i] < 256) narrow[c1[i]] = 0;
+  }
+  for (std::size_t j = 0; j < n2; ++j) {
+    if (c2[j] < 256) narrow[c2[j]] = 0;
+  }
   WideMasks wide;
   for (std::size_t j = 0; j < n2; ++j) {
     const std::uint64_t bit = std::uint64_t{1} << j;
     if (c2[j] < 256) {
-      narrow.entry[c2[j]] |= bit;
+      narrow[c2[j]] |= bit;
     } else {
       wide.slot(c2[j]) |= bit;
     }
   }
   return word_scan(
       n1, [&](std::size_t i) { return c1[i]; }, n2, [&](std::size_t j) { return c2[j]; },
-      [&](char32_t c) { return c < 256 ? narrow.entry[c] : wide.find(c); }, p);
+      [&](char32_t c) { return c < 256 ? narrow[c] : wide.find(c); }, p);
 }
 
 double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, bool ascii,
@@ -236,7 +245,7 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double
     result = longer <= jw::kDirectScanMax ? jw::direct_scan(in.s1, in.s2, scale_value)
                                           : jw::bit_parallel_scan(in.s1, in.s2, scale_value);
   } else {
-    result = longer <= jw::kSmallChars
+    result = longer <= jw::kPlainScanMax
                  ? jw::small_scan(in.s1, in.n1, in.s2, in.n2, scale_value)
                  : jw::character_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
   }

@@ -25,8 +25,8 @@ inline constexpr std::size_t kWordChars = 64;
 // Up to this length the plain scan beats building a mask table.
 inline constexpr std::size_t kDirectScanMax = 16;
 // Non-ASCII texts up to this length: the plain scan on characters decoded
-// into the frame beats clearing a character-indexed mask table.
-inline constexpr std::size_t kSmallChars = 16;
+// into the frame beats building a character-indexed mask table.
+inline constexpr std::size_t kPlainScanMax = 32;
 
 // The prefix scale after defaulting. NaN fails both comparisons, so it is
 // rejected by the first; -0.0 compares equal to 0 and passes.
@@ -156,8 +156,8 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept;
 // characters, plain loops, one flag byte per position.
 double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
-// Non-empty texts of at most kSmallChars characters each: decoded into the
-// frame, plain loops, matched flags in words.
+// Non-empty texts of at most 64 characters each: decoded into the frame,
+// plain loops, matched flags in words.
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
 // Non-empty texts of at most 64 characters each: s2 decoded into a direct

@@ -95,7 +95,7 @@ class RowFinder {
   std::size_t operator()(char32_t c) noexcept {
     if (c < MultiWordMasks::kDirectRows) return c;
     Slot& slot = memo_[slot_of(c)];
-    if (slot.key != c) slot = {c, masks_.row_of(c)};
+    if (slot.key != c) slot = {c, static_cast<std::uint32_t>(masks_.row_of(c))};
     return slot.row;
   }
 
@@ -109,7 +109,7 @@ class RowFinder {
  private:
   struct Slot {
     char32_t key = 0;  // 0 is a direct row, so it never matches here: an empty slot
-    std::size_t row = 0;
+    std::uint32_t row = 0;  // rows are fewer than the code points plus 257
   };
   const MultiWordMasks& masks_;
   Slot memo_[std::size_t{1} << kSlotBits];
