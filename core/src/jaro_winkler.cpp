@@ -2,7 +2,10 @@
 // transpositions among them, and the Winkler bonus for a common prefix.
 #include <bit>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "common.hpp"
 #include "jaro_winkler_scan.hpp"
@@ -82,10 +85,42 @@ void decode(TextView text, std::size_t n, char32_t* out) noexcept {
 // window's low end and matched2 only grow, a word found empty from the low
 // end upwards stays empty for that character, so every step costs a few
 // words and each word of each row is skipped at most once.
+// The plain loops on character arrays of any length, with the flags on the heap.
+template <class Char>
+double plain_scan_any(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
+                      double p) noexcept {
+  const auto flags = std::make_unique<unsigned char[]>(n1 + n2);
+  ByteFlags flags1(flags.get()), flags2(flags.get() + n1);
+  return plain_scan(s1, n1, s2, n2, flags1, flags2, p);
+}
+
+// The mask table holds a row of ceil(n2 / 64) words for every character code
+// below U+0100 and for every distinct wider character of s2. That is a fixed
+// multiple of n2 for text drawn from a small alphabet, but grows with the
+// product of length and alphabet for long text with thousands of distinct
+// characters (a long CJK text). Past this many words (64 MiB), or eight words
+// per character of s2 if that is more, the plain loops take over, whose
+// memory only follows the lengths.
+inline constexpr std::size_t kMaskTableBudget = std::size_t{1} << 23;
+
+bool mask_table_fits(std::size_t rows, std::size_t words, std::size_t n2) noexcept {
+  constexpr std::size_t kWordsPerChar = 8;
+  const std::size_t per_char = n2 > std::numeric_limits<std::size_t>::max() / kWordsPerChar
+                                   ? std::numeric_limits<std::size_t>::max()
+                                   : n2 * kWordsPerChar;
+  const std::size_t budget = std::max(kMaskTableBudget, per_char);
+  return rows <= budget / words;
+}
+
 template <class Char>
 double multiword_score(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
                        double p) noexcept {
-  const MultiWordMasks masks(s2, n2);
+  std::vector<char32_t> keys = MultiWordMasks::wide_keys(s2, n2);
+  if (!mask_table_fits(MultiWordMasks::rows_for(keys.size()), (n2 + kWordBits - 1) / kWordBits,
+                       n2)) {
+    return plain_scan_any(s1, n1, s2, n2, p);
+  }
+  const MultiWordMasks masks(s2, n2, std::move(keys));
   const std::size_t words2 = masks.words();
   const std::size_t words1 = (n1 + kWordBits - 1) / kWordBits;
   // One zeroed block: the matched bits of both texts and the cursors.
@@ -159,17 +194,11 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept {
 }
 
 double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
-  // One block for both character arrays and one for both flag arrays.
+  // One block for both character arrays.
   const auto chars = std::make_unique_for_overwrite<char32_t[]>(n1 + n2);
-  const auto flags = std::make_unique<unsigned char[]>(n1 + n2);
-  char32_t* c1 = chars.get();
-  char32_t* c2 = c1 + n1;
-  const char* at = s1.data();
-  for (std::size_t i = 0; i < n1; ++i) c1[i] = decode_next(at);
-  at = s2.data();
-  for (std::size_t j = 0; j < n2; ++j) c2[j] = decode_next(at);
-  ByteFlags flags1(flags.get()), flags2(flags.get() + n1);
-  return plain_scan(c1, n1, c2, n2, flags1, flags2, p);
+  decode(s1, n1, chars.get());
+  decode(s2, n2, chars.get() + n1);
+  return plain_scan_any(chars.get(), n1, chars.get() + n1, n2, p);
 }
 
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace quillstone::detail {
@@ -62,11 +63,25 @@ class MultiWordMasks {
  public:
   static constexpr char32_t kDirectRows = 256;
 
+  // The pattern's distinct characters U+0100 and above, sorted: the keys of
+  // the map. They are known before the rows are allocated, so a caller can
+  // weigh the table's size first.
   template <class Char>
-  MultiWordMasks(const Char* pattern, std::size_t m) noexcept;
+  static std::vector<char32_t> wide_keys(const Char* pattern, std::size_t m) noexcept;
+
+  template <class Char>
+  MultiWordMasks(const Char* pattern, std::size_t m) noexcept
+      : MultiWordMasks(pattern, m, wide_keys(pattern, m)) {}
+
+  // `keys` is wide_keys of the same pattern.
+  template <class Char>
+  MultiWordMasks(const Char* pattern, std::size_t m, std::vector<char32_t> keys) noexcept;
+
+  // Rows of the table for a pattern with `keys` wide characters.
+  static std::size_t rows_for(std::size_t keys) noexcept { return kDirectRows + keys + 1; }
 
   std::size_t words() const noexcept { return words_; }
-  std::size_t rows() const noexcept { return kDirectRows + keys_.size() + 1; }
+  std::size_t rows() const noexcept { return rows_for(keys_.size()); }
 
   // The row of `c`; every character the pattern lacks shares the last one.
   std::size_t row_of(char32_t c) const noexcept {
@@ -116,8 +131,8 @@ class RowFinder {
 };
 
 template <class Char>
-MultiWordMasks::MultiWordMasks(const Char* pattern, std::size_t m) noexcept
-    : words_((m + kWordBits - 1) / kWordBits) {
+std::vector<char32_t> MultiWordMasks::wide_keys(const Char* pattern, std::size_t m) noexcept {
+  std::vector<char32_t> keys;
   if constexpr (sizeof(Char) > 1) {
     // A character already in its memo slot is a repeat; only the others are
     // collected, so the sort sees few more than the distinct characters.
@@ -128,11 +143,18 @@ MultiWordMasks::MultiWordMasks(const Char* pattern, std::size_t m) noexcept
       char32_t& slot = seen[RowFinder::slot_of(c)];
       if (slot == c) continue;
       slot = c;
-      keys_.push_back(c);
+      keys.push_back(c);
     }
-    std::sort(keys_.begin(), keys_.end());
-    keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
   }
+  return keys;
+}
+
+template <class Char>
+MultiWordMasks::MultiWordMasks(const Char* pattern, std::size_t m,
+                               std::vector<char32_t> keys) noexcept
+    : words_((m + kWordBits - 1) / kWordBits), keys_(std::move(keys)) {
   rows_.assign(rows() * words_, 0);
   RowFinder find(*this);
   for (std::size_t i = 0; i < m; ++i) {

@@ -361,6 +361,25 @@ TEST(JaroWinkler, ManyDistinctWideCharacters) {
   }
 }
 
+// A long text with more distinct characters than the mask table may spend
+// words on: the same score through the plain loops, which the scan falls
+// back to there.
+TEST(JaroWinkler, LongTextWithVastAlphabet) {
+  namespace jw = quillstone::detail::jw;
+  std::u32string s2;
+  for (std::size_t k = 0; k < 70000; ++k) s2.push_back(char32_t(0x4E00 + (k * 7919) % 21000));
+  Gen gen;
+  for (int round = 0; round < 4; ++round) {
+    std::u32string s1 = s2.substr(gen.pick(60000), 200 + gen.pick(200));
+    for (int edits = 0; edits < 20; ++edits) s1 = gen.mutate(s1, s2.substr(0, 50));
+    const std::string e1 = encode(s1), e2 = encode(s2);
+    const double want = reference_scan(s1, s2, 0.1);
+    ASSERT_TRUE(same_bits(jw::multiword_scan(e1, s1.size(), e2, s2.size(), false, 0.1), want));
+    ASSERT_TRUE(same_bits(jw::multiword_scan(e2, s2.size(), e1, s1.size(), false, 0.1),
+                          reference_scan(s2, s1, 0.1)));
+  }
+}
+
 // ---------------------------------------------------------------- batch
 
 TEST(JaroWinklerBatch, EqualsScalarOnRandomCandidates) {
