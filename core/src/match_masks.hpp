@@ -102,13 +102,16 @@ class MultiWordMasks {
 
 // The rows of characters met one after another. A text repeats few distinct
 // characters, so the key map is bisected only when a character misses a
-// small direct-mapped memo; the row found is always row_of's.
+// small direct-mapped memo; the row found is always row_of's. Bytes are
+// their own rows. Decoded characters all go through the memo, even those
+// below U+0100: in text that mixes them with wider ones, a test for the
+// direct rows would be a branch mispredicted all along.
 class RowFinder {
  public:
   explicit RowFinder(const MultiWordMasks& masks) noexcept : masks_(masks) {}
 
+  std::size_t operator()(unsigned char c) noexcept { return c; }
   std::size_t operator()(char32_t c) noexcept {
-    if (c < MultiWordMasks::kDirectRows) return c;
     Slot& slot = memo_[slot_of(c)];
     if (slot.key != c) slot = {c, static_cast<std::uint32_t>(masks_.row_of(c))};
     return slot.row;
@@ -123,7 +126,7 @@ class RowFinder {
 
  private:
   struct Slot {
-    char32_t key = 0;  // 0 is a direct row, so it never matches here: an empty slot
+    char32_t key = 0;  // an empty slot holds U+0000, whose row is 0
     std::uint32_t row = 0;  // rows are fewer than the code points plus 257
   };
   const MultiWordMasks& masks_;
