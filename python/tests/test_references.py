@@ -1,0 +1,376 @@
+"""References and memory: each of the nine functions, on its successful paths
+and on every one of its error paths, is called many times; afterwards every
+argument object and every candidate item has the reference count it had
+before, the interpreter holds no more memory blocks, and the process is no
+larger."""
+
+import contextlib
+import gc
+import os
+import sys
+
+import pytest
+
+import quillstone as q
+
+CALLS = 1000  # per case, after the warm-up
+WARM_UP = 50
+ITEMS = 100  # candidates per sequence: a holder array leaked per call shows in the RSS
+RSS_BOUND = 1 << 20  # bytes; a holder array leaked per call grows it by 2.4 MB
+BLOCKS_BOUND = CALLS // 10  # one interpreter object leaked per call gives CALLS
+DETACH_AT = 10000
+CAPACITY_LIMIT = 178956970
+PANIC = "PanicException"  # stands for the module's class, which it does not export
+
+try:
+    with open("/proc/self/statm") as _statm:
+        _statm.read()
+    HAVE_STATM = True
+except OSError:
+    HAVE_STATM = False
+
+
+def rss():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def fresh(text):
+    """A str object of its own, whose reference count can move (literals and
+    one-character strings may be shared or immortal)."""
+    obj = "".join(list(text))
+    assert len(obj) >= 2 and sys.getrefcount(obj) < 100, "not a private object"
+    return obj
+
+
+class Null:
+    def write(self, text):
+        return len(text)
+
+    def flush(self):
+        pass
+
+
+@contextlib.contextmanager
+def quiet():
+    """A PanicException that comes back from Python code is printed through
+    sys.excepthook and sys.stderr: both are muted while counting."""
+    hook, sys.excepthook = sys.excepthook, lambda *exc: None
+    try:
+        with contextlib.redirect_stderr(Null()):
+            yield
+    finally:
+        sys.excepthook = hook
+
+
+# ---------------------------------------------------------------- hostile objects
+# Hooks raise a new exception on every call: re-raising one stored instance
+# would chain each traceback, and its frames, onto the last.
+
+class Seq:
+    """A sequence through __len__ and __getitem__ alone. `length` overrides
+    what __len__ reports (an exception class is raised); `fail_at` makes item
+    fetching raise `kind` at that index."""
+
+    def __init__(self, items, length=None, fail_at=None, kind=LookupError):
+        self.items, self.length, self.fail_at, self.kind = list(items), length, fail_at, kind
+
+    def __len__(self):
+        if self.length is None:
+            return len(self.items)
+        if isinstance(self.length, type):
+            raise self.length("no length")
+        return self.length
+
+    def __getitem__(self, index):
+        if index == self.fail_at:
+            raise self.kind("no item %d" % index)
+        return self.items[index]
+
+
+class NoIter(Seq):
+    def __iter__(self):
+        raise self.kind("no iterator")
+
+
+class ListSub(list):
+    """Not an exact list: taken in by iteration, not by snapshot."""
+
+
+class Hook:
+    """An option whose __index__ and __float__ raise."""
+
+    def __init__(self, kind):
+        self.kind = kind
+
+    def __index__(self):
+        raise self.kind("from __index__")
+
+    def __float__(self):
+        raise self.kind("from __float__")
+
+
+def numpy_bool(kind):
+    """An object named like numpy's boolean scalar; its truth slot raises
+    `kind`, or it has none when `kind` is None."""
+    body = {"__module__": "numpy"}
+    if kind is not None:
+        def truth(self):
+            raise kind("from __bool__")
+        body["__bool__"] = truth
+    return type("bool_", (), body)()
+
+
+class Objects:
+    """The arguments of one test, all private objects."""
+
+    def __init__(self, panic):
+        self.panic = panic
+        # long against short: folding and decoding the long one allocate
+        # enough that a copy leaked per call shows in the RSS, yet each call
+        # stays cheap
+        self.s1 = fresh("Kitten and MITTENS, é and 日本 " * 200)
+        self.s2 = fresh("sitting on mittens")
+        self.query = fresh("Kitten é")
+        self.lone = fresh("abc\udc80def")
+        self.bad = int("1" * 30)  # not a str, not a small int
+        self.items = [fresh("%s%d" % (("cand", "ÉTÉ", "x\U0010FFFFy", "a\0b")[i % 4], i))
+                      for i in range(ITEMS)]
+
+    def with_bad(self, bad, at):
+        items = list(self.items)
+        items.insert({"first": 0, "middle": ITEMS // 2, "last": ITEMS}[at], bad)
+        return items
+
+
+def watched(o, args, kwargs):
+    """Every object a call is given, and the items of its candidate sequences,
+    leaving out immortal ones (None, small ints), whose counts never move."""
+    objs = [o.s1, o.s2, o.query, o.lone, o.bad, *o.items]
+    for arg in (*args, *kwargs.values()):
+        objs.append(arg)
+        if isinstance(arg, (list, tuple)):
+            objs.extend(arg)
+        elif isinstance(arg, Seq):
+            objs.extend(arg.items)
+    return [obj for obj in objs if sys.getrefcount(obj) < 1 << 20]
+
+
+def outcome(fn, args, kwargs):
+    """None for a result; else the exception's type and the notes it carries."""
+    try:
+        fn(*args, **kwargs)
+    except BaseException as exc:  # noqa: BLE001 - PanicException is a BaseException
+        return type(exc), tuple(getattr(exc, "__notes__", ()))
+    return None
+
+
+def assert_no_leak(fn, args, kwargs, expect, watch, calls=CALLS):
+    """Calls fn many times; each call must end as `expect` (what outcome()
+    gives), and the calls together must leave every watched reference count,
+    the interpreter's block count and the RSS as they were."""
+    with quiet():
+        for _ in range(WARM_UP):
+            got = outcome(fn, args, kwargs)
+            assert got == expect
+        gc.collect()
+        refs = [sys.getrefcount(obj) for obj in watch]
+        blocks = sys.getallocatedblocks()
+        before = rss() if HAVE_STATM else 0
+        for _ in range(calls):
+            got = outcome(fn, args, kwargs)
+            assert got == expect
+        gc.collect()
+        grown = rss() - before if HAVE_STATM else 0
+    after = [sys.getrefcount(obj) for obj in watch]  # counted the same way as before
+    changed = [(i, r, a) for i, (r, a) in enumerate(zip(refs, after)) if r != a]
+    assert not changed, "reference counts changed (index, before, after): %r" % changed[:5]
+    assert grown < RSS_BOUND, "RSS grew by %d bytes over %d calls" % (grown, calls)
+    blocks = sys.getallocatedblocks() - blocks
+    assert blocks < BLOCKS_BOUND, "%d more interpreter blocks after %d calls" % (blocks, calls)
+
+
+@pytest.fixture(scope="module", autouse=True)
+def frozen_heap():
+    """Moves what exists before these tests (pytest's own objects) out of the
+    collector's reach, so the collections between cases cost next to nothing."""
+    gc.collect()
+    gc.freeze()
+    yield
+    gc.unfreeze()
+
+
+# ---------------------------------------------------------------- the cases
+# A case is (function, label, make(o) -> (args, kwargs), exception, note):
+# exception None for a result, PANIC for the module's PanicException; note
+# the parameter a conversion error names, None where there is no note.
+
+SCALARS = ["levenshtein_bp", "damerau_bp", "jaro_winkler_similarity"]
+BATCHES = ["levenshtein_batch", "damerau_batch", "jaro_winkler_batch"]
+PROBES = ["_ingest_owned", "_ingest_borrow", "_ingest_borrow_and_deref"]
+
+# Values that fail each conversion, the exception each gives, and whether it
+# comes back as a panic (which carries no note).
+U32_ERRORS = [
+    ("negative", lambda o: -int("1" * 25), OverflowError),
+    ("2**32", lambda o: 2 ** 32 + len(o.items), OverflowError),
+    ("2**64", lambda o: 2 ** 64 + len(o.items), OverflowError),
+    ("float", lambda o: 3.5 + len(o.items), TypeError),
+    ("str", lambda o: o.s2, TypeError),
+    ("__index__ raises", lambda o: Hook(LookupError), LookupError),
+    ("__index__ panics", lambda o: Hook(o.panic), PANIC),
+]
+FLOAT_ERRORS = [
+    ("str", lambda o: o.s2, TypeError),
+    ("object", lambda o: object(), TypeError),
+    ("__float__ raises", lambda o: Hook(LookupError), LookupError),
+    ("__float__ panics", lambda o: Hook(o.panic), PANIC),
+]
+BOOL_ERRORS = [
+    ("int", lambda o: 1, TypeError),
+    ("str", lambda o: o.s2, TypeError),
+    ("truth slot raises", lambda o: numpy_bool(LookupError), LookupError),
+    ("truth slot panics", lambda o: numpy_bool(o.panic), PANIC),
+    ("no truth slot", lambda o: numpy_bool(None), TypeError),
+]
+TEXT_ERRORS = [
+    ("int", lambda o: o.bad, TypeError),
+    ("None", lambda o: None, TypeError),
+    ("bytes", lambda o: o.s2.encode(), TypeError),
+    ("lone surrogate", lambda o: o.lone, UnicodeEncodeError),
+]
+CONVERSIONS = {"u32": U32_ERRORS, "float": FLOAT_ERRORS, "bool": BOOL_ERRORS}
+OPTIONS = {
+    "levenshtein_bp": [("max_len", "u32"), ("case_insensitive", "bool"), ("score_cutoff", "u32")],
+    "damerau_bp": [("max_len", "u32"), ("case_insensitive", "bool"), ("score_cutoff", "u32")],
+    "jaro_winkler_similarity": [("p", "float"), ("max_len", "u32"), ("case_insensitive", "bool"),
+                                ("score_cutoff", "float")],
+    "levenshtein_batch": [("case_insensitive", "bool")],
+    "damerau_batch": [("case_insensitive", "bool")],
+    "jaro_winkler_batch": [("p", "float"), ("case_insensitive", "bool")],
+}
+
+# Candidate sequences: (label, make(o) -> sequence, exception).
+CANDIDATES = [
+    ("list", lambda o: list(o.items), None),
+    ("tuple", lambda o: tuple(o.items), None),
+    ("custom", lambda o: Seq(o.items), None),
+    ("list subclass", lambda o: ListSub(o.items), None),
+    ("empty list", lambda o: [], None),
+    ("len claims more", lambda o: Seq(o.items, length=10 * ITEMS), None),
+    ("len claims fewer", lambda o: Seq(o.items, length=1), None),
+    ("len claims 0", lambda o: Seq(o.items, length=0), None),
+    ("len claims the limit", lambda o: Seq(o.items, length=CAPACITY_LIMIT), None),
+    ("len raises", lambda o: Seq(o.items, length=ValueError), None),
+    ("len panics", lambda o: Seq(o.items, length=o.panic), PANIC),
+    ("len over the limit", lambda o: Seq(o.items, length=CAPACITY_LIMIT + 1), PANIC),
+    ("a str", lambda o: o.s1, TypeError),
+    ("not a sequence", lambda o: set(o.items), TypeError),
+    ("__iter__ raises", lambda o: NoIter(o.items), LookupError),
+    ("__iter__ panics", lambda o: NoIter(o.items, kind=o.panic), PANIC),
+    ("fetch raises midway", lambda o: Seq(o.items, fail_at=ITEMS // 2), LookupError),
+    ("fetch panics midway", lambda o: Seq(o.items, fail_at=ITEMS // 2, kind=o.panic), PANIC),
+    *[("%s item %s in %s" % (kind, at, name),
+       lambda o, make=make, at=at, bad=bad: make(o.with_bad(bad(o), at)), exc)
+      for name, make in (("list", list), ("tuple", tuple), ("custom", Seq))
+      for at in ("first", "middle", "last")
+      for kind, bad, exc in (("int", lambda o: o.bad, TypeError),
+                             ("unencodable", lambda o: o.lone, UnicodeEncodeError))],
+]
+
+
+def noted(exc, param):
+    """Conversion errors carry their parameter's note; panics, none."""
+    return None if exc in (None, PANIC) else param
+
+
+def cases():
+    for name in SCALARS:
+        n = len(OPTIONS[name]) + 2
+        yield name, "plain", lambda o: ((o.s1, o.s2), {}), None, None
+        yield name, "all options", lambda o: (
+            (o.s1, o.s2), {"max_len": 10 ** 4, "case_insensitive": True, "score_cutoff": 3}), None, None
+        yield name, "InputTooLong", lambda o: ((o.s1, o.s2), {"max_len": 5}), ValueError, None
+        if name == "jaro_winkler_similarity":
+            yield name, "InvalidPrefixScale", lambda o: ((o.s1, o.s2), {"p": 0.5}), ValueError, None
+        yield name, "too many positional", lambda o, n=n: (
+            (o.s1, o.s2) + (None,) * (n - 1), {}), TypeError, None
+        yield name, "unexpected keyword", lambda o: ((o.s1, o.s2), {"maxlen": o.bad}), TypeError, None
+        yield name, "multiple values", lambda o: ((o.s1,), {"str_1": o.s2}), TypeError, None
+        yield name, "missing", lambda o: ((), {"str_2": o.s2}), TypeError, None
+        for param in ("str_1", "str_2"):
+            for label, bad, exc in TEXT_ERRORS:
+                yield name, "%s %s" % (param, label), lambda o, param=param, bad=bad: (
+                    (), {"str_1": o.s1, "str_2": o.s2, param: bad(o)}), exc, param
+    for name in BATCHES:
+        n = len(OPTIONS[name]) + 2
+        options = {"case_insensitive": True, **({"p": 0.2} if name == "jaro_winkler_batch" else {})}
+        yield name, "all options", lambda o, options=options: (
+            (o.query, o.items), options), None, None
+        if name == "jaro_winkler_batch":
+            # the core's error comes after every holder is made
+            yield name, "InvalidPrefixScale", lambda o: ((o.query, o.items), {"p": 0.5}), ValueError, None
+        yield name, "too many positional", lambda o, n=n: (
+            (o.query, o.items) + (None,) * (n - 1), {}), TypeError, None
+        yield name, "unexpected keyword", lambda o: ((o.query, o.items), {"maxlen": o.s1}), TypeError, None
+        yield name, "multiple values", lambda o: (
+            (o.query, o.items), {"candidates": o.items}), TypeError, None
+        yield name, "missing", lambda o: ((), {"candidates": o.items}), TypeError, None
+        for label, bad, exc in TEXT_ERRORS:
+            yield name, "query " + label, lambda o, bad=bad: ((bad(o), o.items), {}), exc, "query"
+        for label, make, exc in CANDIDATES:
+            yield name, "candidates " + label, lambda o, make=make: (
+                (o.query, make(o)), {}), exc, noted(exc, "candidates")
+    for name in PROBES:
+        yield name, "too many positional", lambda o: ((o.items, o.items), {}), TypeError, None
+        yield name, "unexpected keyword", lambda o: ((o.items,), {"query": o.s1}), TypeError, None
+        yield name, "multiple values", lambda o: ((o.items,), {"candidates": o.items}), TypeError, None
+        yield name, "missing", lambda o: ((), {}), TypeError, None
+        for label, make, exc in CANDIDATES:
+            yield name, "candidates " + label, lambda o, make=make: (
+                (make(o),), {}), exc, noted(exc, "candidates")
+    for name, options in OPTIONS.items():
+        required = (lambda o: (o.s1, o.s2)) if name in SCALARS else (lambda o: (o.query, o.items))
+        for param, conversion in options:
+            for label, bad, exc in CONVERSIONS[conversion]:
+                yield name, "%s %s" % (param, label), lambda o, required=required, param=param, bad=bad: (
+                    required(o), {param: bad(o)}), exc, noted(exc, param)
+
+
+CASES = list(cases())
+
+
+@pytest.fixture
+def objects(panic_exception):
+    return Objects(panic_exception)
+
+
+@pytest.mark.parametrize("name, make, exc, note", [c[:1] + c[2:] for c in CASES],
+                         ids=["%s: %s" % c[:2] for c in CASES])
+def test_every_path_gives_back_what_it_took(name, make, exc, note, objects, panic_exception):
+    args, kwargs = make(objects)
+    if exc is None:
+        expect = None
+    else:
+        notes = ("while processing '%s'" % note,) if note else ()
+        expect = (panic_exception if exc == PANIC else exc), notes
+    assert_no_leak(getattr(q, name), args, kwargs, expect, watched(objects, args, kwargs))
+
+
+@pytest.mark.parametrize("name", BATCHES + PROBES)
+def test_long_batches_give_back_what_they_took(name, objects):
+    # 10000 candidates: the batch functions run detached, the probes do not
+    items = [fresh(("w%d", "日本%d")[i % 2] % i) for i in range(DETACH_AT)]
+    args = (objects.query, items) if name in BATCHES else (items,)
+    assert_no_leak(getattr(q, name), args, {}, None, watched(objects, args, {}), calls=30)
+
+
+def test_the_checks_catch_a_leak(objects):
+    kept = []
+    with pytest.raises(AssertionError, match="reference counts changed"):
+        assert_no_leak(lambda s: kept.append(s), (objects.s1,), {}, None, [objects.s1], calls=10)
+    with pytest.raises(AssertionError, match="more interpreter blocks"):
+        assert_no_leak(lambda: kept.append([None] * 100), (), {}, None, [], calls=CALLS)
+    if HAVE_STATM:
+        with pytest.raises(AssertionError, match="RSS grew"):
+            assert_no_leak(lambda: kept.append(bytearray(8192)), (), {}, None, [], calls=CALLS)
