@@ -6,9 +6,10 @@ runs until the last one finishes. Throughput is candidates scored per second
 over all threads, reported as a ratio to one thread. Each figure is the best
 of several rounds, taken with the garbage collector off. Beside each ratio,
 the CPU time the threads used divided by the wall time shows how many cores
-they really had: a ratio well below the thread count with about one core in
-use means the threads waited (for each other, or for a busy machine); with
-all cores in use it means each call got slower (contention).
+they really had, and the CPU time per call against one thread shows whether
+the threads slowed each other down. A low ratio with few cores in use means
+the threads waited (for each other, or for a busy machine); a cost well above
+1 means contention between them.
 
 Every thread's results are checked against a single-threaded call first: a
 speed-up of wrong answers is worth nothing, and a mismatch exits with status 1.
@@ -103,35 +104,45 @@ def main() -> int:
     if gil:
         print("note: the GIL is enabled, so threads cannot run Python code in parallel")
 
-    header = f"{'function':<20} {'1 thread':>14}" + "".join(
-        f" {f'{n} threads (cores)':>20}" for n in counts if n != 1)
+    others = [n for n in counts if n != 1]
     print()
+    print(f"{'':<20} {'1 thread':>10}" + "".join(f"   {f'{n} threads':^20}" for n in others))
+    header = f"{'function':<20} {'cand/s':>10}" + "".join(
+        f"   {'ratio':>6} {'cores':>6} {'cost':>6}" for _ in others)
     print(header)
     print("-" * len(header))
-    below = []
+    below, starved = [], False
     for name in FUNCTIONS:
         fn = getattr(quillstone, name)
         expected = fn(args.query, words)
         start = time.perf_counter()
         fn(args.query, words)
         calls = max(1, round(args.seconds / (time.perf_counter() - start)))
-        rate, cores = {}, {}
+        rate, cores, cost = {}, {}, {}
         gc.disable()
         try:
             for n in counts:
-                wall, cpu = min(run_threads(fn, args.query, words, n, calls, expected)
-                                for _ in range(args.rounds))
+                rounds = [run_threads(fn, args.query, words, n, calls, expected)
+                          for _ in range(args.rounds)]
+                wall, cpu = min(rounds)
                 rate[n] = n * calls * len(words) / wall
                 cores[n] = cpu / wall
+                cost[n] = min(c for _, c in rounds) / (n * calls)
+                starved |= cores[n] < 0.9 * min(n, cpus)
         finally:
             gc.enable()
-        row = f"{name:<20} {rate[1] / 1e6:>8.2f} M/s  "
-        row += "".join(f" {rate[n] / rate[1]:>12.2f}x ({cores[n]:.2f})"
-                       for n in counts if n != 1)
+        row = f"{name:<20} {rate[1] / 1e6:>8.2f} M"
+        row += "".join(f"   {rate[n] / rate[1]:>5.2f}x {cores[n]:>6.2f} {cost[n] / cost[1]:>6.2f}"
+                       for n in others)
         print(row, flush=True)
         if 2 in rate and rate[2] / rate[1] < TARGET_TWO_THREADS:
             below.append(f"{name} {rate[2] / rate[1]:.2f}x")
     print()
+    print("ratio: throughput against 1 thread; cores: CPU time of the threads over wall time;")
+    print("cost: CPU time per call against 1 thread (above 1: the threads slow each other down)")
+    if starved:
+        print("note: the threads got fewer cores than they could use: the machine is busy,")
+        print("      and the ratios understate the scaling")
     if 2 in counts:
         if below:
             print(f"below the target of {TARGET_TWO_THREADS}x for 2 threads: "
