@@ -153,7 +153,9 @@ double direct_scan(TextView s1, TextView s2, double p) noexcept;
 double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept;
 
 // Any non-empty texts with n1 and n2 characters: decoded to 32-bit
-// characters, plain loops, one flag byte per position.
+// characters, plain loops, one flag byte per position. The operation no
+// longer takes it; it stays as the plain form that every other scan must
+// equal, bit for bit.
 double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
 // Non-empty texts of at most 64 characters each: decoded into the frame,
@@ -168,7 +170,8 @@ double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, 
 // Any non-empty texts: s2 becomes W = ceil(n2 / 64) words of position masks
 // per character, s1 is scanned against them and each step touches only the
 // words it needs. `ascii` when both texts are ASCII (read as bytes, not
-// decoded).
+// decoded). A long s2 with a vast alphabet, whose table would be too large,
+// takes the plain loops instead.
 double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, bool ascii,
                       double p) noexcept;
 
