@@ -269,8 +269,9 @@ def test_other_threads_run_while_a_long_batch_is_computed():
     alphabet = "aé日bΣ"
 
     def long_batch(count, length):
-        query = "".join(rng.choice(alphabet) for _ in range(length))
-        return query, ["".join(rng.choice(alphabet) for _ in range(length)) for _ in range(count)]
+        pool = "".join(rng.choices(alphabet, k=4 * length))
+        texts = [pool[start:start + length] for start in rng.choices(range(3 * length), k=count + 1)]
+        return texts[0], texts[1:]
 
     stamps, stop = [], threading.Event()
 
@@ -285,19 +286,19 @@ def test_other_threads_run_while_a_long_batch_is_computed():
         margin = (t1 - t0) / 4  # ignore the switches right before and after the call
         return sum(t0 + margin < s < t1 - margin for s in list(stamps)), t1 - t0
 
-    length = 60
+    length = 200
     thread = threading.Thread(target=worker, daemon=True)
     thread.start()
     try:
         while True:  # long enough strings that one call lasts a good while
             query, candidates = long_batch(DETACH_AT, length)
-            inside, duration = stamps_inside(lambda: q.jaro_winkler_batch(query, candidates))
+            inside, duration = stamps_inside(lambda: q.damerau_batch(query, candidates))
             if duration > 0.2 or length > 2000:
                 break
             length *= 2
         assert inside > 0, f"no other thread ran during a {duration:.3f} s detached batch"
         if getattr(sys, "_is_gil_enabled", lambda: True)():
-            inside, duration = stamps_inside(lambda: q.jaro_winkler_batch(query, candidates[:-1]))
+            inside, duration = stamps_inside(lambda: q.damerau_batch(query, candidates[:-1]))
             assert inside == 0, "a batch below the threshold released the interpreter"
     finally:
         stop.set()
