@@ -165,7 +165,7 @@ void BM_JaroWinklerScan(benchmark::State& state) {
 void short_scan_args(benchmark::internal::Benchmark* b) {
   b->ArgNames({"chars", "non_ascii", "related"});
   for (std::int64_t related : {1, 0}) {
-    for (std::int64_t n : {4, 8, 12, 16, 20, 24, 32, 48, 56}) b->Args({n, 1, related});
+    for (std::int64_t n : {4, 8, 12, 16, 20, 24, 32, 36, 40, 44, 48, 56}) b->Args({n, 1, related});
   }
 }
 void long_scan_args(benchmark::internal::Benchmark* b) {

@@ -26,7 +26,7 @@ inline constexpr std::size_t kWordChars = 64;
 inline constexpr std::size_t kDirectScanMax = 16;
 // Non-ASCII texts up to this length: the plain scan on characters decoded
 // into the frame beats building a character-indexed mask table.
-inline constexpr std::size_t kPlainScanMax = 32;
+inline constexpr std::size_t kPlainScanMax = 44;
 
 // The prefix scale after defaulting. NaN fails both comparisons, so it is
 // rejected by the first; -0.0 compares equal to 0 and passes.
