@@ -154,8 +154,8 @@ void BM_JaroWinklerScan(benchmark::State& state) {
   if (!state.range(2)) b = related_pair(alphabet, length, static_cast<unsigned>(length + 1)).first;
   const std::size_t n1 = quillstone::detail::count_chars(a);
   const std::size_t n2 = quillstone::detail::count_chars(b);
-  if ((Scan == jw::small_scan || Scan == jw::character_scan) &&
-      std::max(n1, n2) > jw::kWordChars) {
+  if ((Scan == jw::small_scan && std::max(n1, n2) > jw::kSmallChars) ||
+      (Scan == jw::character_scan && std::max(n1, n2) > jw::kWordChars)) {
     return state.SkipWithError("the pair is too long for this scan");
   }
   for (auto _ : state) benchmark::DoNotOptimize(Scan(a, n1, b, n2, 0.1));

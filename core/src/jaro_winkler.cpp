@@ -202,7 +202,7 @@ double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, do
 }
 
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
-  char32_t c1[kWordChars], c2[kWordChars];
+  char32_t c1[kSmallChars], c2[kSmallChars];
   decode(s1, n1, c1);
   decode(s2, n2, c2);
   WordFlags flags1, flags2;

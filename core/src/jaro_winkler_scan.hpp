@@ -24,8 +24,10 @@ inline constexpr std::size_t kMaxPrefix = 4;
 inline constexpr std::size_t kWordChars = 64;
 // Up to this length the plain scan beats building a mask table.
 inline constexpr std::size_t kDirectScanMax = 16;
-// Non-ASCII texts up to this length: the plain scan on characters decoded
-// into the frame beats building a character-indexed mask table.
+// The plain scan on characters decoded into the frame takes texts up to
+// this length; it is chosen for non-ASCII texts up to kPlainScanMax, below
+// which it beats building a character-indexed mask table.
+inline constexpr std::size_t kSmallChars = kWordChars;
 inline constexpr std::size_t kPlainScanMax = 44;
 
 // The prefix scale after defaulting. NaN fails both comparisons, so it is
@@ -158,8 +160,8 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept;
 // equal, bit for bit.
 double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
-// Non-empty texts of at most 64 characters each: decoded into the frame,
-// plain loops, matched flags in words.
+// Non-empty texts of at most kSmallChars characters each: decoded into the
+// frame, plain loops, matched flags in words.
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
 // Non-empty texts of at most 64 characters each: s2 decoded into a direct

@@ -329,6 +329,8 @@ TEST(JaroWinkler, NewScansAgreeWithGeneralScan) {
     }
     if (n1 <= jw::kWordChars && n2 <= jw::kWordChars) {
       ASSERT_TRUE(same_bits(jw::character_scan(s1, n1, s2, n2, p), want));
+    }
+    if (n1 <= jw::kSmallChars && n2 <= jw::kSmallChars) {
       ASSERT_TRUE(same_bits(jw::small_scan(s1, n1, s2, n2, p), want));
     }
   }
