@@ -179,19 +179,9 @@ def mutate(lst, rng, stock):
         start = rng.randrange(CAP - k + 1)
         return stock[start:start + k]
 
+    # One mutator thread: nothing else changes lst between len() and the change.
     op = rng.randrange(8)
     n = len(lst)
-    try:
-        change(lst, rng, op, n, some)
-    except IndexError:
-        pass  # the other mutator shortened the list since len() was read
-    if len(lst) > CAP:
-        del lst[CAP:]
-    elif len(lst) < 1000:
-        lst.extend(some(rng.randrange(DETACH_AT - 1000, CAP)))
-
-
-def change(lst, rng, op, n, some):
     if op == 0:
         lst.extend(some(rng.randrange(1, GROWTH)))
     elif op == 1:
@@ -210,6 +200,10 @@ def change(lst, rng, op, n, some):
         lst[:] = some(rng.randrange(DETACH_AT - 200, CAP))
     else:
         del lst[rng.randrange(n + 1):]
+    if len(lst) > CAP:
+        del lst[CAP:]
+    elif len(lst) < 1000:
+        lst.extend(some(rng.randrange(DETACH_AT - 1000, CAP)))
 
 
 def test_calls_survive_a_mutating_candidate_list():
