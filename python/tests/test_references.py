@@ -35,6 +35,27 @@ def rss():
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
+try:  # glibc: gives free heap pages back, so that reusing them shows in the RSS
+    import ctypes
+    _malloc_trim = ctypes.CDLL(None).malloc_trim
+except (ImportError, OSError, AttributeError):
+    _malloc_trim = None
+
+
+def settle():
+    """Collects cycles and returns free memory to the system: memory freed by
+    earlier tests would otherwise stay resident and hide a leak that reuses it."""
+    gc.collect()
+    if _malloc_trim is not None:
+        _malloc_trim(0)
+
+
+def total_refcount():
+    """All references the interpreter holds: a debug build counts them; in a
+    release build this is 0 and the per-object counts stand alone."""
+    return sys.gettotalrefcount() if hasattr(sys, "gettotalrefcount") else 0
+
+
 def fresh(text):
     """A str object of its own, whose reference count can move (literals and
     one-character strings may be shared or immortal)."""
@@ -167,27 +188,31 @@ def outcome(fn, args, kwargs):
 
 def assert_no_leak(fn, args, kwargs, expect, watch, calls=CALLS):
     """Calls fn many times; each call must end as `expect` (what outcome()
-    gives), and the calls together must leave every watched reference count,
-    the interpreter's block count and the RSS as they were."""
+    gives), and the calls together must leave every watched reference count
+    (and in a debug build their total), the interpreter's block count and the
+    RSS as they were."""
     with quiet():
         for _ in range(WARM_UP):
             got = outcome(fn, args, kwargs)
             assert got == expect
-        gc.collect()
+        settle()
         refs = [sys.getrefcount(obj) for obj in watch]
+        total = total_refcount()
         blocks = sys.getallocatedblocks()
         before = rss() if HAVE_STATM else 0
         for _ in range(calls):
             got = outcome(fn, args, kwargs)
             assert got == expect
-        gc.collect()
+        settle()
         grown = rss() - before if HAVE_STATM else 0
+        total = total_refcount() - total
     after = [sys.getrefcount(obj) for obj in watch]  # counted the same way as before
     changed = [(i, r, a) for i, (r, a) in enumerate(zip(refs, after)) if r != a]
     assert not changed, "reference counts changed (index, before, after): %r" % changed[:5]
     assert grown < RSS_BOUND, "RSS grew by %d bytes over %d calls" % (grown, calls)
     blocks = sys.getallocatedblocks() - blocks
     assert blocks < BLOCKS_BOUND, "%d more interpreter blocks after %d calls" % (blocks, calls)
+    assert total < BLOCKS_BOUND, "%d more references in all after %d calls" % (total, calls)
 
 
 @pytest.fixture(scope="module", autouse=True)
@@ -369,6 +394,9 @@ def test_the_checks_catch_a_leak(objects):
     kept = []
     with pytest.raises(AssertionError, match="reference counts changed"):
         assert_no_leak(lambda s: kept.append(s), (objects.s1,), {}, None, [objects.s1], calls=10)
+    if hasattr(sys, "gettotalrefcount"):
+        with pytest.raises(AssertionError, match="more references in all"):
+            assert_no_leak(lambda: kept.append(objects.s1), (), {}, None, [], calls=CALLS)
     with pytest.raises(AssertionError, match="more interpreter blocks"):
         assert_no_leak(lambda: kept.append([None] * 100), (), {}, None, [], calls=CALLS)
     if HAVE_STATM:
