@@ -36,7 +36,7 @@ bool ingest(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::vec
   return true;
 }
 
-PyObject* make_count(std::uint32_t count) {
+PyObject* make_count(std::uint64_t count) {
   return checked_result(PyLong_FromUnsignedLongLong(count));
 }
 
@@ -63,13 +63,15 @@ PyObject* ingest_borrow_and_deref(PyObject* const* args, Py_ssize_t nargs, PyObj
   if (!ingest<kIngestBorrowAndDeref>(args, nargs, kwnames, held, append_backed_text)) {
     return nullptr;
   }
-  std::uint32_t total = 0;
+  // 64 bits: one str may stand in the list many times, so the total can pass
+  // 2^32 bytes even where every distinct string fits the address space.
+  std::uint64_t total = 0;
   if (!held.empty()) {
     // The plain view array the batch core takes, exactly one entry per item.
     std::vector<TextView> views;
     views.reserve(held.size());
     for (const PyBackedStr& text : held) views.push_back(text.view());
-    for (const TextView view : views) total += static_cast<std::uint32_t>(view.size());
+    for (const TextView view : views) total += view.size();
   }
   held.clear();
   return make_count(total);
