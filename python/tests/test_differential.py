@@ -1,0 +1,158 @@
+"""The three scalar functions against plain references written here from the
+definitions, on texts and options that hypothesis draws, error texts included;
+and against the installed peers where their definitions coincide."""
+
+import math
+
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import quillstone as q
+
+# Letters whose lower case is special: İ grows to two characters, Σ depends
+# on its context, K (Kelvin) folds to ASCII; plus ASCII, Latin-1, CJK and
+# astral characters.
+ALPHABET = "abcAB \u00e9\u00c9\u0130\u03a3\u03c3\u212a\u65e5\U0001F600"
+texts = st.text(alphabet=ALPHABET, max_size=14)
+limits = st.one_of(st.none(), st.integers(0, 16))
+folds = st.sampled_from([None, False, True])
+cutoffs = st.one_of(st.none(), st.integers(0, 20), st.just(4294967295))
+scales = st.one_of(st.none(), st.floats(-0.1, 0.3), st.sampled_from([0.0, -0.0, 0.25, math.nan]))
+float_cutoffs = st.one_of(st.none(), st.floats(-0.5, 1.5), st.just(math.nan))
+
+EXAMPLES = settings(max_examples=300, deadline=None)
+
+
+def float_text(value):
+    """Shortest round-trip digits; scientific below 1e-4 and from 1e16 on."""
+    if math.isnan(value):
+        return "NaN"
+    text = repr(value)
+    if "e" in text:
+        mantissa, exponent = text.split("e")
+        return f"{mantissa}e{int(exponent)}"
+    return text
+
+
+def prepared(s1, s2, max_len, case_insensitive):
+    if case_insensitive:
+        s1, s2 = s1.lower(), s2.lower()
+    for which, text in (("str_1", s1), ("str_2", s2)):
+        if max_len is not None and len(text) > max_len:
+            raise ValueError(f'InputTooLong {{ which: "{which}", len: {len(text)}, limit: {max_len} }}')
+    return s1, s2
+
+
+def edit_distance(a, b, transpositions):
+    d = [[i + j if i * j == 0 else 0 for j in range(len(b) + 1)] for i in range(len(a) + 1)]
+    for i in range(1, len(a) + 1):
+        for j in range(1, len(b) + 1):
+            d[i][j] = min(d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1]))
+            if transpositions and i > 1 and j > 1 and a[i - 1] == b[j - 2] and a[i - 2] == b[j - 1]:
+                d[i][j] = min(d[i][j], d[i - 2][j - 2] + 1)
+    return d[-1][-1]
+
+
+def edit_reference(transpositions, s1, s2, max_len=None, case_insensitive=None, score_cutoff=None):
+    a, b = prepared(s1, s2, max_len, case_insensitive)
+    d = edit_distance(a, b, transpositions)
+    return d if score_cutoff is None or d <= score_cutoff else score_cutoff + 1
+
+
+def jaro_winkler_reference(s1, s2, p=None, max_len=None, case_insensitive=None, score_cutoff=None):
+    if p is None:
+        p = 0.1
+    elif not p >= 0 or not p <= 0.25:
+        raise ValueError(f"InvalidPrefixScale {{ value: {float_text(p)} }}")
+    a, b = prepared(s1, s2, max_len, case_insensitive)
+    n1, n2 = len(a), len(b)
+    if n1 == 0:
+        return 1.0 if n2 == 0 else 0.0
+    if n2 == 0:
+        return 0.0
+    window = max(n1, n2) // 2 - 1 if max(n1, n2) // 2 > 0 else 0
+    taken1, taken2 = [False] * n1, [False] * n2
+    m = 0
+    for i in range(n1):
+        for j in range(max(0, i - window), min(n2, i + window + 1)):
+            if not taken2[j] and a[i] == b[j]:
+                taken1[i] = taken2[j] = True
+                m += 1
+                break
+    score = 0.0
+    if m:
+        pairs = zip((a[i] for i in range(n1) if taken1[i]), (b[j] for j in range(n2) if taken2[j]))
+        t = sum(x != y for x, y in pairs)
+        jaro = ((m / n2 + m / n1) + (m - t // 2) / m) / 3.0
+        prefix = 0
+        while prefix < min(4, n1, n2) and a[prefix] == b[prefix]:
+            prefix += 1
+        score = jaro + (1.0 - jaro) * (p * prefix) if jaro > 0.7 else jaro
+    if score_cutoff is not None and score_cutoff > score:
+        return 0.0
+    return score
+
+
+def outcome(call, *args, **kwargs):
+    """The result, or the type and text of the error."""
+    try:
+        return call(*args, **kwargs)
+    except ValueError as exc:
+        return ("ValueError", str(exc))
+
+
+@EXAMPLES
+@given(texts, texts, limits, folds, cutoffs)
+def test_levenshtein_bp(s1, s2, max_len, fold, cutoff):
+    options = dict(max_len=max_len, case_insensitive=fold, score_cutoff=cutoff)
+    assert outcome(q.levenshtein_bp, s1, s2, **options) == outcome(
+        edit_reference, False, s1, s2, **options)
+
+
+@EXAMPLES
+@given(texts, texts, limits, folds, cutoffs)
+def test_damerau_bp(s1, s2, max_len, fold, cutoff):
+    options = dict(max_len=max_len, case_insensitive=fold, score_cutoff=cutoff)
+    assert outcome(q.damerau_bp, s1, s2, **options) == outcome(edit_reference, True, s1, s2, **options)
+
+
+@EXAMPLES
+@given(texts, texts, scales, limits, folds, float_cutoffs)
+def test_jaro_winkler_similarity(s1, s2, p, max_len, fold, cutoff):
+    options = dict(p=p, max_len=max_len, case_insensitive=fold, score_cutoff=cutoff)
+    got = outcome(q.jaro_winkler_similarity, s1, s2, **options)
+    want = outcome(jaro_winkler_reference, s1, s2, **options)
+    assert got == want
+    if isinstance(got, float):  # equal floats, and bit for bit
+        assert math.copysign(1.0, got) == math.copysign(1.0, want)
+
+
+@EXAMPLES
+@given(st.text(alphabet=ALPHABET, max_size=8), st.lists(texts, max_size=12), folds, scales)
+def test_batches_equal_scalar_calls(query, candidates, fold, p):
+    """Each batch result is the scalar result, except the documented case of an
+    empty query, which scores a candidate by its unfolded character count."""
+    for batch, scalar in ((q.levenshtein_batch, q.levenshtein_bp), (q.damerau_batch, q.damerau_bp)):
+        expected = [len(c) if not query else scalar(query, c, case_insensitive=fold) for c in candidates]
+        assert batch(query, candidates, case_insensitive=fold) == expected
+    expected = outcome(q.jaro_winkler_similarity, "", "", p=p)  # a bad p fails the whole batch
+    if not isinstance(expected, tuple):
+        expected = [q.jaro_winkler_similarity(query, c, p=p, case_insensitive=fold) for c in candidates]
+    assert outcome(q.jaro_winkler_batch, query, candidates, p=p, case_insensitive=fold) == expected
+
+
+def test_prefix_scale_is_checked_before_max_len():
+    assert outcome(q.jaro_winkler_similarity, "a" * 9, "b", p=0.3, max_len=1) == (
+        "ValueError", "InvalidPrefixScale { value: 0.3 }")
+
+
+peers = st.text(alphabet="abcdé日 ", max_size=30)
+
+
+@EXAMPLES
+@given(peers, peers)
+def test_agrees_with_rapidfuzz(s1, s2):
+    distance = pytest.importorskip("rapidfuzz.distance", exc_type=ImportError)
+    assert q.levenshtein_bp(s1, s2) == distance.Levenshtein.distance(s1, s2)
+    assert q.damerau_bp(s1, s2) == distance.OSA.distance(s1, s2)
+    assert q.jaro_winkler_similarity(s1, s2) == distance.JaroWinkler.similarity(s1, s2)
