@@ -76,11 +76,12 @@ inline bool append_backed_text(OwnedRef item, std::vector<PyBackedStr>& out) {
 // is detached. Three intakes give the same views and the same errors in the
 // same order:
 // - an exact tuple is immutable: one reference to it keeps every item alive;
-// - an exact list is read under its lock, and the items' bytes are copied
-//   into one buffer owned by the call, so the items' reference counts are not
-//   touched (on a free-threaded interpreter those are shared with every other
-//   thread that reads the same list) and the views are of the list as it was
-//   at one moment;
+// - an exact list of ASCII strs is read under its lock, and the items' bytes
+//   are copied into one buffer owned by the call, so the items' reference
+//   counts are not touched (on a free-threaded interpreter those are shared
+//   with every other thread that reads the same list); any other exact list
+//   through a private copy. Either way the views are of the list as it was at
+//   one moment;
 // - any other sequence is read by iteration into backed texts.
 class CandidateTexts {
  public:
@@ -88,7 +89,7 @@ class CandidateTexts {
   bool extract(PyObject* candidates) {
     if (PyTuple_CheckExact(candidates)) {
       if (PyTuple_GET_SIZE(candidates) > kMaxCandidates) fault("capacity overflow");
-      tuple_ = OwnedRef::borrowed(candidates);
+      snapshot_ = OwnedRef::borrowed(candidates);
       return view_items(PySequence_Fast_ITEMS(candidates), PyTuple_GET_SIZE(candidates));
     }
     if (PyList_CheckExact(candidates)) return copy_list(candidates);
@@ -104,7 +105,7 @@ class CandidateTexts {
   void release() noexcept {
     views_.clear();
     held_.clear();
-    tuple_.reset();
+    snapshot_.reset();
     bytes_.clear();
   }
 
@@ -117,32 +118,45 @@ class CandidateTexts {
     return true;
   }
 
+  // A list of ASCII strs, the common case, is copied under the list's lock by
+  // code that cannot block: blocking (on another lock, or for a collection
+  // that stops the world) would suspend the list's lock and let another thread
+  // change the list under this loop. Any other list is read from a private
+  // copy instead, which holds a reference to every item.
   bool copy_list(PyObject* list) {
-    bool ok = true;
+    bool too_many = false, ascii = true;
     Py_BEGIN_CRITICAL_SECTION(list);
     const Py_ssize_t size = PyList_GET_SIZE(list);
-    if (size > kMaxCandidates) {
-      ok = false;  // the fault is raised once the lock is given back
-    } else {
-      ok = view_items(PySequence_Fast_ITEMS(list), size);
-      if (ok) {
-        std::size_t total = 0;
-        for (const std::string_view view : views_) total += view.size();
-        bytes_.resize(total);
-        char* at = bytes_.data();
-        for (std::string_view& view : views_) {
-          std::memcpy(at, view.data(), view.size());
-          view = std::string_view(at, view.size());
-          at += view.size();
-        }
+    PyObject* const* items = PySequence_Fast_ITEMS(list);
+    std::size_t total = 0;
+    too_many = size > kMaxCandidates;
+    for (Py_ssize_t i = 0; i < size && !too_many; ++i) {
+      if (!PyUnicode_Check(items[i]) || !PyUnicode_IS_COMPACT_ASCII(items[i])) {
+        ascii = false;
+        break;
+      }
+      total += static_cast<std::size_t>(PyUnicode_GET_LENGTH(items[i]));
+    }
+    if (ascii && !too_many) {
+      bytes_.resize(total);
+      views_.resize(static_cast<std::size_t>(size));
+      char* at = bytes_.data();
+      for (Py_ssize_t i = 0; i < size; ++i) {
+        const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(items[i]));
+        std::memcpy(at, PyUnicode_DATA(items[i]), length);
+        views_[static_cast<std::size_t>(i)] = std::string_view(at, length);
+        at += length;
       }
     }
     Py_END_CRITICAL_SECTION();
-    if (!ok && !PyErr_Occurred()) fault("capacity overflow");
-    return ok;
+    if (too_many) fault("capacity overflow");
+    if (ascii) return true;
+    snapshot_ = OwnedRef(PyList_GetSlice(list, 0, PY_SSIZE_T_MAX));
+    if (!snapshot_) return false;
+    return view_items(PySequence_Fast_ITEMS(snapshot_.get()), PyList_GET_SIZE(snapshot_.get()));
   }
 
-  OwnedRef tuple_;
+  OwnedRef snapshot_;  // an exact tuple, or a private copy of a list
   std::vector<PyBackedStr> held_;
   std::string bytes_;
   std::vector<std::string_view> views_;
