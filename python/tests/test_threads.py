@@ -280,6 +280,40 @@ def test_calls_survive_a_mutating_candidate_list():
             assert not bad, (fn.__name__, sorted(bad)[:5])
 
 
+def fresh_texts(rng, n):
+    """New non-ASCII str objects, built at run time, whose UTF-8 form the
+    interpreter has not cached yet."""
+    parts = ["é", "ß", "日本", "Ω", "🙂", "a", "bc", "xyz"]
+    return ["".join(rng.choice(parts) for _ in range(rng.randrange(2, 12))) for _ in range(n)]
+
+
+def test_first_utf8_requests_race():
+    """Threads ask for the UTF-8 form of the same new strings at once: each
+    call must see the complete form."""
+    calls = [
+        lambda texts: qs.levenshtein_batch("日本é", texts),
+        lambda texts: qs.jaro_winkler_batch("ßΩ", texts),
+        lambda texts: qs._ingest_borrow_and_deref(texts),
+        lambda texts: [qs.damerau_bp(a, b) for a, b in zip(texts, texts[1:])],
+    ]
+    rng = random.Random(7)
+    for _ in range(4):
+        texts = fresh_texts(rng, 3000)
+        copies = [("#" + t)[1:] for t in texts]  # equal strings, other objects
+        assert all(a is not b for a, b in zip(texts, copies))
+        expected = [call(copies) for call in calls]
+        mismatches = []
+
+        def body(i):
+            k = i % len(calls)
+            got = calls[k](texts)
+            if got != expected[k]:
+                mismatches.append(k)
+
+        assert not run_together(THREADS, body)
+        assert not mismatches
+
+
 # A fresh interpreter in which many threads make their very first call at the
 # same instant, so the objects made once per process are raced for.
 FIRST_CALLS = textwrap.dedent(r"""
