@@ -20,7 +20,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 10
 FUZZ_MAX_LEN ?= 1024
 
-TARGETS := build build-ft test demo bench bench-core sanitize sanitize-core build-asan \
+TARGETS := build build-ft test demo bench bench-core smoke sanitize sanitize-core build-asan \
   build-fuzz fuzz fuzz-smoke
 
 .PHONY: $(TARGETS) configure clean
@@ -49,6 +49,7 @@ test: build build-ft sanitize fuzz-smoke
 	    else "quillstone was imported from " + here if here != os.path.abspath("$(FT_BUILD)/python") \
 	    else None)'
 	env -u PYTHON_GIL QUILLSTONE_BUILD=$(BUILD) PYTHONPATH=$(FT_PATH) $(FT_PYTHON) -m pytest -q -p no:cacheprovider python/tests
+	$(MAKE) --no-print-directory smoke BUILD=$(BUILD)
 
 bench-core: build
 	$(BUILD)/core/core_bench --benchmark_min_time=$(BENCH_SECONDS)s
@@ -59,6 +60,12 @@ bench: build build-ft
 
 demo: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py
+
+# A few seconds of the demo and the benchmark's cross-check against the peers,
+# so that `make test` sees both work.
+smoke: build
+	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py --sample 20
+	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/bench_peers.py --check-only --out $(BUILD)/bench
 
 build-asan:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
