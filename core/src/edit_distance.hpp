@@ -14,6 +14,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "common.hpp"
 #include "match_masks.hpp"
 
@@ -102,6 +106,20 @@ std::size_t distance_chars(TextView pattern, std::size_t m, TextView text) noexc
   return column.score;
 }
 
+// a + b + carry (0 or 1); carry becomes the carry out.
+inline std::uint64_t add_with_carry(std::uint64_t a, std::uint64_t b, std::uint64_t& carry) noexcept {
+#if defined(__x86_64__)
+  unsigned long long sum;
+  carry = _addcarry_u64(static_cast<unsigned char>(carry), a, b, &sum);
+  return sum;
+#else
+  const std::uint64_t partial = a + b;
+  const std::uint64_t sum = partial + carry;
+  carry = (partial < a) | (sum < partial);
+  return sum;
+#endif
+}
+
 // Multi-word path: any pattern length, any text. All vectors are W words
 // long and act as one W·64-bit number; the passes of one column run fused in
 // a single loop over the words, carrying the sum's carry, the two shift
@@ -129,6 +147,7 @@ std::size_t distance_multiword(TextView pattern, std::size_t m, TextView text) n
   while (p < end) {
     const std::uint64_t* pm = masks.lookup(decode_next(p));
     std::uint64_t sum_carry = 0, hp_carry = 1, hn_carry = 0, tr_carry = 0;
+    std::uint64_t hp = 0, hn = 0;  // of the last word, once the loop is done
     for (std::size_t k = 0; k < w; ++k) {
       const std::uint64_t pmk = pm[k], vpk = vp[k], vnk = vn[k];
       std::uint64_t tr = 0;
@@ -138,17 +157,10 @@ std::size_t distance_multiword(TextView pattern, std::size_t m, TextView text) n
         tr_carry = t >> 63;
         pm_prev[k] = pmk;
       }
-      const std::uint64_t x = pmk & vpk;
-      const std::uint64_t s1 = x + vpk;
-      const std::uint64_t s2 = s1 + sum_carry;
-      sum_carry = (s1 < x) | (s2 < s1);
-      const std::uint64_t d0 = (s2 ^ vpk) | pmk | vnk | tr;
-      const std::uint64_t hp = vnk | ~(d0 | vpk);
-      const std::uint64_t hn = d0 & vpk;
-      if (k == w - 1) {
-        score += (hp & last) != 0;
-        score -= (hn & last) != 0;
-      }
+      const std::uint64_t sum = add_with_carry(pmk & vpk, vpk, sum_carry);
+      const std::uint64_t d0 = (sum ^ vpk) | pmk | vnk | tr;
+      hp = vnk | ~(d0 | vpk);
+      hn = d0 & vpk;
       const std::uint64_t hp_shifted = (hp << 1) | hp_carry;
       const std::uint64_t hn_shifted = (hn << 1) | hn_carry;
       hp_carry = hp >> 63;
@@ -157,6 +169,8 @@ std::size_t distance_multiword(TextView pattern, std::size_t m, TextView text) n
       vn[k] = hp_shifted & d0;
       if constexpr (Transpositions) d0_prev[k] = d0;
     }
+    score += (hp & last) != 0;
+    score -= (hn & last) != 0;
   }
   return score;
 }
