@@ -81,29 +81,43 @@ inline std::size_t decode_short(TextView text, char32_t* out) noexcept {
   return n;
 }
 
-// Character path: pattern of 1 to 64 characters, any text.
-template <bool Transpositions>
-std::size_t distance_chars(TextView pattern, std::size_t m, TextView text) noexcept {
-  char32_t decoded[kWordBits];
-  decode_short(pattern, decoded);
+// Character path: the masks of a pattern of 1 to 64 characters, built once
+// and usable for any number of texts.
+struct CharacterMasks {
   ByteMasks narrow;
   WideMasks wide;
-  for (std::size_t i = 0; i < m; ++i) {
-    const std::uint64_t bit = std::uint64_t{1} << i;
-    if (decoded[i] < 256) {
-      narrow.entry[decoded[i]] |= bit;
-    } else {
-      wide.slot(decoded[i]) |= bit;
+  std::size_t m;
+
+  CharacterMasks(TextView pattern, std::size_t pattern_chars) noexcept : m(pattern_chars) {
+    char32_t decoded[kWordBits];
+    decode_short(pattern, decoded);
+    for (std::size_t i = 0; i < m; ++i) {
+      const std::uint64_t bit = std::uint64_t{1} << i;
+      if (decoded[i] < 256) {
+        narrow.entry[decoded[i]] |= bit;
+      } else {
+        wide.slot(decoded[i]) |= bit;
+      }
     }
   }
-  SingleWord<Transpositions> column(m, last_bit_of(m));
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (p < end) {
-    const char32_t c = decode_next(p);
-    column.step(c < 256 ? narrow.entry[c] : wide.find(c));
+
+  // The text is decoded while it is scanned.
+  template <bool Transpositions>
+  std::size_t distance(TextView text) const noexcept {
+    SingleWord<Transpositions> column(m, last_bit_of(m));
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+      const char32_t c = decode_next(p);
+      column.step(c < 256 ? narrow.entry[c] : wide.find(c));
+    }
+    return column.score;
   }
-  return column.score;
+};
+
+template <bool Transpositions>
+std::size_t distance_chars(TextView pattern, std::size_t m, TextView text) noexcept {
+  return CharacterMasks(pattern, m).distance<Transpositions>(text);
 }
 
 // a + b + carry (0 or 1); carry becomes the carry out.
@@ -271,7 +285,7 @@ void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const
 // Candidates of the table path, grouped by length into full vectors; a group
 // left incomplete at the end runs with its unused lanes repeating a member.
 template <class Lane, bool Transpositions>
-void table_path_lanes(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+void table_path_lanes(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
   struct Group {
@@ -283,7 +297,7 @@ void table_path_lanes(const EditDistanceBatch& batch, std::span<const TextView> 
   std::size_t scores[kLanes];
   const auto run = [&](Group& group, std::size_t n) {
     for (std::size_t lane = group.size; lane < kLanes; ++lane) group.text[lane] = group.text[0];
-    distance_lanes<Lane, Transpositions>(batch.masks().data(), batch.query_len(), group.text, n,
+    distance_lanes<Lane, Transpositions>(masks, m, group.text, n,
                                          scores);
     for (std::size_t lane = 0; lane < group.size; ++lane) out[group.index[lane]] = scores[lane];
     group.size = 0;
@@ -303,32 +317,76 @@ void table_path_lanes(const EditDistanceBatch& batch, std::span<const TextView> 
 // The table-path candidates `which` of a batch whose query has 1 to 64
 // characters, in lanes as narrow as the query allows.
 template <bool Transpositions>
-void table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+void table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                 const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  const std::size_t m = batch.query_len();
-  if (m <= 8) return table_path_lanes<std::uint8_t, Transpositions>(batch, candidates, which, count, out);
-  if (m <= 16) return table_path_lanes<std::uint16_t, Transpositions>(batch, candidates, which, count, out);
-  if (m <= 32) return table_path_lanes<std::uint32_t, Transpositions>(batch, candidates, which, count, out);
-  table_path_lanes<std::uint64_t, Transpositions>(batch, candidates, which, count, out);
+  if (m <= 8) return table_path_lanes<std::uint8_t, Transpositions>(masks, m, candidates, which, count, out);
+  if (m <= 16) return table_path_lanes<std::uint16_t, Transpositions>(masks, m, candidates, which, count, out);
+  if (m <= 32) return table_path_lanes<std::uint32_t, Transpositions>(masks, m, candidates, which, count, out);
+  table_path_lanes<std::uint64_t, Transpositions>(masks, m, candidates, which, count, out);
 }
 
 // table_path for each metric, compiled for AVX2 as well and chosen by what the
 // processor has (edit_distance_lanes.cpp).
-void levenshtein_table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
-void damerau_table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+void damerau_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                         const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
+
+// A query that is not pure ASCII but has at most 64 characters once folded:
+// its character-path masks are built once for all candidates, instead of once
+// per candidate by the scalar operation, and each candidate is folded the way
+// the scalar operation folds it; ASCII candidates go through the lanes with
+// the masks' byte entries (ASCII letters doubled when folding, as in the
+// batch's own table). The distances are the scalar operation's. False, with
+// nothing written, for a longer query.
+template <bool Transpositions, class Lanes>
+bool character_path_batch(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+                          std::size_t* out, Lanes lanes) noexcept {
+  const bool fold = batch.case_insensitive().value_or(false);
+  const std::string folded_query = fold ? to_lower_full(batch.query()) : std::string();
+  const TextView query = fold ? TextView(folded_query) : batch.query();
+  const std::size_t m = count_chars(query);
+  if (m == 0 || m > kWordBits) return false;
+  const CharacterMasks masks(query, m);
+  ByteMasks bytes = masks.narrow;
+  if (fold) {
+    for (unsigned char c = 'A'; c <= 'Z'; ++c) bytes.entry[c] = bytes.entry[c + 0x20];
+  }
+  std::vector<std::size_t> table;
+  table.reserve(candidates.size());
+  std::string folded;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    TextView text = candidates[i];
+    if (text.empty()) {
+      out[i] = m;
+    } else if (text.size() <= kLaneMaxText && is_ascii(text)) {
+      table.push_back(i);
+    } else {
+      if (fold) {
+        folded = to_lower_full(text);
+        text = folded;
+      }
+      out[i] = masks.distance<Transpositions>(text);
+    }
+  }
+  if (!table.empty()) lanes(bytes.entry, m, candidates, table.data(), table.size(), out);
+  return true;
+}
 
 // All candidates of a batch, in order of the result. The candidates that the
 // query's table can take (pure ASCII, 1 to 64 bytes) are collected and scored
 // in lanes by `lanes`; every other one by the batch's distance(). Each result
 // equals distance() of its candidate.
-template <class Batch, class Lanes>
+template <bool Transpositions, class Batch, class Lanes>
 std::vector<std::size_t> batch_distances(TextView query, std::span<const TextView> candidates,
                                          std::optional<bool> case_insensitive,
                                          Lanes lanes) noexcept {
   const Batch batch(query, case_insensitive);
   std::vector<std::size_t> out(candidates.size());
+  if (!batch.ascii_table() && batch.query_len() > 0 &&
+      character_path_batch<Transpositions>(batch, candidates, out.data(), lanes)) {
+    return out;
+  }
   std::vector<std::size_t> table;
   if (batch.ascii_table()) table.reserve(candidates.size());
   for (std::size_t i = 0; i < candidates.size(); ++i) {
@@ -340,7 +398,9 @@ std::vector<std::size_t> batch_distances(TextView query, std::span<const TextVie
       out[i] = batch.distance(candidate);
     }
   }
-  if (!table.empty()) lanes(batch, candidates, table.data(), table.size(), out.data());
+  if (!table.empty()) {
+    lanes(batch.masks().data(), batch.query_len(), candidates, table.data(), table.size(), out.data());
+  }
   return out;
 }
 

@@ -12,15 +12,15 @@ namespace quillstone::detail {
 #endif
 
 QUILLSTONE_LANE_CLONES
-void levenshtein_table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  table_path<false>(batch, candidates, which, count, out);
+  table_path<false>(masks, m, candidates, which, count, out);
 }
 
 QUILLSTONE_LANE_CLONES
-void damerau_table_path(const EditDistanceBatch& batch, std::span<const TextView> candidates,
+void damerau_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                         const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  table_path<true>(batch, candidates, which, count, out);
+  table_path<true>(masks, m, candidates, which, count, out);
 }
 
 }  // namespace quillstone::detail

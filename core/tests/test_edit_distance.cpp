@@ -266,7 +266,10 @@ std::vector<std::string> mixed_candidates(std::mt19937_64& rng, std::size_t coun
 TEST(EditDistanceBatch, EqualsScalarCandidateByCandidate) {
   std::mt19937_64 rng(99);
   const std::vector<std::string> queries = {
-      "abcd", "AbCdAbCd", std::string(64, 'a'), std::string(65, 'b'), "caf\u00e9", "\u0416abc", "x"};
+      "abcd", "AbCdAbCd", std::string(64, 'a'), std::string(65, 'b'), "caf\u00e9", "\u0416abc", "x",
+      // Non-ASCII queries whose folded form has at most 64 characters, or more.
+      "\u00c9" + std::string(63, 'A'), "\u00e9" + std::string(69, 'a'),
+      utf8(Chars(20, U'\u0130')) + "Ab", utf8(Chars(40, U'\u0130')), "\u03a3\u0416\u212a"};
   for (const std::string& query : queries) {
     const auto candidates = mixed_candidates(rng, 200);
     const std::vector<TextView> views(candidates.begin(), candidates.end());
