@@ -8,6 +8,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import quillstone as q
+from conftest import jaro_winkler, levenshtein, osa
 
 # Letters whose lower case is special: İ grows to two characters, Σ depends
 # on its context, K (Kelvin) folds to ASCII; plus ASCII, Latin-1, CJK and
@@ -43,19 +44,9 @@ def prepared(s1, s2, max_len, case_insensitive):
     return s1, s2
 
 
-def edit_distance(a, b, transpositions):
-    d = [[i + j if i * j == 0 else 0 for j in range(len(b) + 1)] for i in range(len(a) + 1)]
-    for i in range(1, len(a) + 1):
-        for j in range(1, len(b) + 1):
-            d[i][j] = min(d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1]))
-            if transpositions and i > 1 and j > 1 and a[i - 1] == b[j - 2] and a[i - 2] == b[j - 1]:
-                d[i][j] = min(d[i][j], d[i - 2][j - 2] + 1)
-    return d[-1][-1]
-
-
 def edit_reference(transpositions, s1, s2, max_len=None, case_insensitive=None, score_cutoff=None):
     a, b = prepared(s1, s2, max_len, case_insensitive)
-    d = edit_distance(a, b, transpositions)
+    d = (osa if transpositions else levenshtein)(a, b)
     return d if score_cutoff is None or d <= score_cutoff else score_cutoff + 1
 
 
@@ -65,31 +56,9 @@ def jaro_winkler_reference(s1, s2, p=None, max_len=None, case_insensitive=None, 
     elif not p >= 0 or not p <= 0.25:
         raise ValueError(f"InvalidPrefixScale {{ value: {float_text(p)} }}")
     a, b = prepared(s1, s2, max_len, case_insensitive)
-    n1, n2 = len(a), len(b)
-    if n1 == 0:
-        return 1.0 if n2 == 0 else 0.0
-    if n2 == 0:
-        return 0.0
-    window = max(n1, n2) // 2 - 1 if max(n1, n2) // 2 > 0 else 0
-    taken1, taken2 = [False] * n1, [False] * n2
-    m = 0
-    for i in range(n1):
-        for j in range(max(0, i - window), min(n2, i + window + 1)):
-            if not taken2[j] and a[i] == b[j]:
-                taken1[i] = taken2[j] = True
-                m += 1
-                break
-    score = 0.0
-    if m:
-        pairs = zip((a[i] for i in range(n1) if taken1[i]), (b[j] for j in range(n2) if taken2[j]))
-        t = sum(x != y for x, y in pairs)
-        jaro = ((m / n2 + m / n1) + (m - t // 2) / m) / 3.0
-        prefix = 0
-        while prefix < min(4, n1, n2) and a[prefix] == b[prefix]:
-            prefix += 1
-        score = jaro + (1.0 - jaro) * (p * prefix) if jaro > 0.7 else jaro
-    if score_cutoff is not None and score_cutoff > score:
-        return 0.0
+    score = jaro_winkler(a, b, p)
+    if a and b and score_cutoff is not None and score_cutoff > score:
+        return 0.0  # empty inputs are scored without the cut-off
     return score
 
 
