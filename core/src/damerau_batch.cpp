@@ -10,7 +10,7 @@ std::size_t DamerauBatch::distance(TextView candidate) const noexcept {
 
 std::vector<std::size_t> damerau_batch(TextView query, std::span<const TextView> candidates,
                                        std::optional<bool> case_insensitive) noexcept {
-  return detail::batch_distances<DamerauBatch>(query, candidates, case_insensitive,
+  return detail::batch_distances<true, DamerauBatch>(query, candidates, case_insensitive,
                                                detail::damerau_table_path);
 }
 

@@ -9,7 +9,7 @@ std::size_t LevenshteinBatch::distance(TextView candidate) const noexcept {
 
 std::vector<std::size_t> levenshtein_batch(TextView query, std::span<const TextView> candidates,
                                            std::optional<bool> case_insensitive) noexcept {
-  return detail::batch_distances<LevenshteinBatch>(query, candidates, case_insensitive,
+  return detail::batch_distances<false, LevenshteinBatch>(query, candidates, case_insensitive,
                                                    detail::levenshtein_table_path);
 }
 
