@@ -72,14 +72,6 @@ std::size_t distance_bytes(const std::uint64_t* masks, std::size_t m, std::uint6
   return column.score;
 }
 
-// Decodes at most 64 characters of a well-formed UTF-8 text.
-inline std::size_t decode_short(TextView text, char32_t* out) noexcept {
-  const char* p = text.data();
-  const char* end = p + text.size();
-  std::size_t n = 0;
-  while (p < end) out[n++] = decode_next(p);
-  return n;
-}
 
 // Character path: the masks of a pattern of 1 to 64 characters, built once
 // and usable for any number of texts.

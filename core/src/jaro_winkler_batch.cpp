@@ -1,9 +1,11 @@
 // Jaro-Winkler of one query against many candidates. A short ASCII query is
 // turned into a position-mask table once; short ASCII candidates are scanned
-// against it, folded byte by byte on the fly, and allocate nothing. Every
-// other candidate goes through the scalar operation.
+// against it, folded byte by byte on the fly, and allocate nothing. A short
+// non-ASCII query gets a character-indexed table once per call. Every other
+// candidate goes through the scalar operation.
 #include "common.hpp"
 #include "jaro_winkler_scan.hpp"
+#include "match_masks.hpp"
 
 namespace quillstone {
 
@@ -54,6 +56,67 @@ double JaroWinklerBatch::similarity(TextView candidate) const noexcept {
   return scalar ? scalar.value() : 0.0;
 }
 
+namespace {
+
+// A query that is not pure ASCII but has 1 to 64 characters once folded: its
+// position masks (a direct table below U+0100, a sorted map above) are built
+// once per call instead of once per candidate by the scalar operation. Each
+// candidate of at most 64 characters, folded the way the scalar operation
+// folds it, is scanned against them; the others take the scalar operation.
+// The scores are the scalar operation's, bit for bit. False, with nothing
+// written, for a longer query.
+bool character_table_batch(TextView query, std::span<const TextView> candidates, double p,
+                           std::optional<bool> case_insensitive, std::vector<double>& scores) noexcept {
+  namespace jw = detail::jw;
+  const bool fold = case_insensitive.value_or(false);
+  const std::string folded_query = fold ? detail::to_lower_full(query) : std::string();
+  const TextView table_text = fold ? TextView(folded_query) : query;
+  const std::size_t nq = detail::count_chars(table_text);
+  if (nq == 0 || nq > jw::kWordChars) return false;
+  char32_t table[jw::kWordChars];
+  detail::decode_short(table_text, table);
+  detail::ByteMasks narrow;
+  detail::WideMasks wide;
+  for (std::size_t j = 0; j < nq; ++j) {
+    const std::uint64_t bit = std::uint64_t{1} << j;
+    if (table[j] < 256) {
+      narrow.entry[table[j]] |= bit;
+    } else {
+      wide.slot(table[j]) |= bit;
+    }
+  }
+  std::string folded;
+  char32_t scanned[jw::kWordChars];
+  for (const TextView candidate : candidates) {
+    if (candidate.empty()) {
+      scores.push_back(0.0);
+      continue;
+    }
+    TextView text = candidate;
+    if (fold) {
+      if (detail::is_ascii(text)) {
+        folded.assign(text);
+        for (char& c : folded) c = static_cast<char>(jw::FoldAsciiByte{}(static_cast<unsigned char>(c)));
+      } else {
+        folded = detail::to_lower_full(text);
+      }
+      text = folded;
+    }
+    if (detail::count_chars(text) > jw::kWordChars) {
+      const Result<double> scalar = jaro_winkler(query, candidate, p, std::nullopt, case_insensitive, std::nullopt);
+      scores.push_back(scalar ? scalar.value() : 0.0);
+      continue;
+    }
+    const std::size_t nc = detail::decode_short(text, scanned);
+    scores.push_back(jw::word_scan(
+        nc, [&](std::size_t i) { return scanned[i]; }, nq, [&](std::size_t j) { return table[j]; },
+        [&](char32_t c) { return c < 256 ? narrow.entry[c] : wide.find(c); }, p));
+  }
+  return true;
+}
+
+}  // namespace
+
 Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const TextView> candidates,
                                                std::optional<double> p,
                                                std::optional<bool> case_insensitive) noexcept {
@@ -62,6 +125,11 @@ Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const T
 
   std::vector<double> scores;
   scores.reserve(candidates.size());
+  if (!detail::is_ascii(query) &&
+      character_table_batch(query, candidates, detail::jw::checked_prefix_scale(p).value(),
+                            case_insensitive, scores)) {
+    return scores;
+  }
   for (const TextView candidate : candidates) scores.push_back(batch.value().similarity(candidate));
   return scores;
 }
