@@ -73,43 +73,20 @@ std::size_t distance_bytes(const std::uint64_t* masks, std::size_t m, std::uint6
 }
 
 
-// Character path: the masks of a pattern of 1 to 64 characters, built once
-// and usable for any number of texts.
-struct CharacterMasks {
-  ByteMasks narrow;
-  WideMasks wide;
-  std::size_t m;
-
-  CharacterMasks(TextView pattern, std::size_t pattern_chars) noexcept : m(pattern_chars) {
-    char32_t decoded[kWordBits];
-    decode_short(pattern, decoded);
-    for (std::size_t i = 0; i < m; ++i) {
-      const std::uint64_t bit = std::uint64_t{1} << i;
-      if (decoded[i] < 256) {
-        narrow.entry[decoded[i]] |= bit;
-      } else {
-        wide.slot(decoded[i]) |= bit;
-      }
-    }
-  }
-
-  // The text is decoded while it is scanned.
-  template <bool Transpositions>
-  std::size_t distance(TextView text) const noexcept {
-    SingleWord<Transpositions> column(m, last_bit_of(m));
-    const char* p = text.data();
-    const char* end = p + text.size();
-    while (p < end) {
-      const char32_t c = decode_next(p);
-      column.step(c < 256 ? narrow.entry[c] : wide.find(c));
-    }
-    return column.score;
-  }
-};
+// Character path: the text is decoded while it is scanned against the
+// pattern's character masks, which may serve any number of texts.
+template <bool Transpositions>
+std::size_t distance_chars(const CharacterMasks& masks, TextView text) noexcept {
+  SingleWord<Transpositions> column(masks.size, last_bit_of(masks.size));
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) column.step(masks.lookup(decode_next(p)));
+  return column.score;
+}
 
 template <bool Transpositions>
 std::size_t distance_chars(TextView pattern, std::size_t m, TextView text) noexcept {
-  return CharacterMasks(pattern, m).distance<Transpositions>(text);
+  return distance_chars<Transpositions>(CharacterMasks(pattern, m), text);
 }
 
 // a + b + carry (0 or 1); carry becomes the carry out.
@@ -358,7 +335,7 @@ bool character_path_batch(const EditDistanceBatch& batch, std::span<const TextVi
         folded = to_lower_full(text);
         text = folded;
       }
-      out[i] = masks.distance<Transpositions>(text);
+      out[i] = distance_chars<Transpositions>(masks, text);
     }
   }
   if (!table.empty()) lanes(bytes.entry, m, candidates, table.data(), table.size(), out);

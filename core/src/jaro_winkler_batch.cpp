@@ -75,16 +75,7 @@ bool character_table_batch(TextView query, std::span<const TextView> candidates,
   if (nq == 0 || nq > jw::kWordChars) return false;
   char32_t table[jw::kWordChars];
   detail::decode_short(table_text, table);
-  detail::ByteMasks narrow;
-  detail::WideMasks wide;
-  for (std::size_t j = 0; j < nq; ++j) {
-    const std::uint64_t bit = std::uint64_t{1} << j;
-    if (table[j] < 256) {
-      narrow.entry[table[j]] |= bit;
-    } else {
-      wide.slot(table[j]) |= bit;
-    }
-  }
+  const detail::CharacterMasks masks(table_text, nq);
   std::string folded;
   char32_t scanned[jw::kWordChars];
   for (const TextView candidate : candidates) {
@@ -110,7 +101,7 @@ bool character_table_batch(TextView query, std::span<const TextView> candidates,
     const std::size_t nc = detail::decode_short(text, scanned);
     scores.push_back(jw::word_scan(
         nc, [&](std::size_t i) { return scanned[i]; }, nq, [&](std::size_t j) { return table[j]; },
-        [&](char32_t c) { return c < 256 ? narrow.entry[c] : wide.find(c); }, p));
+        [&](char32_t c) { return masks.lookup(c); }, p));
   }
   return true;
 }

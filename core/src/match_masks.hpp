@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "common.hpp"
+
 namespace quillstone::detail {
 
 inline constexpr std::size_t kWordBits = 64;
@@ -51,6 +53,30 @@ struct WideMasks {
     const char32_t* it = std::lower_bound(key, key + size, c);
     return (it != key + size && *it == c) ? mask[it - key] : 0;
   }
+};
+
+// The masks of a pattern of 1 to 64 characters: bit i of the mask of the
+// pattern's character i, characters below U+0100 in a direct table, the
+// others in the sorted map. Built once, usable for any number of texts.
+struct CharacterMasks {
+  ByteMasks narrow;
+  WideMasks wide;
+  std::size_t size;
+
+  CharacterMasks(TextView pattern, std::size_t chars) noexcept : size(chars) {
+    char32_t decoded[kWordBits];
+    decode_short(pattern, decoded);
+    for (std::size_t i = 0; i < size; ++i) {
+      const std::uint64_t bit = std::uint64_t{1} << i;
+      if (decoded[i] < 256) {
+        narrow.entry[decoded[i]] |= bit;
+      } else {
+        wide.slot(decoded[i]) |= bit;
+      }
+    }
+  }
+
+  std::uint64_t lookup(char32_t c) const noexcept { return c < 256 ? narrow.entry[c] : wide.find(c); }
 };
 
 // Masks of a pattern of any length, W words per character, in one block of
