@@ -53,9 +53,9 @@ inline char32_t decode_next(const char*& p) noexcept {
          (char32_t(b2 & 0x3F) << 6) | (b3 & 0x3F);
 }
 
-// Decodes a short well-formed UTF-8 text into `out`, which the caller sizes;
-// returns the character count.
-inline std::size_t decode_short(TextView text, char32_t* out) noexcept {
+// Decodes a well-formed UTF-8 text into `out`, which the caller sizes for
+// its characters; returns the character count.
+inline std::size_t decode_chars(TextView text, char32_t* out) noexcept {
   const char* p = text.data();
   const char* end = p + text.size();
   std::size_t n = 0;

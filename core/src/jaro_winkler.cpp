@@ -71,12 +71,6 @@ double plain_scan(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2
   return score(m, t, n1, n2, prefix, p);
 }
 
-// Decodes `n` characters of well-formed UTF-8 into `out`.
-void decode(TextView text, std::size_t n, char32_t* out) noexcept {
-  const char* at = text.data();
-  for (std::size_t k = 0; k < n; ++k) out[k] = decode_next(at);
-}
-
 // Matching over W-word position masks of s2. Position i of s1 looks for the
 // lowest set bit of PM(s1[i]) AND NOT matched2 within [lo, hi), which is the
 // first free position the plain scan would take. Only the words from lo to
@@ -196,23 +190,23 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept {
 double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
   // One block for both character arrays.
   const auto chars = std::make_unique_for_overwrite<char32_t[]>(n1 + n2);
-  decode(s1, n1, chars.get());
-  decode(s2, n2, chars.get() + n1);
+  decode_chars(s1, chars.get());
+  decode_chars(s2, chars.get() + n1);
   return plain_scan_any(chars.get(), n1, chars.get() + n1, n2, p);
 }
 
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
   char32_t c1[kSmallChars], c2[kSmallChars];
-  decode(s1, n1, c1);
-  decode(s2, n2, c2);
+  decode_chars(s1, c1);
+  decode_chars(s2, c2);
   WordFlags flags1, flags2;
   return plain_scan(c1, n1, c2, n2, flags1, flags2, p);
 }
 
 double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
   char32_t c1[kWordBits], c2[kWordBits];
-  decode(s1, n1, c1);
-  decode(s2, n2, c2);
+  decode_chars(s1, c1);
+  decode_chars(s2, c2);
   // Only the entries of the two texts' characters are ever read: clearing
   // those beats clearing the whole table for texts this short.
   std::uint64_t narrow[256];
@@ -243,8 +237,8 @@ double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, 
                            reinterpret_cast<const unsigned char*>(s2.data()), n2, p);
   }
   const auto chars = std::make_unique_for_overwrite<char32_t[]>(n1 + n2);
-  decode(s1, n1, chars.get());
-  decode(s2, n2, chars.get() + n1);
+  decode_chars(s1, chars.get());
+  decode_chars(s2, chars.get() + n1);
   return multiword_score(chars.get(), n1, chars.get() + n1, n2, p);
 }
 

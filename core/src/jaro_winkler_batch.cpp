@@ -74,7 +74,7 @@ bool character_table_batch(TextView query, std::span<const TextView> candidates,
   const std::size_t nq = detail::count_chars(table_text);
   if (nq == 0 || nq > jw::kWordChars) return false;
   char32_t table[jw::kWordChars];
-  detail::decode_short(table_text, table);
+  detail::decode_chars(table_text, table);
   const detail::CharacterMasks masks(table_text, nq);
   std::string folded;
   char32_t scanned[jw::kWordChars];
@@ -98,7 +98,7 @@ bool character_table_batch(TextView query, std::span<const TextView> candidates,
       scores.push_back(scalar ? scalar.value() : 0.0);
       continue;
     }
-    const std::size_t nc = detail::decode_short(text, scanned);
+    const std::size_t nc = detail::decode_chars(text, scanned);
     scores.push_back(jw::word_scan(
         nc, [&](std::size_t i) { return scanned[i]; }, nq, [&](std::size_t j) { return table[j]; },
         [&](char32_t c) { return masks.lookup(c); }, p));

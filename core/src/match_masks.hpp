@@ -65,7 +65,7 @@ struct CharacterMasks {
 
   CharacterMasks(TextView pattern, std::size_t chars) noexcept : size(chars) {
     char32_t decoded[kWordBits];
-    decode_short(pattern, decoded);
+    decode_chars(pattern, decoded);
     for (std::size_t i = 0; i < size; ++i) {
       const std::uint64_t bit = std::uint64_t{1} << i;
       if (decoded[i] < 256) {

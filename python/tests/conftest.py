@@ -66,6 +66,33 @@ def jaro_winkler(a: str, b: str, p: float = 0.1) -> float:
     return jaro
 
 
+class Raises:
+    """Raises its exception from every hook the module may call: __index__,
+    __float__, and __getitem__ of a one-item sequence."""
+
+    def __init__(self, exc):
+        self.exc = exc
+
+    def __index__(self):
+        raise self.exc
+
+    def __float__(self):
+        raise self.exc
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, index):
+        raise self.exc
+
+
+def numpy_bool(exc):
+    """Named like numpy's boolean scalar, so its truth slot is called."""
+    def truth(self):
+        raise exc
+    return type("bool_", (), {"__module__": "numpy", "__bool__": truth})()
+
+
 @pytest.fixture(scope="session")
 def reference():
     return types.SimpleNamespace(levenshtein=levenshtein, osa=osa, jaro_winkler=jaro_winkler)

@@ -14,6 +14,7 @@ import sys
 import pytest
 
 import quillstone as q
+from conftest import Raises, numpy_bool
 
 CAPACITY_LIMIT = 178956970
 DETACH_AT = 10000
@@ -215,36 +216,16 @@ def test_a_panic_from_iteration_comes_back_as_a_new_panic(take, make, panic_exce
 
 # ---------------------------------------------------------------- hooks of options
 
-class Hook:
-    """An option whose __index__ and __float__ raise `exc`."""
-
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __index__(self):
-        raise self.exc
-
-    def __float__(self):
-        raise self.exc
-
-
-def numpy_bool(exc):
-    """Named like numpy's boolean scalar, so its truth slot is called."""
-    def truth(self):
-        raise exc
-    return type("bool_", (), {"__module__": "numpy", "__bool__": truth})()
-
-
 OPTION_HOOKS = [
     (name, param, hook)
     for name, params in {
-        "levenshtein_bp": [("max_len", Hook), ("case_insensitive", numpy_bool), ("score_cutoff", Hook)],
-        "damerau_bp": [("max_len", Hook), ("case_insensitive", numpy_bool), ("score_cutoff", Hook)],
-        "jaro_winkler_similarity": [("p", Hook), ("max_len", Hook), ("case_insensitive", numpy_bool),
-                                    ("score_cutoff", Hook)],
+        "levenshtein_bp": [("max_len", Raises), ("case_insensitive", numpy_bool), ("score_cutoff", Raises)],
+        "damerau_bp": [("max_len", Raises), ("case_insensitive", numpy_bool), ("score_cutoff", Raises)],
+        "jaro_winkler_similarity": [("p", Raises), ("max_len", Raises), ("case_insensitive", numpy_bool),
+                                    ("score_cutoff", Raises)],
         "levenshtein_batch": [("case_insensitive", numpy_bool)],
         "damerau_batch": [("case_insensitive", numpy_bool)],
-        "jaro_winkler_batch": [("p", Hook), ("case_insensitive", numpy_bool)],
+        "jaro_winkler_batch": [("p", Raises), ("case_insensitive", numpy_bool)],
     }.items()
     for param, hook in params
 ]

@@ -11,6 +11,7 @@ import random
 import pytest
 
 import quillstone
+from conftest import Raises, numpy_bool
 
 NAMES = [
     "levenshtein_bp",
@@ -192,36 +193,11 @@ def test_except_exception_does_not_catch_a_panic(claims_length, panic_exception)
     assert caught_by == "BaseException"
 
 
-class Raises:
-    """Raises its exception from every hook the module may call."""
-
-    def __init__(self, exc):
-        self.exc = exc
-
-    def __index__(self):
-        raise self.exc
-
-    def __float__(self):
-        raise self.exc
-
-    def __len__(self):
-        return 1
-
-    def __getitem__(self, index):
-        raise self.exc
-
-
-def numpy_bool_raising(exc):
-    def truth(self):
-        raise exc
-    return type("bool_", (), {"__module__": "numpy", "__bool__": truth})()
-
-
 @pytest.mark.parametrize("call, hook", [
     (lambda e: quillstone.levenshtein_bp("a", "b", max_len=Raises(e)), "__index__"),
     (lambda e: quillstone.damerau_bp("a", "b", score_cutoff=Raises(e)), "__index__"),
     (lambda e: quillstone.jaro_winkler_similarity("a", "b", p=Raises(e)), "__float__"),
-    (lambda e: quillstone.levenshtein_bp("a", "b", case_insensitive=numpy_bool_raising(e)), "truth"),
+    (lambda e: quillstone.levenshtein_bp("a", "b", case_insensitive=numpy_bool(e)), "truth"),
     (lambda e: quillstone.damerau_batch("a", Raises(e)), "__getitem__"),
     (lambda e: quillstone._ingest_owned(Raises(e)), "__getitem__"),
 ], ids=["max_len", "score_cutoff", "p", "numpy truth slot", "iteration", "probe iteration"])
