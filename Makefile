@@ -11,6 +11,7 @@ FT_BUILD = $(BUILD)/ft
 FT_PATH = $(FT_BUILD)/python:/usr/lib/python3/dist-packages
 CMAKE_FLAGS ?=
 BENCH_SECONDS ?= 0.2
+BENCH_FLAGS ?=
 # The sanitized build (AddressSanitizer and UndefinedBehaviorSanitizer, g++)
 # and the libFuzzer targets (clang), each in its own directory.
 ASAN_BUILD = $(BUILD)/asan
@@ -54,15 +55,20 @@ test: build build-ft sanitize fuzz-smoke
 bench-core: build
 	$(BUILD)/core/core_bench --benchmark_min_time=$(BENCH_SECONDS)s
 
+# The workload matrix against the peers ($(BUILD)/bench/matrix.md), the peak
+# memory of long texts and million-candidate batches ($(BUILD)/bench/memory.md)
+# and the scaling with threads. BENCH_FLAGS=--quick shrinks the matrix.
 bench: build build-ft
-	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/bench_peers.py --out $(BUILD)/bench
+	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/bench_peers.py --out $(BUILD)/bench $(BENCH_FLAGS)
+	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/bench_memory.py --out $(BUILD)/bench
 	env -u PYTHON_GIL PYTHONPATH=$(FT_BUILD)/python $(FT_PYTHON) bench/bench_scaling.py
 
 demo: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py
 
-# A few seconds of the demo and the benchmark's cross-check against the peers,
-# so that `make test` sees both work.
+# A few seconds of the demo, and every cell of the workload matrix on small
+# inputs cross-checked against the peers and the reference, so that `make
+# test` sees both work.
 smoke: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py --sample 20
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/bench_peers.py --check-only --out $(BUILD)/bench

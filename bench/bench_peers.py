@@ -1,18 +1,28 @@
-"""quillstone against the string-similarity libraries a user could pick instead.
+"""The workload matrix: quillstone against the string-similarity libraries a
+user could pick instead, on the work such a library is used for.
 
-Every library runs in this one process on the same inputs: codespell's
-misspelling pairs for scalar calls, one query against Debian's dictionary for
-batch calls, long generated texts, and mixed-case pairs for case-insensitive
-calls. Each figure is the best of several timed repeats (the median is kept
-too), taken with time.perf_counter_ns while the garbage collector is off.
+Rows are workloads built from Debian's word lists with a fixed seed
+(misspellings by one or two edits in five languages and two scripts,
+near-duplicate and unrelated sentences, long texts with 1% and 10% edits,
+scalar calls with and without score_cutoff, and batches with queries both
+shorter and longer than their candidates); columns are the metrics
+Levenshtein, OSA and Jaro-Winkler. Each cell is quillstone's best time over
+the fastest peer's best time for the same calls: below 1, quillstone is
+faster.
 
-Before timing, the results that are about to be timed are cross-checked:
-quillstone must return exactly what RapidFuzz returns for the same metric (and
-what the other peers return where they compute the same thing). A benchmark
-of wrong answers is worthless, so a disagreement is printed loudly and makes
-the run exit with status 1 after the report is written.
+All libraries run in this one process. The runs of a cell are interleaved
+(round after round, each library once per round, the order rotated), the best
+round counts, and the garbage collector is off while timing. A peer whose
+first run takes more than SLOWER times the fastest one's is not timed further:
+it cannot be the fastest peer.
 
-Peers are optional: one that does not import is skipped with a note.
+Before a cell is timed, every result it is about to time is cross-checked:
+quillstone must return exactly what each peer that computes the same
+definition returns, and a sample must equal the plain dynamic-programming
+reference of the tests (all of the cell's short inputs where no peer computes
+the metric). A disagreement is printed loudly and the run exits with status 1,
+after the report is written. --check-only does only that, on smaller inputs,
+for `make smoke`.
 """
 
 from __future__ import annotations
@@ -21,33 +31,41 @@ import argparse
 import gc
 import importlib.metadata
 import json
+import math
+import os
 import platform
-import statistics
+import random
 import sys
 import time
 from dataclasses import asdict, dataclass, field
 from pathlib import Path
 from typing import Callable
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+# The tests' dynamic-programming references, so that there is one of each.
+sys.path.insert(1, str(HERE.parent / "python" / "tests"))
 
 import data  # noqa: E402
 
-NOTES: list[str] = []
-SECTIONS = ("scalar", "batch", "long", "case-insensitive")
-
-
-def note(text: str) -> None:
-    NOTES.append(text)
-    print(f"note: {text}", flush=True)
-
-
-def optional_import(name: str):
-    try:
-        return __import__(name)
-    except ImportError as exc:
-        note(f"{name} is not available ({exc}); skipped")
-        return None
+METRICS = ("Levenshtein", "OSA", "Jaro-Winkler")
+EDIT_METRICS = ("Levenshtein", "OSA")
+JW_CUTOFF = 0.9          # the Jaro-Winkler cut-off of the rows that have one
+SEED = 20261208
+SLOWER = 10.0
+# Per mode: pairs per word or sentence row, candidates per batch, rounds,
+# milliseconds of work per timed run, and the dynamic-programming sample.
+SIZES = {
+    "full": dict(word_pairs=5000, sentence_pairs=1000, dictionary=None, language_list=150_000,
+                 short_candidates=50_000, sentence_list=20_000, rounds=7, target_ms=30,
+                 reference_sample=5),
+    "quick": dict(word_pairs=1000, sentence_pairs=200, dictionary=20_000, language_list=20_000,
+                  short_candidates=10_000, sentence_list=10_000, rounds=3, target_ms=10,
+                  reference_sample=5),
+}
+SIZES["check"] = dict(SIZES["quick"], reference_sample=20)
+REFERENCE_CELLS = 40_000     # longest input pair (len × len) the reference is run on
+PEER_CODES = {"rapidfuzz": "RF", "cdist": "cdist", "Levenshtein": "PL", "jellyfish": "JF"}
 
 
 def version_of(dist: str) -> str:
@@ -57,437 +75,487 @@ def version_of(dist: str) -> str:
         return "?"
 
 
+# ------------------------------------------------------------------ workloads
+
+@dataclass
+class Work:
+    """One row of the matrix: scalar calls over pairs, or one batch call."""
+    group: str                                   # "scalar" or "batch"
+    name: str
+    pairs: list[tuple[str, str]] = field(default_factory=list)
+    query: str = ""
+    candidates: list[str] = field(default_factory=list)
+    cutoff: int | None = None                    # edit distances; Jaro-Winkler uses JW_CUTOFF
+    fold: bool = False
+
+    @property
+    def items(self) -> int:
+        return len(self.pairs) if self.group == "scalar" else len(self.candidates)
+
+    @property
+    def unit(self) -> str:
+        return "call" if self.group == "scalar" else "candidate"
+
+    @property
+    def size(self) -> str:
+        if self.group == "batch":
+            return f"{len(self.candidates):,} candidates"
+        if len(self.pairs) == 1:
+            return "1 pair"
+        return f"{len(self.pairs):,} pairs"
+
+    def inputs(self) -> list[tuple[str, str]]:
+        return self.pairs if self.group == "scalar" else [(self.query, c) for c in self.candidates]
+
+    def cutoff_for(self, metric: str):
+        if self.cutoff is None:
+            return None
+        return JW_CUTOFF if metric == "Jaro-Winkler" else self.cutoff
+
+
+def build_works(size: dict) -> list[Work]:
+    rng = random.Random(SEED)
+    lists = {lang: data.load_word_list(lang) for lang in data.WORD_LISTS}
+    english = lists["English"]
+    works: list[Work] = []
+
+    for lang, words in lists.items():
+        pairs = data.misspellings(words, size["word_pairs"], rng)
+        works.append(Work("scalar", f"{lang} words, 1–2 edits", pairs))
+        if lang in ("English", "Ukrainian"):
+            works.append(Work("scalar", f"{lang} words, 1–2 edits, cutoff 2", pairs, cutoff=2))
+        if lang == "English":
+            works.append(Work("scalar", "English words, 1–2 edits, mixed case, folded",
+                              data.mixed_case_pairs(pairs, seed=SEED), fold=True))
+    codespell = data.codespell_pairs(data.load_codespell())
+    works.append(Work("scalar", "codespell misspellings",
+                      rng.sample(codespell, min(size["word_pairs"], len(codespell)))))
+
+    sents = data.sentences(english, size["sentence_pairs"], rng)
+    near, far = data.near_duplicates(sents, rng), data.unrelated(sents)
+    works += [Work("scalar", "near-duplicate sentences, 1–3 edits", near),
+              Work("scalar", "near-duplicate sentences, 1–3 edits, cutoff 2", near, cutoff=2),
+              Work("scalar", "unrelated sentences", far),
+              Work("scalar", "unrelated sentences, cutoff 2", far, cutoff=2)]
+
+    texts: dict[tuple, tuple[str, str]] = {}
+    for lang, length, rate, cutoff in (("English", 1000, 0.01, None), ("English", 1000, 0.01, 20),
+                                       ("English", 1000, 0.10, None),
+                                       ("English", 10000, 0.01, None),
+                                       ("English", 10000, 0.01, 200),
+                                       ("English", 10000, 0.10, None),
+                                       ("English", 10000, 0.10, 200),
+                                       ("Ukrainian", 1000, 0.01, None),
+                                       ("Ukrainian", 10000, 0.10, None)):
+        key = (lang, length, rate)
+        if key not in texts:
+            texts[key] = data.long_pair(lists[lang], length, rate, rng)
+        name = f"{lang + ' ' if lang != 'English' else ''}{length:,}-character texts, " \
+               f"{rate:.0%} edits" + (f", cutoff {cutoff}" if cutoff is not None else "")
+        works.append(Work("scalar", name, [texts[key]], cutoff=cutoff))
+    works.append(Work("scalar", "10,000-character texts, 1% of characters redrawn",
+                      [data.long_pair(english, 10000, 0.01, rng, substitutions_only=True)]))
+
+    def misspelled(words: list[str]) -> str:
+        return data.misspellings([w for w in words if 6 <= len(w) <= 10], 1, rng)[0][1]
+
+    dictionary = english if size["dictionary"] is None else rng.sample(english, size["dictionary"])
+    query = misspelled(english)
+    works.append(Work("batch", "a word against the English dictionary", query=query,
+                      candidates=dictionary))
+    works.append(Work("batch", "a mixed-case word against the English dictionary, folded",
+                      query=query.capitalize(), candidates=dictionary, fold=True))
+    for lang in ("German", "Ukrainian"):
+        words = rng.sample(lists[lang], min(size["language_list"], len(lists[lang])))
+        works.append(Work("batch", f"a {lang} word against {lang} words",
+                          query=misspelled(words), candidates=words))
+    works.append(Work("batch", "a 150-character query against English words",
+                      query=data.prose(english, 150, rng),
+                      candidates=rng.sample(english, size["short_candidates"])))
+    sent_list = data.sentences(english, size["sentence_list"], rng)
+    works.append(Work("batch", "a word against sentences", query=rng.choice(english),
+                      candidates=sent_list))
+    works.append(Work("batch", "a sentence against sentences",
+                      query=data.edit(sent_list[0], 2, data.alphabet_of(sent_list[:100]), rng),
+                      candidates=sent_list))
+    return works
+
+
 # ------------------------------------------------------------------ libraries
 
 @dataclass(frozen=True)
-class Impl:
-    """One library's function for one metric and how it takes options."""
+class Scorer:
+    """One library's scalar function for one metric."""
+    lib: str                       # "quillstone", "rapidfuzz", "Levenshtein", "jellyfish"
     label: str
     fn: Callable
-    lib: str                       # "quillstone", "rapidfuzz", "Levenshtein", "jellyfish"
-    same_metric: bool = True       # False: a different metric, timed but not cross-checked
     kwargs: dict = field(default_factory=dict)
+    cutoff: bool = True            # takes score_cutoff
+    fold: str = "processor"        # how it compares case-insensitively: keyword or "lower"
+    longest: int | None = None     # quadratic in memory or time: not given longer texts
 
-    def call(self, a: str, b: str):
-        return self.fn(a, b, **self.kwargs)
+
+@dataclass
+class Impl:
+    """One library's way to do a cell's work: `run` is timed, `results` gives
+    the same results as a list for the cross-check."""
+    lib: str
+    label: str
+    run: Callable[[], object]
+    results: Callable[[], list]
 
 
-def load_libraries(peers_only: bool):
-    qs = None
-    if not peers_only:
+def load_libraries():
+    try:
+        import quillstone as qs
+    except ImportError as exc:
+        sys.exit(f"bench_peers.py: cannot import quillstone ({exc}); build it first "
+                 "(make build) and put its directory on PYTHONPATH")
+    mods = {}
+    for name in ("rapidfuzz", "Levenshtein", "jellyfish"):
         try:
-            import quillstone as qs
+            mods[name] = __import__(name)
         except ImportError as exc:
-            sys.exit(f"bench_peers.py: cannot import quillstone ({exc}); build it first "
-                     "(make build) and put its directory on PYTHONPATH, or pass --peers-only")
-    rf = optional_import("rapidfuzz")
-    if rf is not None:
+            print(f"note: {name} is not available ({exc}); skipped", flush=True)
+    if "rapidfuzz" in mods:
         import rapidfuzz.distance  # noqa: F401  (submodules used below)
         import rapidfuzz.process  # noqa: F401
-    lev = optional_import("Levenshtein")
-    jf = optional_import("jellyfish")
-    return qs, rf, lev, jf
+    return qs, mods
 
 
-def metric_table(qs, rf, lev, jf) -> dict[str, list[Impl]]:
-    """Per metric, the implementations to time; quillstone first when present."""
-    t: dict[str, list[Impl]] = {"Levenshtein": [], "OSA": [], "Jaro-Winkler": []}
-    if qs is not None:
-        t["Levenshtein"].append(Impl("quillstone.levenshtein_bp", qs.levenshtein_bp, "quillstone"))
-        t["OSA"].append(Impl("quillstone.damerau_bp", qs.damerau_bp, "quillstone"))
-        t["Jaro-Winkler"].append(Impl("quillstone.jaro_winkler_similarity",
-                                      qs.jaro_winkler_similarity, "quillstone"))
-    if rf is not None:
-        d = rf.distance
-        t["Levenshtein"].append(Impl("rapidfuzz Levenshtein.distance", d.Levenshtein.distance,
-                                     "rapidfuzz"))
-        t["OSA"].append(Impl("rapidfuzz OSA.distance", d.OSA.distance, "rapidfuzz"))
-        t["Jaro-Winkler"].append(Impl("rapidfuzz JaroWinkler.similarity",
-                                      d.JaroWinkler.similarity, "rapidfuzz",
-                                      kwargs={"prefix_weight": 0.1}))
-    if lev is not None:
-        t["Levenshtein"].append(Impl("Levenshtein.distance", lev.distance, "Levenshtein"))
-        t["Jaro-Winkler"].append(Impl("Levenshtein.jaro_winkler", lev.jaro_winkler,
-                                      "Levenshtein", kwargs={"prefix_weight": 0.1}))
-    if jf is not None:
-        t["Levenshtein"].append(Impl("jellyfish.levenshtein_distance",
-                                     jf.levenshtein_distance, "jellyfish"))
-        t["OSA"].append(Impl("jellyfish.damerau_levenshtein_distance [different metric]",
-                             jf.damerau_levenshtein_distance, "jellyfish", same_metric=False))
-        t["Jaro-Winkler"].append(Impl("jellyfish.jaro_winkler_similarity",
-                                      jf.jaro_winkler_similarity, "jellyfish"))
+def scorers(qs, mods) -> dict[str, list[Scorer]]:
+    """Per metric, the scalar functions that compute exactly its definition.
+    jellyfish's damerau_levenshtein_distance is the unrestricted Damerau
+    distance, not OSA, and python-Levenshtein has no OSA: neither is listed."""
+    t = {
+        "Levenshtein": [Scorer("quillstone", "quillstone.levenshtein_bp", qs.levenshtein_bp,
+                               fold="case_insensitive")],
+        "OSA": [Scorer("quillstone", "quillstone.damerau_bp", qs.damerau_bp,
+                       fold="case_insensitive")],
+        "Jaro-Winkler": [Scorer("quillstone", "quillstone.jaro_winkler_similarity",
+                                qs.jaro_winkler_similarity, fold="case_insensitive")],
+    }
+    jw = {"prefix_weight": 0.1}
+    if "rapidfuzz" in mods:
+        d = mods["rapidfuzz"].distance
+        t["Levenshtein"].append(Scorer("rapidfuzz", "rapidfuzz Levenshtein.distance",
+                                       d.Levenshtein.distance))
+        t["OSA"].append(Scorer("rapidfuzz", "rapidfuzz OSA.distance", d.OSA.distance))
+        t["Jaro-Winkler"].append(Scorer("rapidfuzz", "rapidfuzz JaroWinkler.similarity",
+                                        d.JaroWinkler.similarity, jw))
+    if "Levenshtein" in mods:
+        lev = mods["Levenshtein"]
+        t["Levenshtein"].append(Scorer("Levenshtein", "Levenshtein.distance", lev.distance))
+        t["Jaro-Winkler"].append(Scorer("Levenshtein", "Levenshtein.jaro_winkler",
+                                        lev.jaro_winkler, jw))
+    if "jellyfish" in mods:
+        jf = mods["jellyfish"]
+        t["Levenshtein"].append(Scorer("jellyfish", "jellyfish.levenshtein_distance",
+                                       jf.levenshtein_distance, cutoff=False, fold="lower",
+                                       longest=2000))
+        t["Jaro-Winkler"].append(Scorer("jellyfish", "jellyfish.jaro_winkler_similarity",
+                                        jf.jaro_winkler_similarity, cutoff=False, fold="lower",
+                                        longest=2000))
     return t
 
 
-def batch_table(qs, rf) -> dict[str, tuple[Callable | None, object | None, dict]]:
-    """Per metric: quillstone's batch function, RapidFuzz's scorer for cdist
-    and the scorer's keyword arguments."""
-    d = rf.distance if rf is not None else None
-    return {
-        "Levenshtein": (qs.levenshtein_batch if qs else None,
-                        d.Levenshtein.distance if d else None, {}),
-        "OSA": (qs.damerau_batch if qs else None, d.OSA.distance if d else None, {}),
-        "Jaro-Winkler": (qs.jaro_winkler_batch if qs else None,
-                         d.JaroWinkler.similarity if d else None, {"prefix_weight": 0.1}),
-    }
+def compiled_loop(fn: Callable, kwargs: dict, lower: bool, pairs: list):
+    """The timed loop and its result-collecting twin, with the keywords
+    written out: `fn(a, b, **kw)` costs more per call than some of the calls
+    being timed, so every library gets the same plain call instead."""
+    args = "a.lower(), b.lower()" if lower else "a, b"
+    call = f"fn({args}{''.join(f', {k}={k}' for k in kwargs)})"
+    src = (f"def make(fn, pairs{''.join(', ' + k for k in kwargs)}):\n"
+           f"    def run():\n"
+           f"        for a, b in pairs:\n"
+           f"            {call}\n"
+           f"    def results():\n"
+           f"        return [{call} for a, b in pairs]\n"
+           f"    return run, results\n")
+    namespace: dict = {}
+    exec(compile(src, "<timed loop>", "exec"), namespace)
+    return namespace["make"](fn, pairs, **kwargs)
 
 
-# ------------------------------------------------------------------ cases
-
-@dataclass
-class Runner:
-    label: str
-    lib: str
-    run: Callable[[], object]
-
-
-@dataclass
-class Case:
-    section: str
-    name: str
-    items: int          # figures are reported per item (pair, candidate or call)
-    unit: str
-    runners: list[Runner]
-
-
-def scalar_loop(impl: Impl, pairs: list[tuple[str, str]]) -> Callable[[], None]:
-    f, kw = impl.fn, impl.kwargs
-    if kw:
-        def run():
-            for a, b in pairs:
-                f(a, b, **kw)
-    else:
-        def run():
-            for a, b in pairs:
-                f(a, b)
-    return run
+def scalar_impls(work: Work, metric: str, table: dict[str, list[Scorer]]) -> list[Impl]:
+    longest = max(max(len(a), len(b)) for a, b in work.pairs)
+    cutoff = work.cutoff_for(metric)
+    impls = []
+    for s in table[metric]:
+        if (cutoff is not None and not s.cutoff) or (s.longest and longest > s.longest):
+            continue
+        kwargs = dict(s.kwargs)
+        if cutoff is not None:
+            kwargs["score_cutoff"] = cutoff
+        lower = work.fold and s.fold == "lower"
+        how = ""
+        if work.fold and s.fold == "case_insensitive":
+            kwargs["case_insensitive"] = True
+        elif work.fold and s.fold == "processor":
+            kwargs["processor"] = str.lower
+            how = " (processor=str.lower)"
+        elif lower:
+            how = " (str.lower() in the loop)"
+        run, results = compiled_loop(s.fn, kwargs, lower, work.pairs)
+        impls.append(Impl(s.lib, s.label + how, run, results))
+    return impls
 
 
-def case_insensitive_loop(impl: Impl, pairs: list[tuple[str, str]]) -> tuple[str, Callable]:
-    """quillstone folds itself; RapidFuzz and python-Levenshtein get
-    processor=str.lower; jellyfish has no option, so the loop lowers both
-    strings before each call. All of it is timed."""
-    f, kw = impl.fn, dict(impl.kwargs)
-    if impl.lib == "quillstone":
-        kw["case_insensitive"] = True
-        how = "case_insensitive=True"
-    elif impl.lib in ("rapidfuzz", "Levenshtein"):
-        kw["processor"] = str.lower
-        how = "processor=str.lower"
-    else:
-        def run():
-            for a, b in pairs:
-                f(a.lower(), b.lower())
-        return f"{impl.label} (a.lower(), b.lower() in the loop)", run
-
-    def run():
-        for a, b in pairs:
-            f(a, b, **kw)
-    return f"{impl.label} ({how})", run
-
-
-def build_cases(libs, args) -> tuple[list[Case], dict]:
-    qs, rf, lev, jf = libs
-    metrics = metric_table(qs, rf, lev, jf)
-    batches = batch_table(qs, rf)
-    words = data.load_words()
-    pairs = data.codespell_pairs(data.load_codespell())
-    if args.pairs:
-        pairs = pairs[:args.pairs]
-    mixed = data.mixed_case_pairs(pairs, seed=7)
-    inputs = {"words": words, "pairs": pairs, "mixed": mixed}
-    cases: list[Case] = []
-
-    # Scalar calls over the codespell pairs, with an empty loop as the floor.
-    def floor():
-        for a, b in pairs:
-            len(a)
-    cases.append(Case("scalar", "floor", len(pairs), "ns/pair",
-                      [Runner("loop calling len()", "floor", floor)]))
-    for metric, impls in metrics.items():
-        cases.append(Case("scalar", metric, len(pairs), "ns/pair",
-                          [Runner(i.label, i.lib, scalar_loop(i, pairs)) for i in impls]))
-
-    # One query against the whole dictionary, after the floor of quillstone's
-    # batch calls: taking the candidate list in without scoring anything.
-    if qs is not None and hasattr(qs, "_ingest_borrow_and_deref"):
-        cases.append(Case("batch", "floor", len(words), "ns/candidate",
-                          [Runner("quillstone._ingest_borrow_and_deref (intake only)", "floor",
-                                  lambda: qs._ingest_borrow_and_deref(words))]))
-    for query in args.queries:
-        for metric, impls in metrics.items():
-            qs_batch, scorer, skw = batches[metric]
-            runners = []
-            if qs_batch is not None:
-                runners.append(Runner(f"quillstone.{qs_batch.__name__}", "quillstone",
-                                      lambda f=qs_batch, q=query: f(q, words)))
-            if scorer is not None:
-                runners.append(Runner("rapidfuzz process.cdist(workers=1)", "rapidfuzz",
-                                      lambda s=scorer, q=query, kw=skw: rf.process.cdist(
-                                          [q], words, scorer=s, scorer_kwargs=kw, workers=1)))
-            for impl in impls:
-                if impl.lib == "quillstone":
-                    continue
-                f, kw = impl.fn, impl.kwargs
-                runners.append(Runner(f"loop of {impl.label}", impl.lib,
-                                      lambda f=f, q=query, kw=kw: [f(q, w, **kw) for w in words]))
-            cases.append(Case("batch", f"{metric}, query {query!r}", len(words),
-                              "ns/candidate", runners))
-
-    # Long texts.
-    for length in args.long_lengths:
-        for non_ascii in (False, True):
-            a, b = data.long_text_pair(length, non_ascii, seed=length + non_ascii)
-            kind = "non-ASCII" if non_ascii else "ASCII"
-            inputs[f"long {length} {kind}"] = (a, b)
-            for metric, impls in metrics.items():
-                # A different metric with a quadratic-time peer is worth a
-                # figure at 1000 characters, not seconds per call at 10000.
-                impls = [i for i in impls if i.same_metric or length <= 1000]
-                cases.append(Case("long", f"{metric}, {length} chars {kind}", 1, "ns/call",
-                                  [Runner(i.label, i.lib, lambda i=i, a=a, b=b: i.call(a, b))
-                                   for i in impls]))
-
-    # Case-insensitive calls: mixed-case pairs, and one mixed-case query
-    # against the dictionary.
-    for metric, impls in metrics.items():
-        runners = []
-        for impl in impls:
-            label, run = case_insensitive_loop(impl, mixed)
-            runners.append(Runner(label, impl.lib, run))
-        cases.append(Case("case-insensitive", f"{metric}, mixed-case pairs", len(mixed),
-                          "ns/pair", runners))
-    ci_query = args.queries[0].capitalize()
-    for metric in metrics:
-        qs_batch, scorer, skw = batches[metric]
-        runners = []
-        if qs_batch is not None:
-            runners.append(Runner(f"quillstone.{qs_batch.__name__}(case_insensitive=True)",
-                                  "quillstone", lambda f=qs_batch: f(ci_query, words,
-                                                                     case_insensitive=True)))
-        if scorer is not None:
-            runners.append(Runner("rapidfuzz process.cdist(processor=str.lower, workers=1)",
-                                  "rapidfuzz",
-                                  lambda s=scorer, kw=skw: rf.process.cdist(
-                                      [ci_query], words, scorer=s, scorer_kwargs=kw,
-                                      processor=str.lower, workers=1)))
-        cases.append(Case("case-insensitive", f"{metric} batch, query {ci_query!r}",
-                          len(words), "ns/candidate", runners))
-    inputs["ci_query"] = ci_query
-    return cases, inputs
+def batch_impls(work: Work, metric: str, qs, mods, table: dict[str, list[Scorer]]) -> list[Impl]:
+    q, cands = work.query, work.candidates
+    fn = {"Levenshtein": qs.levenshtein_batch, "OSA": qs.damerau_batch,
+          "Jaro-Winkler": qs.jaro_winkler_batch}[metric]
+    kw = {"case_insensitive": True} if work.fold else {}
+    impls = [Impl("quillstone", f"quillstone.{fn.__name__}", lambda: fn(q, cands, **kw),
+                  lambda: fn(q, cands, **kw))]
+    peers = [s for s in table[metric] if s.lib != "quillstone"]
+    rf = mods.get("rapidfuzz")
+    if rf is not None:
+        import numpy as np
+        scorer = next(s for s in peers if s.lib == "rapidfuzz")
+        ckw = dict(scorer_kwargs=scorer.kwargs, workers=1,
+                   dtype=np.float64 if metric == "Jaro-Winkler" else np.int32,
+                   processor=str.lower if work.fold else None)
+        impls.append(Impl("cdist", "rapidfuzz process.cdist(workers=1)",
+                          lambda: rf.process.cdist([q], cands, scorer=scorer.fn, **ckw),
+                          lambda: rf.process.cdist([q], cands, scorer=scorer.fn,
+                                                   **ckw)[0].tolist()))
+        return impls
+    # Without cdist, a plain loop of each scalar peer over the candidates.
+    pairs = work.inputs()
+    for impl in scalar_impls(Work("scalar", work.name, pairs, fold=work.fold), metric,
+                             {metric: peers}):
+        impls.append(Impl(impl.lib, f"loop of {impl.label}", impl.run, impl.results))
+    return impls
 
 
 # ------------------------------------------------------------------ cross-check
 
 class Checker:
-    def __init__(self) -> None:
+    def __init__(self, table: dict[str, list[Scorer]], reference_sample: int) -> None:
+        import conftest as reference
+        self.ref = {"Levenshtein": reference.levenshtein, "OSA": reference.osa,
+                    "Jaro-Winkler": reference.jaro_winkler}
+        self.has_peer = {m: len(table[m]) > 1 for m in METRICS}
+        self.sample = reference_sample
         self.compared = 0
-        self.failures = 0          # disagreements with a peer computing the same metric
+        self.referenced = 0
+        self.failures = 0
 
-    def compare(self, what: str, inputs: list[tuple[str, str]], ours: list, theirs: list,
-                peer: str) -> None:
-        self.compared += len(ours)
+    def compare(self, what: str, inputs, ours: list, theirs: list, other: str) -> None:
         if len(ours) != len(theirs):
             self.failures += 1
-            print(f"!! MISMATCH {what}: quillstone gave {len(ours)} results, "
-                  f"{peer} {len(theirs)}", flush=True)
+            print(f"!! MISMATCH {what}: quillstone gave {len(ours)} results, {other} "
+                  f"{len(theirs)}", flush=True)
             return
         bad = [k for k, (x, y) in enumerate(zip(ours, theirs)) if x != y]
-        if not bad:
-            return
         self.failures += len(bad)
-        print(f"!! MISMATCH {what}: quillstone and {peer} disagree on {len(bad)} of "
-              f"{len(ours)} inputs", flush=True)
+        if bad:
+            print(f"!! MISMATCH {what}: quillstone and {other} disagree on {len(bad)} of "
+                  f"{len(ours)} inputs", flush=True)
         for k in bad[:5]:
             a, b = inputs[k]
-            print(f"!!   ({a[:40]!r}, {b[:40]!r}): quillstone {ours[k]!r}, {peer} {theirs[k]!r}",
-                  flush=True)
+            print(f"!!   ({a[:40]!r}, {b[:40]!r}) (lengths {len(a)}, {len(b)}): quillstone "
+                  f"{ours[k]!r}, {other} {theirs[k]!r}", flush=True)
 
+    def reference(self, metric: str, a: str, b: str, cutoff, fold: bool):
+        if fold:
+            a, b = a.lower(), b.lower()
+        value = self.ref[metric](a, b)
+        if cutoff is None:
+            return value
+        if metric == "Jaro-Winkler":
+            return 0.0 if a and b and value < cutoff else value
+        return min(value, cutoff + 1)
 
-def cross_check(libs, inputs: dict, args) -> Checker:
-    """quillstone against every same-metric peer, on the inputs that are timed."""
-    qs, rf, lev, jf = libs
-    metrics = metric_table(qs, rf, lev, jf)
-    batches = batch_table(qs, rf)
-    words, pairs, mixed = inputs["words"], inputs["pairs"], inputs["mixed"]
-    chk = Checker()
-    print("cross-check: quillstone against the peers on the benchmark inputs", flush=True)
-    for metric, impls in metrics.items():
-        ours_impl = impls[0]
-        peers = [i for i in impls[1:] if i.same_metric]
-        long_inputs = [v for k, v in inputs.items() if k.startswith("long ")]
-        ours = [ours_impl.call(a, b) for a, b in pairs]
-        ours_long = [ours_impl.call(a, b) for a, b in long_inputs]
-        ours_ci = [ours_impl.fn(a, b, case_insensitive=True, **ours_impl.kwargs) for a, b in mixed]
-        for peer in peers:
-            chk.compare(f"{metric} scalar", pairs, ours, [peer.call(a, b) for a, b in pairs],
-                        peer.label)
-            chk.compare(f"{metric} long texts", long_inputs, ours_long,
-                        [peer.call(a, b) for a, b in long_inputs], peer.label)
-            chk.compare(f"{metric} case-insensitive", mixed, ours_ci,
-                        [peer.call(a.lower(), b.lower()) for a, b in mixed],
-                        f"{peer.label} on lower-cased strings")
-        qs_batch, scorer, skw = batches[metric]
-        if scorer is None:
-            continue
-        import numpy as np
-        dtype = np.float64 if metric == "Jaro-Winkler" else np.int64
-        for query, ci in [(q, False) for q in args.queries] + [(inputs["ci_query"], True)]:
-            got = qs_batch(query, words, case_insensitive=ci)
-            row = rf.process.cdist([query], words, scorer=scorer, scorer_kwargs=skw,
-                                   processor=str.lower if ci else None, dtype=dtype,
-                                   workers=1)[0].tolist()
-            chk.compare(f"{metric} batch {query!r}" + (" case-insensitive" if ci else ""),
-                        [(query, w) for w in words], got, row, "rapidfuzz process.cdist")
-    if not chk.compared:
-        note("no peer computes the same metrics: quillstone's results are not cross-checked")
-    elif chk.failures:
-        print(f"!! cross-check FAILED: {chk.failures} disagreements in {chk.compared} "
-              "comparisons", flush=True)
-    else:
-        print(f"cross-check passed: {chk.compared} quillstone results equal every "
-              "same-metric peer's", flush=True)
-    return chk
+    def check(self, work: Work, metric: str, impls: list[Impl]) -> None:
+        what = f"{metric}, {work.name}"
+        inputs = work.inputs()
+        ours = impls[0].results()
+        cutoff = work.cutoff_for(metric)
+        for impl in impls[1:]:
+            theirs = impl.results()
+            if metric == "Jaro-Winkler" and cutoff is not None:
+                # RapidFuzz keeps scores a rounding error below the cut-off
+                # (0.8999999999999999 for 0.9); the cut-off is "strictly
+                # below gives 0.0", so it is applied again, exactly.
+                theirs = [t if t >= cutoff else 0.0 for t in theirs]
+            self.compared += len(theirs)
+            self.compare(what, inputs, ours, theirs, impl.label)
+        # Where no peer computes the metric, every short input; else a sample.
+        short = [k for k, (a, b) in enumerate(inputs) if len(a) * len(b) <= REFERENCE_CELLS]
+        if self.has_peer[metric]:
+            short = short[:self.sample]
+        expected = [self.reference(metric, *inputs[k], cutoff, work.fold) for k in short]
+        self.referenced += len(short)
+        self.compare(what, [inputs[k] for k in short], [ours[k] for k in short], expected,
+                  "the dynamic-programming reference")
 
 
 # ------------------------------------------------------------------ timing
 
 @dataclass
-class Row:
-    section: str
-    case: str
+class Cell:
+    group: str
+    work: str
+    size: str
+    metric: str
     unit: str
-    label: str
-    lib: str
-    best_ns: float
-    median_ns: float
-    repeats: int
-    ratio: float | None = None     # this row's best time / quillstone's best time
+    best_ns: dict[str, float]          # per label: best time per call or candidate
+    libs: dict[str, str]
+    untimed: list[str]                 # too slow to be the fastest peer
+    ratio: float | None = None         # quillstone / fastest peer
+    fastest: str | None = None
+
+    @property
+    def quillstone_ns(self) -> float:
+        return next(t for label, t in self.best_ns.items() if self.libs[label] == "quillstone")
 
 
-def measure(run: Callable[[], object], repeats: int, budget_s: float) -> list[int]:
-    """Timed runs after one warm-up run (caches, lazily built UTF-8 forms).
-    A warm-up that alone exceeds the budget is the only figure: at seconds
-    per run, warming up no longer matters and repeating costs too much."""
-    times: list[int] = []
-    spent = 0
+def one_run(run: Callable[[], object], reps: int) -> int:
+    start = time.perf_counter_ns()
+    for _ in range(reps):
+        run()
+    return time.perf_counter_ns() - start
+
+
+def warm_up(works: list[Work], table: dict[str, list[Scorer]], seconds: float = 0.2) -> None:
+    """A library's first scalar calls in a process measured up to twice as
+    slow here as its later ones: every scalar function runs a while before
+    anything is timed."""
+    work = next(w for w in works if w.group == "scalar" and w.cutoff is None and not w.fold)
+    for metric in METRICS:
+        for impl in scalar_impls(work, metric, table):
+            end = time.perf_counter() + seconds
+            while time.perf_counter() < end:
+                impl.run()
+
+
+def time_cell(work: Work, metric: str, impls: list[Impl], size: dict) -> Cell:
     gc.collect()
     gc.disable()
     try:
-        start = time.perf_counter_ns()
-        run()
-        warm_up = time.perf_counter_ns() - start
-        if warm_up > budget_s * 1e9:
-            return [warm_up]
-        while len(times) < repeats and (not times or spent < budget_s * 1e9):
-            start = time.perf_counter_ns()
-            run()
-            elapsed = time.perf_counter_ns() - start
-            times.append(elapsed)
-            spent += elapsed
+        for i in impls:
+            one_run(i.run, 1)
+        first = {i.label: one_run(i.run, 1) for i in impls}
+        fastest_peer = min((first[i.label] for i in impls if i.lib != "quillstone"), default=0)
+        timed = [i for i in impls
+                 if i.lib == "quillstone" or first[i.label] <= SLOWER * fastest_peer]
+        reps = max(1, math.ceil(size["target_ms"] * 1e6 / max(min(first.values()), 1)))
+        best = {i.label: math.inf for i in timed}
+        for r in range(size["rounds"]):
+            for i in timed[r % len(timed):] + timed[:r % len(timed)]:
+                best[i.label] = min(best[i.label], one_run(i.run, reps))
     finally:
         gc.enable()
-    return times
-
-
-def run_cases(cases: list[Case], args) -> list[Row]:
-    rows: list[Row] = []
-    section = None
-    for case in cases:
-        if case.section != section:
-            section = case.section
-            print(f"\n== {section} ==", flush=True)
-        print(f"  {case.name} ({case.items} items, {case.unit})", flush=True)
-        case_rows = []
-        for r in case.runners:
-            times = measure(r.run, args.repeats, args.budget)
-            row = Row(case.section, case.name, case.unit, r.label, r.lib,
-                      min(times) / case.items, statistics.median(times) / case.items,
-                      len(times))
-            case_rows.append(row)
-        base = next((x for x in case_rows if x.lib == "quillstone"), None)
-        for row in case_rows:
-            if base is not None and row is not base and row.lib != "floor":
-                row.ratio = row.best_ns / base.best_ns
-            ratio = f"{row.ratio:8.2f}x" if row.ratio is not None else " " * 9
-            print(f"    {row.label:<74}{row.best_ns:>13.1f}{ratio}", flush=True)
-        rows.extend(case_rows)
-    return rows
+    per_item = reps * work.items
+    cell = Cell(work.group, work.name, work.size, metric, work.unit,
+                {label: t / per_item for label, t in best.items()},
+                {i.label: i.lib for i in impls},
+                [i.label for i in impls if i not in timed])
+    peers = {label: t for label, t in cell.best_ns.items() if cell.libs[label] != "quillstone"}
+    if peers:
+        cell.fastest = min(peers, key=peers.get)
+        cell.ratio = cell.quillstone_ns / peers[cell.fastest]
+    return cell
 
 
 # ------------------------------------------------------------------ reports
 
-def markdown(rows: list[Row], meta: dict) -> str:
-    out = ["# quillstone against its peers", ""]
-    out.append(f"Python {meta['python']} on {meta['machine']}; "
-               f"{meta['repeats']} repeats (fewer for slow runs), best shown; "
-               "garbage collector off while timing.")
-    out.append("")
-    out.append("Ratio = the peer's best time / quillstone's best time: above 1.00 "
-               "quillstone is faster, below 1.00 the peer is.")
-    out.append("")
-    out.append("Peers: " + ", ".join(f"{k} {v}" for k, v in meta["peers"].items()))
-    for n in meta["notes"]:
-        out.append(f"\nNote: {n}")
-    section = None
-    for row in rows:
-        if row.section != section:
-            section = row.section
-            out += ["", f"## {section}", "",
-                    "| case | implementation | best | median | unit | peer / quillstone |",
-                    "|---|---|---:|---:|---|---:|"]
-        ratio = f"{row.ratio:.2f}" if row.ratio is not None else ""
-        out.append(f"| {row.case} | {row.label.replace('|', '/')} | {row.best_ns:.1f} | "
-                   f"{row.median_ns:.1f} | {row.unit} | {ratio} |")
-    losses = [r for r in rows if r.ratio is not None and r.ratio < 1.0]
-    out += ["", "## Where quillstone loses", ""]
-    if losses:
-        for r in sorted(losses, key=lambda r: r.ratio):
-            out.append(f"- {r.section} / {r.case}: {r.label} takes {r.ratio:.2f} of "
-                       f"quillstone's time (quillstone {1 / r.ratio:.2f}x slower)")
-    else:
-        out.append("Nowhere in this run.")
-    return "\n".join(out) + "\n"
-
-
-def chart(rows: list[Row], path: Path) -> bool:
+def machine() -> dict:
+    model = "?"
     try:
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-        from matplotlib.ticker import FuncFormatter, LogLocator, NullFormatter
-    except ImportError as exc:
-        note(f"matplotlib is not available ({exc}); no chart")
-        return False
-    sections = list(dict.fromkeys(r.section for r in rows if r.ratio is not None))
-    if not sections:
-        return False
-    groups = {s: [r for r in rows if r.section == s and r.ratio is not None] for s in sections}
-    heights = [max(1, len(g)) for g in groups.values()]
-    fig, axes = plt.subplots(len(sections), 1, figsize=(11, 1.2 + 0.24 * sum(heights)),
-                             gridspec_kw={"height_ratios": heights}, squeeze=False)
-    for ax, (section, group) in zip(axes[:, 0], groups.items()):
-        labels = [f"{r.case} | {r.label}" for r in group]
-        ratios = [r.ratio for r in group]
-        colors = ["#2a7" if x >= 1 else "#c33" for x in ratios]
-        y = range(len(group))
-        ax.barh(y, ratios, color=colors)
-        ax.set_yticks(list(y), labels, fontsize=6)
-        ax.invert_yaxis()
-        ax.set_xscale("log")
-        ax.set_xlim(min(ratios + [1.0]) / 1.5, max(ratios + [1.0]) * 1.5)
-        ax.xaxis.set_major_locator(LogLocator(base=10, subs=(1.0, 2.0, 5.0)))
-        ax.xaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:g}"))
-        ax.xaxis.set_minor_formatter(NullFormatter())
-        ax.axvline(1.0, color="black", linewidth=0.8)
-        ax.set_title(section, fontsize=9, loc="left")
-        ax.tick_params(axis="x", labelsize=7)
-    axes[-1, 0].set_xlabel("peer time / quillstone time (log scale; right of 1 = quillstone "
-                           "faster)", fontsize=8)
-    fig.tight_layout()
-    fig.savefig(path, dpi=110)
-    plt.close(fig)
-    return True
+        with open("/proc/cpuinfo", encoding="utf-8") as f:
+            model = next((line.split(":", 1)[1].strip() for line in f
+                          if line.startswith("model name")), "?")
+    except OSError:
+        pass
+    gil = sys._is_gil_enabled() if hasattr(sys, "_is_gil_enabled") else True
+    return {
+        "cpu": model,
+        "cores": os.cpu_count(),
+        "usable_cores": len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity")
+        else os.cpu_count(),
+        "system": f"{platform.system()} {platform.release()} {platform.machine()}",
+        "python": f"CPython {platform.python_version()}" + (" (GIL enabled)" if gil
+                                                           else " (free-threaded, no GIL)"),
+        "load_before": os.getloadavg(),
+    }
+
+
+def fmt_ns(ns: float) -> str:
+    if ns >= 1e6:
+        return f"{ns / 1e6:,.2f} ms"
+    if ns >= 1e4:
+        return f"{ns / 1e3:,.1f} µs"
+    return f"{ns:,.1f} ns"
+
+
+def geomean(values: list[float]) -> float | None:
+    return math.exp(sum(map(math.log, values)) / len(values)) if values else None
+
+
+def summaries(cells: list[Cell]) -> list[tuple[str, int, float | None]]:
+    def pick(pred):
+        values = [c.ratio for c in cells if c.ratio is not None and pred(c)]
+        return len(values), geomean(values)
+    rows = [(m, *pick(lambda c, m=m: c.metric == m)) for m in METRICS]
+    rows.append(("edit distances (Levenshtein and OSA, scalar and batch)",
+                 *pick(lambda c: c.metric in EDIT_METRICS)))
+    rows.append(("Jaro-Winkler batch", *pick(lambda c: c.metric == "Jaro-Winkler"
+                                             and c.group == "batch")))
+    return rows
+
+
+def markdown(cells: list[Cell], meta: dict) -> str:
+    m = meta["machine"]
+    out = ["# quillstone workload matrix", "",
+           f"Machine: {m['cpu']}, {m['cores']} cores ({m['usable_cores']} usable), {m['system']}; "
+           f"{m['python']}; load average {m['load_before'][0]:.2f} before the run, "
+           f"{m['load_after'][0]:.2f} after it.",
+           "Peers: " + ", ".join(f"{k} {v}" for k, v in meta["peers"].items()) + ".",
+           f"Mode {meta['mode']}: best of {meta['rounds']} interleaved rounds, garbage "
+           "collector off, all libraries in one process.", "",
+           "Each cell: quillstone's best time over the fastest peer's (below 1: quillstone "
+           "is faster), quillstone's best time per call (scalar rows, Python loop included) "
+           "or per candidate (batch rows), and the fastest peer: "
+           "RF = the rapidfuzz.distance scorer, cdist = rapidfuzz.process.cdist(workers=1), "
+           "PL = python-Levenshtein, JF = jellyfish. "
+           f"Jaro-Winkler cells of rows with a cutoff use score_cutoff={JW_CUTOFF}. "
+           "OSA has one peer (RapidFuzz): jellyfish's Damerau distance is the unrestricted "
+           "one, a different metric.", "",
+           "| work | size | " + " | ".join(METRICS) + " |",
+           "|---|---|" + "---|" * len(METRICS)]
+    by_row: dict[tuple[str, str], dict[str, Cell]] = {}
+    for c in cells:
+        by_row.setdefault((c.work, c.size), {})[c.metric] = c
+    for (work, size), row in by_row.items():
+        parts = []
+        for metric in METRICS:
+            c = row.get(metric)
+            if c is None:
+                parts.append("")
+            elif c.ratio is None:
+                parts.append(f"{fmt_ns(c.quillstone_ns)} (no peer)")
+            else:
+                mark = "**" if c.ratio > 1 else ""
+                parts.append(f"{mark}{c.ratio:.2f}{mark} · {fmt_ns(c.quillstone_ns)} · "
+                             f"{PEER_CODES[c.libs[c.fastest]]}")
+        out.append(f"| {work} | {size} | " + " | ".join(parts) + " |")
+    out += ["", "Bold: quillstone is slower than the fastest peer.", "",
+            "## Geometric means of the ratios", "", "| cells | count | geometric mean |",
+            "|---|---:|---:|"]
+    for name, count, g in summaries(cells):
+        out.append(f"| {name} | {count} | {'' if g is None else f'{g:.2f}'} |")
+    chk = meta["cross_check"]
+    out += ["", f"Cross-check: {chk['compared']:,} results compared with the peers and "
+            f"{chk['referenced']:,} with the dynamic-programming reference, "
+            f"{chk['disagreements']} disagreements."]
+    untimed = sorted({label for c in cells for label in c.untimed})
+    if untimed:
+        out.append(f"Checked but not timed where their first run took over {SLOWER:g}× the "
+                   "fastest: " + ", ".join(untimed) + ".")
+    return "\n".join(out) + "\n"
 
 
 # ------------------------------------------------------------------ main
@@ -495,74 +563,67 @@ def chart(rows: list[Row], path: Path) -> bool:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", type=Path, default=Path("bench-results"),
-                        help="directory for bench_peers.md, .json and .png")
-    parser.add_argument("--repeats", type=int, default=7, help="timed repeats per figure")
-    parser.add_argument("--budget", type=float, default=1.0,
-                        help="seconds per figure after which repeats stop (at least one "
-                             "timed run after the warm-up)")
-    parser.add_argument("--pairs", type=int, default=0,
-                        help="use only the first N codespell pairs (0: all)")
-    # Misspellings on purpose: short and long ASCII, and one non-ASCII query.
-    parser.add_argument("--queries", nargs="+",
-                        default=["recieve", "authethenticate", "naïvity"],  # codespell:ignore
-                        help="batch queries against the dictionary")
-    parser.add_argument("--long-lengths", type=int, nargs="+", default=[1000, 10000])
-    parser.add_argument("--sections", nargs="+", default=list(SECTIONS), choices=SECTIONS,
-                        help="which timing sections to run")
-    parser.add_argument("--check-only", action="store_true", help="cross-check, no timing")
-    parser.add_argument("--no-check", action="store_true", help="skip the cross-check")
-    parser.add_argument("--peers-only", action="store_true",
-                        help="run without quillstone (to try the peers' side)")
+                        help="directory for matrix.md and matrix.json")
+    parser.add_argument("--quick", action="store_true", help="fewer rounds, smaller inputs")
+    parser.add_argument("--check-only", action="store_true",
+                        help="cross-check every cell on small inputs, no timing")
+    parser.add_argument("--only", default="",
+                        help="only the rows whose name contains this text")
     args = parser.parse_args()
 
     started = time.perf_counter()
-    libs = load_libraries(args.peers_only)
-    qs = libs[0]
-    peers = {name: version_of(dist) for name, dist, mod in
-             [("rapidfuzz", "rapidfuzz", libs[1]), ("Levenshtein", "levenshtein", libs[2]),
-              ("jellyfish", "jellyfish", libs[3])] if mod is not None}
-    cases, inputs = build_cases(libs, args)
-    print(f"inputs: {len(inputs['pairs'])} codespell pairs, {len(inputs['words'])} "
-          f"dictionary words, long texts of {args.long_lengths} characters", flush=True)
+    mode = "check" if args.check_only else "quick" if args.quick else "full"
+    size = SIZES[mode]
+    meta = {"machine": machine(), "mode": mode, "rounds": size["rounds"]}
+    qs, mods = load_libraries()
+    meta["peers"] = {name: version_of(name.lower())
+                     for name in mods}
+    table = scorers(qs, mods)
+    works = [w for w in build_works(size) if args.only in w.name]
+    print(f"{len(works)} workloads built in {time.perf_counter() - started:.1f} s "
+          f"({mode} sizes)", flush=True)
+    checker = Checker(table, size["reference_sample"])
+    if not args.check_only:
+        warm_up(works, table)
+    cells: list[Cell] = []
+    total = len(works) * len(METRICS)
+    for n, (work, metric) in enumerate(((w, m) for w in works for m in METRICS), 1):
+        impls = (scalar_impls(work, metric, table) if work.group == "scalar"
+                 else batch_impls(work, metric, qs, mods, table))
+        failures = checker.failures
+        checker.check(work, metric, impls)
+        status = "checked" if checker.failures == failures else "MISMATCH"
+        head = f"[{n}/{total}] {work.name} ({work.size}), {metric}: {status}"
+        if args.check_only:
+            print(head, flush=True)
+            continue
+        cell = time_cell(work, metric, impls, size)
+        cells.append(cell)
+        peer = (f"; fastest peer {cell.fastest} {fmt_ns(cell.best_ns[cell.fastest])}, "
+                f"ratio {cell.ratio:.2f}" if cell.ratio is not None else "; no peer")
+        print(f"{head}; quillstone {fmt_ns(cell.quillstone_ns)}/{work.unit}{peer}", flush=True)
 
-    chk = None
-    if qs is not None and not args.no_check:
-        chk = cross_check(libs, inputs, args)
-    if args.check_only:
-        return 1 if chk is not None and chk.failures else 0
-
-    rows = run_cases([c for c in cases if c.section in args.sections], args)
-    meta = {
-        "python": sys.version.split()[0],
-        "machine": f"{platform.machine()} {platform.system()}",
-        "quillstone": getattr(qs, "__file__", None),
-        "peers": peers,
-        "repeats": args.repeats,
-        "budget_s": args.budget,
-        "pairs": len(inputs["pairs"]),
-        "words": len(inputs["words"]),
-        "queries": args.queries,
-        "cross_check": None if chk is None else {"compared": chk.compared,
-                                                 "disagreements": chk.failures},
-        "notes": NOTES,
-    }
-    args.out.mkdir(parents=True, exist_ok=True)
-    (args.out / "bench_peers.json").write_text(
-        json.dumps({"meta": meta, "rows": [asdict(r) for r in rows]}, indent=1))
-    (args.out / "bench_peers.md").write_text(markdown(rows, meta))
-    wrote = ["bench_peers.md", "bench_peers.json"]
-    if chart(rows, args.out / "bench_peers.png"):
-        wrote.append("bench_peers.png")
-    print(f"\nwrote {', '.join(str(args.out / w) for w in wrote)} "
-          f"in {time.perf_counter() - started:.0f} s", flush=True)
-    losses = [r for r in rows if r.ratio is not None and r.ratio < 1.0]
-    for r in sorted(losses, key=lambda r: r.ratio):
-        print(f"quillstone loses: {r.section} / {r.case}: {r.label} is "
-              f"{1 / r.ratio:.2f}x faster", flush=True)
-    if chk is not None and chk.failures:
-        print(f"!! the cross-check found {chk.failures} disagreements: these timings compare "
-              "wrong answers", flush=True)
+    meta["cross_check"] = {"compared": checker.compared, "referenced": checker.referenced,
+                           "disagreements": checker.failures}
+    print(f"cross-check: {checker.compared:,} results against the peers, "
+          f"{checker.referenced:,} against the reference, {checker.failures} disagreements",
+          flush=True)
+    if not args.check_only:
+        meta["machine"]["load_after"] = os.getloadavg()
+        args.out.mkdir(parents=True, exist_ok=True)
+        report = markdown(cells, meta)
+        (args.out / "matrix.md").write_text(report, encoding="utf-8")
+        (args.out / "matrix.json").write_text(
+            json.dumps({"meta": meta, "cells": [asdict(c) for c in cells]}, indent=1),
+            encoding="utf-8")
+        print("\n" + report)
+        print(f"wrote {args.out / 'matrix.md'} and matrix.json in "
+              f"{time.perf_counter() - started:.0f} s", flush=True)
+    if checker.failures:
+        print(f"!! the cross-check found {checker.failures} disagreements"
+              + ("" if args.check_only else ": these timings compare wrong answers"), flush=True)
         return 1
+    print(f"done in {time.perf_counter() - started:.0f} s", flush=True)
     return 0
 
 

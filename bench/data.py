@@ -1,9 +1,11 @@
-"""Real-world inputs shared by the demo and the peer benchmark.
+"""Real-world inputs shared by the demo and the benchmarks.
 
-Two lists that nobody on this project wrote: the system dictionary (Debian's
-wamerican, one word per line) and the misspellings list that codespell ships
-("misspelling->correction" lines). Everything is read once and returned as
-plain Python lists so that timing loops see no I/O.
+Lists that nobody on this project wrote: Debian's word lists (wamerican,
+wngerman, wfrench, wukrainian, wbulgarian; one word per line) and the
+misspellings list that codespell ships ("misspelling->correction" lines). The
+workload generators below derive everything else from the word lists with a
+seeded random source, so that every run sees the same inputs. Everything is
+read once and returned as plain Python lists so that timing loops see no I/O.
 """
 
 from __future__ import annotations
@@ -14,6 +16,15 @@ from dataclasses import dataclass
 from pathlib import Path
 
 WORDS_PATH = Path("/usr/share/dict/words")
+DICT_DIR = Path("/usr/share/dict")
+# Language -> file under DICT_DIR, from the w* packages.
+WORD_LISTS = {
+    "English": "american-english",
+    "German": "ngerman",
+    "French": "french",
+    "Ukrainian": "ukrainian",
+    "Bulgarian": "bulgarian",
+}
 _CODESPELL_FALLBACK = Path("/usr/lib/python3/dist-packages/codespell_lib/data/dictionary.txt")
 
 
@@ -88,6 +99,38 @@ def spelling_sample(entries: list[Misspelling], words: list[str], size: int,
     return rng.sample(eligible, min(size, len(eligible))), len(eligible)
 
 
+def load_word_list(language: str) -> list[str]:
+    """One of WORD_LISTS, in file order, without duplicates."""
+    return list(dict.fromkeys(load_words(DICT_DIR / WORD_LISTS[language])))
+
+
+def alphabet_of(words: list[str]) -> str:
+    """The lower-case letters the words are written in, for edits that stay
+    in the language's own script."""
+    return "".join(sorted({c.lower() for w in words for c in w if c.isalpha()}))
+
+
+def edit(text: str, count: int, alphabet: str, rng: random.Random) -> str:
+    """`count` random edits, each a substitution, an insertion, a deletion or
+    a swap of two adjacent characters at a random position. An edit may undo
+    or repeat an earlier one, so the distance is at most `count`."""
+    chars = list(text)
+    for _ in range(count):
+        kinds = ("insert",) if not chars else (
+            ("substitute", "insert", "delete") + (("swap",) if len(chars) > 1 else ()))
+        kind = rng.choice(kinds)
+        if kind == "insert":
+            chars.insert(rng.randrange(len(chars) + 1), rng.choice(alphabet))
+        elif kind == "substitute":
+            chars[rng.randrange(len(chars))] = rng.choice(alphabet)
+        elif kind == "delete":
+            del chars[rng.randrange(len(chars))]
+        else:
+            i = rng.randrange(len(chars) - 1)
+            chars[i], chars[i + 1] = chars[i + 1], chars[i]
+    return "".join(chars)
+
+
 def mutate(text: str, rate: float, alphabet: str, rng: random.Random) -> str:
     """Random substitutions, insertions, deletions and adjacent swaps at about
     `rate` per character: a related text for edit-distance inputs."""
@@ -112,19 +155,56 @@ def mutate(text: str, rate: float, alphabet: str, rng: random.Random) -> str:
     return "".join(out)
 
 
-ASCII_ALPHABET = "abcdefghijklmnopqrstuvwxyz "
-# Latin with diacritics, Greek and Cyrillic: two-byte UTF-8 in the Latin-1
-# range and above it, so text is neither ASCII nor byte-indexable.
-NON_ASCII_ALPHABET = "aeiouéèüößçñ αβγδεζηθλμπσ абвгдежзиклмн"
+def redraw(text: str, rate: float, alphabet: str, rng: random.Random) -> str:
+    """Each character replaced, with probability `rate`, by one drawn from
+    `alphabet` (which may be the same character): substitutions only."""
+    return "".join(rng.choice(alphabet) if rng.random() < rate else c for c in text)
 
 
-def long_text_pair(length: int, non_ascii: bool, seed: int) -> tuple[str, str]:
-    """Two related texts of `length` characters (the second one mutated at 10%)."""
-    rng = random.Random(seed)
-    alphabet = NON_ASCII_ALPHABET if non_ascii else ASCII_ALPHABET
-    first = "".join(rng.choice(alphabet) for _ in range(length))
-    second = mutate(first, 0.10, alphabet, rng)
-    return first, second
+def misspellings(words: list[str], count: int, rng: random.Random,
+                 min_len: int = 3) -> list[tuple[str, str]]:
+    """(word, the word with 1 or 2 random edits) for `count` random words."""
+    pool = [w for w in words if len(w) >= min_len]
+    chosen = [rng.choice(pool) for _ in range(count)]
+    alphabet = alphabet_of(chosen)
+    return [(w, edit(w, rng.choice((1, 2)), alphabet, rng)) for w in chosen]
+
+
+def prose(words: list[str], length: int, rng: random.Random) -> str:
+    """Random words joined by spaces, cut to exactly `length` characters."""
+    parts: list[str] = []
+    size = 0
+    while size < length:
+        parts.append(rng.choice(words))
+        size += len(parts[-1]) + 1
+    return " ".join(parts)[:length]
+
+
+def sentences(words: list[str], count: int, rng: random.Random,
+              length: int = 155) -> list[str]:
+    """`count` sentences of `length` characters made of dictionary words."""
+    return [prose(words, length, rng) for _ in range(count)]
+
+
+def near_duplicates(sents: list[str], rng: random.Random) -> list[tuple[str, str]]:
+    """Each sentence paired with a copy of itself after 1 to 3 random edits."""
+    alphabet = alphabet_of(sents)
+    return [(s, edit(s, rng.randint(1, 3), alphabet, rng)) for s in sents]
+
+
+def unrelated(sents: list[str]) -> list[tuple[str, str]]:
+    """Each sentence paired with the next one."""
+    return [(a, b) for a, b in zip(sents, sents[1:] + sents[:1])]
+
+
+def long_pair(words: list[str], length: int, rate: float, rng: random.Random,
+              substitutions_only: bool = False) -> tuple[str, str]:
+    """A text of `length` characters and a copy with about `rate` of its
+    characters edited (or redrawn, with `substitutions_only`)."""
+    first = prose(words, length, rng)
+    alphabet = "".join(sorted(set(first)))
+    change = redraw if substitutions_only else mutate
+    return first, change(first, rate, alphabet, rng)
 
 
 def mixed_case_pairs(pairs: list[tuple[str, str]], seed: int) -> list[tuple[str, str]]:
