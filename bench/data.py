@@ -173,7 +173,7 @@ def misspellings(words: list[str], count: int, rng: random.Random,
 def prose(words: list[str], length: int, rng: random.Random) -> str:
     """Random words joined by spaces, cut to exactly `length` characters."""
     parts: list[str] = []
-    size = 0
+    size = -1                 # the joined length: no space before the first word
     while size < length:
         parts.append(rng.choice(words))
         size += len(parts[-1]) + 1
