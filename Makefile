@@ -66,11 +66,12 @@ bench: build build-ft
 demo: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py
 
-# A few seconds of the demo, and every cell of the workload matrix on small
-# inputs cross-checked against the peers and the reference, so that `make
-# test` sees both work.
+# A few seconds of the demo, the benchmark inputs' own tests, and every cell of
+# the workload matrix on small inputs cross-checked against the peers and the
+# reference, so that `make test` sees all of it work.
 smoke: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py --sample 20
+	PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest -q -p no:cacheprovider bench
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/bench_peers.py --check-only --out $(BUILD)/bench
 
 build-asan:

@@ -13,8 +13,9 @@ faster.
 All libraries run in this one process. The runs of a cell are interleaved
 (round after round, each library once per round, the order rotated), the best
 round counts, and the garbage collector is off while timing. A peer whose
-first run takes more than SLOWER times the fastest one's is not timed further:
-it cannot be the fastest peer.
+first run takes more than SLOWER times the fastest peer's is not timed
+further: it cannot be the fastest. Times are the calling thread's CPU time
+(--clock wall for wall-clock time).
 
 Before a cell is timed, every result it is about to time is cross-checked:
 quillstone must return exactly what each peer that computes the same
@@ -562,7 +563,7 @@ def markdown(cells: list[Cell], meta: dict) -> str:
     untimed = sorted({label for c in cells for label in c.untimed})
     if untimed:
         out.append(f"Checked but not timed where their first run took over {SLOWER:g}× the "
-                   "fastest: " + ", ".join(untimed) + ".")
+                   "fastest peer's: " + ", ".join(untimed) + ".")
     return "\n".join(out) + "\n"
 
 

@@ -113,7 +113,8 @@ def alphabet_of(words: list[str]) -> str:
 def edit(text: str, count: int, alphabet: str, rng: random.Random) -> str:
     """`count` random edits, each a substitution, an insertion, a deletion or
     a swap of two adjacent characters at a random position. An edit may undo
-    or repeat an earlier one, so the distance is at most `count`."""
+    an earlier one or fall inside an earlier swap: the unrestricted Damerau
+    distance is at most `count`, the OSA distance may exceed it."""
     chars = list(text)
     for _ in range(count):
         kinds = ("insert",) if not chars else (
