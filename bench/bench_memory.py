@@ -116,6 +116,7 @@ def child(case: str, guard_mib: int) -> None:
         peak_field = "VmHWM"
     except OSError:
         peak_field = None                  # ru_maxrss then includes building the inputs
+    print(json.dumps({"before_kib": before}), flush=True)   # in case the call ends the process
     limit = (status_kib("VmSize") + guard_mib * 1024) * 1024
     resource.setrlimit(resource.RLIMIT_AS, (limit, resource.RLIM_INFINITY))
     start = time.perf_counter()
@@ -131,12 +132,15 @@ def child(case: str, guard_mib: int) -> None:
 def measure(case: str, guard_mib: int) -> dict:
     proc = subprocess.run([sys.executable, __file__, "--child", case, "--guard-mib",
                            str(guard_mib)], capture_output=True, text=True, timeout=600)
+    lines = proc.stdout.strip().splitlines()
+    row = json.loads(lines[-1]) if lines else {}
     if proc.returncode == 0:
-        return json.loads(proc.stdout.strip().splitlines()[-1])
+        return row
     how = (f"killed by {signal.Signals(-proc.returncode).name}" if proc.returncode < 0
            else f"exit status {proc.returncode}")
-    last = (proc.stderr.strip().splitlines() or [""])[-1]
-    return {"failed": f"{how}: {last}" if last else how}
+    last = " ".join((proc.stderr.strip().splitlines() or [""])[-1].split())
+    row["failed"] = f"{how} ({last})" if last else how
+    return row
 
 
 def mib(kib: int) -> str:
@@ -161,7 +165,7 @@ def main() -> int:
         if args.only not in case:
             continue
         r = rows[case] = measure(case, args.guard_mib)
-        text = (f"guard of {args.guard_mib:,} MiB hit ({r['failed']})" if "failed" in r else
+        text = (f"over the {args.guard_mib:,} MiB guard: {r['failed']}" if "failed" in r else
                 f"{mib(r['added_kib'])} added to {mib(r['before_kib'])}, {r['seconds']:.2f} s")
         print(f"memory: {case}: {text}", flush=True)
     out = ["# Peak memory added by one call", "",
@@ -171,7 +175,9 @@ def main() -> int:
            "| call | inputs | added | call time |", "|---|---:|---:|---:|"]
     for case, r in rows.items():
         if "failed" in r:
-            out.append(f"| {case} | | over the {args.guard_mib:,} MiB guard: {r['failed']} | |")
+            before = mib(r["before_kib"]) if "before_kib" in r else ""
+            out.append(f"| {case} | {before} | over the {args.guard_mib:,} MiB guard: "
+                       f"{r['failed']} | |")
         else:
             out.append(f"| {case} | {mib(r['before_kib'])} | {mib(r['added_kib'])} | "
                        f"{r['seconds']:.2f} s |")
