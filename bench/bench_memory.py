@@ -32,6 +32,10 @@ import sys
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import data  # noqa: E402
+
 TEXT_LENGTH = 300_000
 DISTINCT = 100_000
 CANDIDATES = 1_000_000
@@ -74,8 +78,7 @@ def texts(rng: random.Random) -> tuple[str, str]:
     chars = alphabet * (TEXT_LENGTH // DISTINCT)
     rng.shuffle(chars)
     first = "".join(chars)
-    second = "".join(rng.choice(alphabet) if rng.random() < 0.1 else c for c in first)
-    return first, second
+    return first, data.redraw(first, 0.1, alphabet, rng)
 
 
 def candidates(rng: random.Random) -> tuple[str, list[str]]:
