@@ -58,10 +58,10 @@ SLOWER = 10.0
 # milliseconds of work per timed run, and the dynamic-programming sample.
 SIZES = {
     "full": dict(word_pairs=5000, sentence_pairs=1000, dictionary=None, language_list=150_000,
-                 short_candidates=50_000, sentence_list=20_000, rounds=7, target_ms=30,
+                 short_candidates=50_000, sentence_list=20_000, rounds=11, target_ms=20,
                  reference_sample=5),
     "quick": dict(word_pairs=1000, sentence_pairs=200, dictionary=20_000, language_list=20_000,
-                  short_candidates=10_000, sentence_list=10_000, rounds=3, target_ms=10,
+                  short_candidates=10_000, sentence_list=10_000, rounds=5, target_ms=6,
                   reference_sample=5),
 }
 SIZES["check"] = dict(SIZES["quick"], reference_sample=20)
@@ -515,8 +515,17 @@ def summaries(cells: list[Cell]) -> list[tuple[str, int, float | None]]:
     return rows
 
 
-def markdown(cells: list[Cell], meta: dict) -> str:
+def load_baseline(path: Path) -> list[Cell]:
+    """The cells of an earlier run's matrix.json, to show beside this run's."""
+    with open(path, encoding="utf-8") as f:
+        return [Cell(**c) for c in json.load(f)["cells"]]
+
+
+def markdown(cells: list[Cell], meta: dict, baseline: list[Cell]) -> str:
     m = meta["machine"]
+    shown = {(c.work, c.metric) for c in cells}
+    baseline = [c for c in baseline if (c.work, c.metric) in shown]
+    before = {(c.work, c.metric): c.ratio for c in baseline}
     out = ["# quillstone workload matrix", "",
            f"Machine: {m['cpu']}, {m['cores']} cores ({m['usable_cores']} usable), {m['system']}; "
            f"{m['python']}; load average {m['load_before'][0]:.2f} before the run, "
@@ -548,14 +557,20 @@ def markdown(cells: list[Cell], meta: dict) -> str:
                 parts.append(f"{fmt_ns(c.quillstone_ns)} (no peer)")
             else:
                 mark = "**" if c.ratio > 1 else ""
+                was = before.get((c.work, c.metric))
                 parts.append(f"{mark}{c.ratio:.2f}{mark} · {fmt_ns(c.quillstone_ns)} · "
-                             f"{PEER_CODES[c.libs[c.fastest]]}")
+                             f"{PEER_CODES[c.libs[c.fastest]]}"
+                             + (f" (was {was:.2f})" if was is not None else ""))
         out.append(f"| {work} | {size} | " + " | ".join(parts) + " |")
     out += ["", "Bold: quillstone is slower than the fastest peer.", "",
-            "## Geometric means of the ratios", "", "| cells | count | geometric mean |",
-            "|---|---:|---:|"]
+            "## Geometric means of the ratios", "",
+            "| cells | count | geometric mean |" + (" before |" if baseline else ""),
+            "|---|---:|---:|" + ("---:|" if baseline else "")]
+    earlier = {name: g for name, _, g in summaries(baseline)}
     for name, count, g in summaries(cells):
-        out.append(f"| {name} | {count} | {'' if g is None else f'{g:.2f}'} |")
+        was = earlier.get(name) if baseline else None
+        out.append(f"| {name} | {count} | {'' if g is None else f'{g:.2f}'} |"
+                   + (f" {'' if was is None else f'{was:.2f}'} |" if baseline else ""))
     chk = meta["cross_check"]
     out += ["", f"Cross-check: {chk['compared']:,} results compared with the peers and "
             f"{chk['referenced']:,} with the dynamic-programming reference, "
@@ -578,6 +593,8 @@ def main() -> int:
                         help="cross-check every cell on small inputs, no timing")
     parser.add_argument("--only", default="",
                         help="only the rows whose name contains this text")
+    parser.add_argument("--baseline", type=Path,
+                        help="an earlier run's matrix.json, whose ratios are shown as 'was'")
     parser.add_argument("--clock", choices=CLOCKS, default="cpu",
                         help="the thread's CPU time (default) or wall-clock time")
     args = parser.parse_args()
@@ -629,7 +646,7 @@ def main() -> int:
     if not args.check_only:
         meta["machine"]["load_after"] = os.getloadavg()
         args.out.mkdir(parents=True, exist_ok=True)
-        report = markdown(cells, meta)
+        report = markdown(cells, meta, load_baseline(args.baseline) if args.baseline else [])
         (args.out / "matrix.md").write_text(report, encoding="utf-8")
         (args.out / "matrix.json").write_text(
             json.dumps({"meta": meta, "cells": [asdict(c) for c in cells]}, indent=1),
