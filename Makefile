@@ -12,6 +12,11 @@ FT_PATH = $(FT_BUILD)/python:/usr/lib/python3/dist-packages
 CMAKE_FLAGS ?=
 BENCH_SECONDS ?= 0.2
 BENCH_FLAGS ?=
+# The debug interpreter and a debug build of the module for it: only a debug
+# interpreter counts every reference, so the reference tests see a leak of any
+# object there.
+DEBUG_PYTHON ?= python3.14-dbg
+DEBUG_BUILD = $(BUILD)/debug
 # The sanitized build (AddressSanitizer and UndefinedBehaviorSanitizer, g++)
 # and the libFuzzer targets (clang), each in its own directory.
 ASAN_BUILD = $(BUILD)/asan
@@ -21,8 +26,8 @@ FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 10
 FUZZ_MAX_LEN ?= 1024
 
-TARGETS := build build-ft test demo bench bench-core smoke sanitize sanitize-core build-asan \
-  build-fuzz fuzz fuzz-smoke
+TARGETS := build build-ft build-debug check test test-debug demo bench bench-core smoke sanitize \
+  sanitize-core build-asan build-fuzz fuzz fuzz-smoke
 
 .PHONY: $(TARGETS) configure clean
 
@@ -40,9 +45,28 @@ build-ft:
 	  -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(FT_BUILD)
 
-test: build build-ft sanitize fuzz-smoke
+# The quick loop: the core's tests and the Python suite on one interpreter.
+check: build
 	ctest --test-dir $(BUILD) --output-on-failure
 	QUILLSTONE_BUILD=$(BUILD) PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest -q -p no:cacheprovider python/tests
+
+build-debug:
+	cmake -S . -B $(DEBUG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPython_EXECUTABLE=$$(command -v $(DEBUG_PYTHON)) \
+	  -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(DEBUG_BUILD)
+
+# The reference and memory tests under the debug interpreter.
+test-debug: build-debug
+	PYTHONPATH=$(DEBUG_BUILD)/python $(DEBUG_PYTHON) -c 'import os, sys, quillstone; \
+	  here = os.path.dirname(quillstone.__file__); \
+	  sys.exit("$(DEBUG_PYTHON) does not count references" if not hasattr(sys, "gettotalrefcount") \
+	    else "quillstone was imported from " + here if here != os.path.abspath("$(DEBUG_BUILD)/python") \
+	    else None)'
+	PYTHONPATH=$(DEBUG_BUILD)/python $(DEBUG_PYTHON) -m pytest -q -p no:cacheprovider python/tests/test_references.py
+
+# Everything: what check runs, the free-threaded interpreter, the debug
+# interpreter, the sanitizers, the fuzzers, the demo and the peer cross-check.
+test: check build-ft test-debug sanitize fuzz-smoke
 	env -u PYTHON_GIL PYTHONPATH=$(FT_PATH) $(FT_PYTHON) -c 'import os, sys, sysconfig, quillstone; \
 	  here = os.path.dirname(quillstone.__file__); \
 	  sys.exit("$(FT_PYTHON) is not a free-threaded build" if not sysconfig.get_config_var("Py_GIL_DISABLED") \
@@ -53,6 +77,7 @@ test: build build-ft sanitize fuzz-smoke
 	$(MAKE) --no-print-directory smoke BUILD=$(BUILD)
 
 bench-core: build
+	@test -x $(BUILD)/core/core_bench || { echo "make: core_bench was not built: install Google Benchmark" >&2; exit 1; }
 	$(BUILD)/core/core_bench --benchmark_min_time=$(BENCH_SECONDS)s
 
 # The workload matrix against the peers ($(BUILD)/bench/matrix.md), the peak

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <span>
+#include <tuple>
 #include <vector>
 
 #include "candidates.hpp"
@@ -19,60 +20,34 @@ namespace {
 // shorter batches do not pay for detaching and re-attaching.
 constexpr std::size_t kDetachThreshold = 10000;
 
-struct BatchInput {
-  PyBackedStr query;
-  CandidateTexts candidates;
-  std::optional<double> p;
-  std::optional<bool> case_insensitive;
-};
-
-// Binds and converts in signature order: query, candidates, (p),
-// case_insensitive.
-template <const FunctionDescription& Function, bool HasPrefixScale>
-bool bind_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, BatchInput& in) {
-  constexpr std::size_t kSlots = HasPrefixScale ? 4 : 3;
-  PyObject* slots[kSlots] = {};
-  if (!extract_arguments_fastcall(Function, args, nargs, kwnames, slots)) return false;
-  const auto& names = Function.parameters;
-  if (!to_backed_text(slots[0], in.query)) {
-    argument_extraction_error(names[0]);
-    return false;
-  }
-  if (!in.candidates.extract(slots[1])) {
-    argument_extraction_error(names[1]);
-    return false;
-  }
-  if constexpr (HasPrefixScale) {
-    if (!extract<double, to_float>(slots[2], names[2], in.p)) return false;
-  }
-  return extract<bool, to_bool>(slots[kSlots - 1], names[kSlots - 1], in.case_insensitive);
-}
-
 // Runs `compute` on the candidates' views, detached from the interpreter for
 // long batches. Nothing in here touches a Python object, and nothing throws:
 // an allocation failure while detached ends the process.
 template <class Compute>
-auto run_core(const BatchInput& in, Compute compute) noexcept {
-  const std::span<const TextView> views = in.candidates.views();
-  if (views.size() < kDetachThreshold) return compute(in.query.view(), views);
+auto run_core(const PyBackedStr& query, const CandidateTexts& candidates, Compute compute) noexcept {
+  const std::span<const TextView> views = candidates.views();
+  if (views.size() < kDetachThreshold) return compute(query.view(), views);
   PyThreadState* thread = PyEval_SaveThread();
-  auto result = compute(in.query.view(), views);
+  auto result = compute(query.view(), views);
   PyEval_RestoreThread(thread);
   return result;
 }
 
 // Gives the holders' references back; only ever called attached.
-void release(BatchInput& in) noexcept {
-  in.candidates.release();
-  in.query.reset();
+void release(PyBackedStr& query, CandidateTexts& candidates) noexcept {
+  candidates.release();
+  query.reset();
 }
 
 // A list of exactly values.size() slots, filled in order.
 template <class T, PyObject* (*Make)(T)>
 PyObject* to_list(const std::vector<T>& values) {
   OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(values.size()))));
+  if (!list) return nullptr;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), checked_result(Make(values[i])));
+    PyObject* item = checked_result(Make(values[i]));
+    if (item == nullptr) return nullptr;  // the list's empty slots are null
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
   return list.release();
 }
@@ -92,6 +67,7 @@ class FloatCache {
       return obj_[at];
     }
     PyObject* obj = checked_result(PyFloat_FromDouble(value));
+    if (obj == nullptr) return nullptr;
     obj_[at] = obj;  // borrowed: the result list owns it
     bits_[at] = bits;
     return obj;
@@ -105,9 +81,12 @@ class FloatCache {
 
 PyObject* to_float_list(const std::vector<double>& values) {
   OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(values.size()))));
+  if (!list) return nullptr;
   FloatCache cache;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), cache.make(values[i]));
+    PyObject* item = cache.make(values[i]);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
   }
   return list.release();
 }
@@ -117,13 +96,14 @@ using EditDistanceBatchCore = std::vector<std::size_t> (*)(TextView, std::span<c
 
 template <const FunctionDescription& Function, EditDistanceBatchCore Core>
 PyObject* edit_distance_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  BatchInput in;
-  if (!bind_batch<Function, false>(args, nargs, kwnames, in)) return nullptr;
+  Arguments<Function> arguments;
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  auto& [query, candidates, case_insensitive] = arguments.values();
   const std::vector<std::size_t> distances =
-      run_core(in, [&](TextView query, std::span<const TextView> candidates) noexcept {
-        return Core(query, candidates, in.case_insensitive);
+      run_core(query, candidates, [&](TextView query_view, std::span<const TextView> views) noexcept {
+        return Core(query_view, views, case_insensitive);
       });
-  release(in);
+  release(query, candidates);
   return to_list<std::size_t, make_int>(distances);
 }
 
@@ -138,13 +118,14 @@ PyObject* damerau_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnam
 }
 
 PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  BatchInput in;
-  if (!bind_batch<kJaroWinklerBatch, true>(args, nargs, kwnames, in)) return nullptr;
+  Arguments<kJaroWinklerBatch> arguments;
+  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
+  auto& [query, candidates, p, case_insensitive] = arguments.values();
   const Result<std::vector<double>> similarities =
-      run_core(in, [&](TextView query, std::span<const TextView> candidates) noexcept {
-        return quillstone::jaro_winkler_batch(query, candidates, in.p, in.case_insensitive);
+      run_core(query, candidates, [&](TextView query_view, std::span<const TextView> views) noexcept {
+        return quillstone::jaro_winkler_batch(query_view, views, p, case_insensitive);
       });
-  release(in);
+  release(query, candidates);
   if (!similarities) {
     raise_match_error(similarities.error());
     return nullptr;

@@ -29,9 +29,16 @@ void raise_too_many_positional(const FunctionDescription& function, std::size_t 
   raise_message(PyExc_TypeError, message);
 }
 
+// The keyword as str() shows it: a str subclass may show itself otherwise.
+// An error of its __str__ is the call's error.
 void raise_unexpected_keyword(const FunctionDescription& function, PyObject* keyword) {
+  OwnedRef shown(PyObject_Str(keyword));
+  if (!shown) {
+    pass_on_error();
+    return;
+  }
   std::string message = display_name(function) + " got an unexpected keyword argument '";
-  if (!append_lossy(message, keyword)) message += "<unprintable keyword>";
+  if (!append_lossy(message, shown.get())) message += "<unprintable keyword>";
   message += "'";
   raise_message(PyExc_TypeError, message);
 }
@@ -57,7 +64,7 @@ void raise_missing(const FunctionDescription& function, std::span<PyObject* cons
   std::string_view missing[8];
   std::size_t k = 0;
   for (std::size_t i = 0; i < function.required && k < std::size(missing); ++i) {
-    if (slots[i] == nullptr) missing[k++] = function.parameters[i];
+    if (slots[i] == nullptr) missing[k++] = function.parameters[i].name;
   }
   std::string message = display_name(function) + " missing " + std::to_string(k) +
                         (k == 1 ? " required positional argument: " : " required positional arguments: ");
@@ -67,26 +74,28 @@ void raise_missing(const FunctionDescription& function, std::span<PyObject* cons
 
 // The parameter named by a keyword, compared as bytes; parameters.size() when
 // there is none (a name without UTF-8 form, with lone surrogates, names none).
+// No Python code runs here, so an error to clear is the interpreter's own.
 std::size_t find_parameter(const FunctionDescription& function, PyObject* keyword) {
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
   if (utf8 == nullptr) {
-    discard_error();
+    PyErr_Clear();
     return function.parameters.size();
   }
   const std::string_view name(utf8, static_cast<std::size_t>(size));
   for (std::size_t i = 0; i < function.parameters.size(); ++i) {
-    if (function.parameters[i] == name) return i;
+    if (function.parameters[i].name == name) return i;
   }
   return function.parameters.size();
 }
 
 // The qualified name of a type as text, or the stand-in when it cannot be had.
+// Reading a type's names runs no Python code.
 std::string qualified_name(PyTypeObject* type) {
   std::string out;
   OwnedRef name(PyType_GetQualName(type));
   if (!name) {
-    discard_error();
+    PyErr_Clear();
     return "<failed to extract type name>";
   }
   if (!append_lossy(out, name.get())) return "<failed to extract type name>";
@@ -99,20 +108,20 @@ bool is_numpy_bool_type(PyTypeObject* type) {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(str, &size);
     if (utf8 == nullptr) {
-      discard_error();
+      PyErr_Clear();
       return false;
     }
     return std::string_view(utf8, static_cast<std::size_t>(size)) == expected;
   };
   OwnedRef module(PyType_GetModuleName(type));
   if (!module) {
-    discard_error();
+    PyErr_Clear();
     return false;
   }
   if (!PyUnicode_Check(module.get()) || !equals(module.get(), "numpy")) return false;
   OwnedRef name(PyType_GetName(type));
   if (!name) {
-    discard_error();
+    PyErr_Clear();
     return false;
   }
   return equals(name.get(), "bool_") || equals(name.get(), "bool");
@@ -140,7 +149,7 @@ bool extract_arguments_fastcall(const FunctionDescription& function, PyObject* c
         return false;
       }
       if (slots[index] != nullptr) [[unlikely]] {
-        raise_multiple_values(function, function.parameters[index]);
+        raise_multiple_values(function, function.parameters[index].name);
         return false;
       }
       slots[index] = args[nargs + k];
@@ -171,7 +180,7 @@ void raise_type_mismatch(PyObject* obj, PyTypeObject* expected) {
 
 void argument_extraction_error(std::string_view parameter) {
   OwnedRef exc = take_error();
-  if (!exc) return;
+  if (!exc) return;  // a resumed panic carries no note
   std::string text = "while processing '";
   text += parameter;
   text += "'";
@@ -180,9 +189,9 @@ void argument_extraction_error(std::string_view parameter) {
   if (add_note != nullptr) {
     PyObject* call_args[] = {exc.get(), note.get()};
     OwnedRef done(PyObject_VectorcallMethod(add_note, call_args, 2, nullptr));
-    if (!done) discard_error();
-  } else {
-    discard_error();  // the note is simply missing
+    if (!done && !discard_error()) return;  // add_note panicked: that panic stands
+  } else if (!discard_error()) {  // the note is simply missing
+    return;
   }
   PyErr_SetRaisedException(exc.release());
 }
@@ -249,11 +258,12 @@ bool to_bool(PyObject* obj, bool& out) {
   auto truth = reinterpret_cast<inquiry>(PyType_GetSlot(type, Py_nb_bool));
   if (truth == nullptr) {
     // For a static type without a number protocol PyType_GetSlot may raise.
-    if (PyErr_Occurred() != nullptr) discard_error();
+    PyErr_Clear();
     std::string message = "object of type '";
+    // str() of the type runs its metaclass's __str__, which may panic.
     OwnedRef type_text(PyObject_Str(reinterpret_cast<PyObject*>(type)));
+    if (!type_text && !discard_error()) return false;
     if (!type_text || !append_lossy(message, type_text.get())) {
-      if (!type_text) discard_error();
       message += "<failed to extract type name>";
     }
     message += "' does not define a '__bool__' conversion";

@@ -1,30 +1,100 @@
 // Argument binding and the conversion of single values.
 //
+// Each Python function is described once, by its name and a constexpr list of
+// parameters (name, kind, optional). That description is the binder's input,
+// sizes the slot array, gives the text signature, and selects the conversion
+// of every slot, so nothing else restates a parameter.
+//
 // The binder places the positional and keyword arguments of a fast call into
 // one slot per parameter; the conversions turn one slot into a C++ value. Each
 // returns false with the interpreter's exception set on failure. The binder
 // takes no references and allocates nothing unless it fails.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 #include "compat.hpp"
 #include "pyref.hpp"
 
 namespace quillstone::python {
 
-// The parameters of one Python function. Every parameter may be given by
-// position or by keyword; the first `required` are required, the rest default
-// to None.
-struct FunctionDescription {
+// What a slot is converted to.
+enum class Kind {
+  text,             // a text view borrowed from the argument
+  backed_text,      // a PyBackedStr
+  real,             // a 64-bit float
+  u32,              // an unsigned 32-bit integer
+  boolean,          // True or False (or numpy's boolean scalar)
+  candidate_texts,  // the views of a batch call's candidates (candidates.hpp)
+  owned_copies,     // candidates copied into owned strings (candidates.hpp)
+  backed_texts,     // candidates as backed texts (candidates.hpp)
+};
+
+inline constexpr bool kOptional = true;
+
+// Every parameter may be given by position or by keyword; an optional one
+// defaults to None, which the binding passes on as absent.
+struct Parameter {
   std::string_view name;
-  std::span<const std::string_view> parameters;
+  Kind kind;
+  bool optional = false;
+};
+
+// One Python function: its name and parameters in signature order, the
+// required ones first.
+struct FunctionDescription {
+  consteval FunctionDescription(std::string_view function_name,
+                                std::span<const Parameter> function_parameters)
+      : name(function_name), parameters(function_parameters), required(0) {
+    while (required < parameters.size() && !parameters[required].optional) ++required;
+    for (std::size_t i = required; i < parameters.size(); ++i) {
+      if (!parameters[i].optional) throw "a required parameter follows an optional one";
+    }
+  }
+
+  std::string_view name;
+  std::span<const Parameter> parameters;
   std::size_t required;
 };
+
+// The doc string that carries only the text signature,
+// "name(a, b, c=None)\n--\n\n", handed to `put` piece by piece.
+template <class Put>
+constexpr void write_text_signature(const FunctionDescription& function, Put put) {
+  put(function.name);
+  put("(");
+  for (std::size_t i = 0; i < function.parameters.size(); ++i) {
+    if (i > 0) put(", ");
+    put(function.parameters[i].name);
+    if (function.parameters[i].optional) put("=None");
+  }
+  put(")\n--\n\n");
+}
+
+constexpr std::size_t text_signature_size(const FunctionDescription& function) {
+  std::size_t size = 0;
+  write_text_signature(function, [&](std::string_view piece) { size += piece.size(); });
+  return size;
+}
+
+// That doc string as a zero-terminated array.
+template <const FunctionDescription& Function>
+inline constexpr auto kTextSignature = [] {
+  std::array<char, text_signature_size(Function) + 1> doc{};
+  std::size_t at = 0;
+  write_text_signature(Function, [&](std::string_view piece) {
+    for (const char c : piece) doc[at++] = c;
+  });
+  return doc;
+}();
 
 // Fills `slots` (all null on entry, one per parameter) with borrowed
 // references, or raises the binding TypeError.
@@ -66,25 +136,74 @@ bool to_float(PyObject* obj, double& out);
 bool to_u32(PyObject* obj, std::size_t& out);
 bool to_bool(PyObject* obj, bool& out);
 
-// A required parameter: converted, or the conversion error with its note.
-template <class T, bool (*Convert)(PyObject*, T&)>
-bool extract(PyObject* slot, std::string_view parameter, T& out) {
-  if (Convert(slot, out)) [[likely]] return true;
-  argument_extraction_error(parameter);
-  return false;
-}
+// The value a kind converts to, and the conversion.
+template <Kind K>
+struct Conversion;
 
-// An optional parameter: empty or None stays absent, anything else converts.
 template <class T, bool (*Convert)(PyObject*, T&)>
-bool extract(PyObject* slot, std::string_view parameter, std::optional<T>& out) {
-  if (slot == nullptr || slot == Py_None) return true;
-  T value;
-  if (!Convert(slot, value)) [[unlikely]] {
-    argument_extraction_error(parameter);
+struct ConvertWith {
+  using Value = T;
+  static bool convert(PyObject* obj, T& out) { return Convert(obj, out); }
+};
+
+template <>
+struct Conversion<Kind::text> : ConvertWith<std::string_view, to_text> {};
+template <>
+struct Conversion<Kind::backed_text> : ConvertWith<PyBackedStr, to_backed_text> {};
+template <>
+struct Conversion<Kind::real> : ConvertWith<double, to_float> {};
+template <>
+struct Conversion<Kind::u32> : ConvertWith<std::size_t, to_u32> {};
+template <>
+struct Conversion<Kind::boolean> : ConvertWith<bool, to_bool> {};
+
+// The converted arguments of one call, one value per parameter in signature
+// order: an optional parameter's is a std::optional, empty for None or
+// omission.
+template <const FunctionDescription& Function>
+class Arguments {
+  static constexpr std::size_t kCount = Function.parameters.size();
+
+  template <std::size_t I>
+  using ConversionOf = Conversion<Function.parameters[I].kind>;
+  template <std::size_t I>
+  using ValueOf = std::conditional_t<Function.parameters[I].optional,
+                                     std::optional<typename ConversionOf<I>::Value>,
+                                     typename ConversionOf<I>::Value>;
+  template <std::size_t... I>
+  static std::tuple<ValueOf<I>...> tuple_of(std::index_sequence<I...>);
+
+ public:
+  using Values = decltype(tuple_of(std::make_index_sequence<kCount>{}));
+
+  // Binds, then converts the slots in signature order; at the first error
+  // (its note added) the later ones are not examined.
+  bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* slots[kCount] = {};
+    if (!extract_arguments_fastcall(Function, args, nargs, kwnames, slots)) return false;
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+      return (convert<I>(slots[I]) && ...);
+    }(std::make_index_sequence<kCount>{});
+  }
+
+  Values& values() noexcept { return values_; }
+
+ private:
+  template <std::size_t I>
+  bool convert(PyObject* slot) {
+    constexpr Parameter parameter = Function.parameters[I];
+    auto& value = std::get<I>(values_);
+    if constexpr (parameter.optional) {
+      if (slot == nullptr || slot == Py_None) return true;
+      if (ConversionOf<I>::convert(slot, value.emplace())) [[likely]] return true;
+    } else {
+      if (ConversionOf<I>::convert(slot, value)) [[likely]] return true;
+    }
+    argument_extraction_error(parameter.name);
     return false;
   }
-  out = value;
-  return true;
-}
+
+  Values values_;
+};
 
 }  // namespace quillstone::python

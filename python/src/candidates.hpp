@@ -22,6 +22,12 @@ namespace quillstone::python {
 // (start, length, owner) records in one allocation of at most 2^31 - 1 bytes.
 inline constexpr Py_ssize_t kMaxCandidates = 178956970;
 
+// More candidates than that are an internal fault of the target.
+inline bool raise_capacity_overflow() {
+  raise_fault("capacity overflow");
+  return false;
+}
+
 // len() of an arbitrary sequence is only a hint: it may claim far more items
 // than it yields, so the holders are pre-sized from it only up to this many.
 // Lists and tuples report their true size and are sized exactly.
@@ -45,9 +51,9 @@ bool extract_candidates(PyObject* candidates, std::vector<Holder>& out, Convert 
 
   const Py_ssize_t hint = PyObject_Size(candidates);
   if (hint < 0) {
-    discard_error();  // no length: start empty and grow
+    if (!discard_error()) return false;  // no length: start empty and grow
   } else {
-    if (hint > kMaxCandidates) fault("capacity overflow");
+    if (hint > kMaxCandidates) return raise_capacity_overflow();
     const auto size = static_cast<std::size_t>(hint);
     const bool exact = PyList_CheckExact(candidates) || PyTuple_CheckExact(candidates);
     out.reserve(exact ? size : std::min(size, kMaxPresizeFromHint));
@@ -72,6 +78,19 @@ inline bool append_backed_text(OwnedRef item, std::vector<PyBackedStr>& out) {
   return true;
 }
 
+// The holder of the owning probe: a copy of the item's UTF-8 form.
+inline bool append_owned_copy(OwnedRef item, std::vector<std::string>& out) {
+  if (!PyUnicode_Check(item.get())) {
+    raise_type_mismatch(item.get(), &PyUnicode_Type);
+    return false;
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(item.get(), &size);
+  if (utf8 == nullptr) return false;
+  out.emplace_back(utf8, static_cast<std::size_t>(size));
+  return true;  // the item's reference goes with `item`, right after the copy
+}
+
 // The candidates of a batch call as text views, kept valid while the thread
 // is detached. Three intakes give the same views and the same errors in the
 // same order:
@@ -88,7 +107,7 @@ class CandidateTexts {
   // False with the exception set (the caller adds the parameter note).
   bool extract(PyObject* candidates) {
     if (PyTuple_CheckExact(candidates)) {
-      if (PyTuple_GET_SIZE(candidates) > kMaxCandidates) fault("capacity overflow");
+      if (PyTuple_GET_SIZE(candidates) > kMaxCandidates) return raise_capacity_overflow();
       snapshot_ = OwnedRef::borrowed(candidates);
       return view_items(PySequence_Fast_ITEMS(candidates), PyTuple_GET_SIZE(candidates));
     }
@@ -149,7 +168,7 @@ class CandidateTexts {
       }
     }
     Py_END_CRITICAL_SECTION();
-    if (too_many) fault("capacity overflow");
+    if (too_many) return raise_capacity_overflow();
     if (ascii) return true;
     snapshot_ = OwnedRef(PyList_GetSlice(list, 0, PY_SSIZE_T_MAX));
     if (!snapshot_) return false;
@@ -160,6 +179,23 @@ class CandidateTexts {
   std::vector<PyBackedStr> held_;
   std::string bytes_;
   std::vector<std::string_view> views_;
+};
+
+// The candidate kinds of the function descriptions.
+template <class Holder, bool (*Append)(OwnedRef, std::vector<Holder>&)>
+struct CandidateConversion {
+  using Value = std::vector<Holder>;
+  static bool convert(PyObject* obj, Value& out) { return extract_candidates(obj, out, Append); }
+};
+
+template <>
+struct Conversion<Kind::owned_copies> : CandidateConversion<std::string, append_owned_copy> {};
+template <>
+struct Conversion<Kind::backed_texts> : CandidateConversion<PyBackedStr, append_backed_text> {};
+template <>
+struct Conversion<Kind::candidate_texts> {
+  using Value = CandidateTexts;
+  static bool convert(PyObject* obj, CandidateTexts& out) { return out.extract(obj); }
 };
 
 }  // namespace quillstone::python

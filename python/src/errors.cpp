@@ -9,8 +9,6 @@
 
 namespace quillstone::python {
 
-void fault(std::string message) { throw InternalFault{std::move(message)}; }
-
 namespace {
 
 [[noreturn]] void abort_with(std::string_view why, std::string_view message) {
@@ -20,7 +18,9 @@ namespace {
   std::abort();
 }
 
-[[noreturn]] void resume_panic(OwnedRef exc) {
+// Prints a PanicException that Python code raised, with its traceback, and
+// raises a new one with the same message in its place.
+void resume_panic(OwnedRef exc) {
   std::string message;
   {
     OwnedRef text(PyObject_Str(exc.get()));
@@ -34,21 +34,35 @@ namespace {
   PySys_WriteStderr("Python stack trace below:\n");
   PyErr_SetRaisedException(exc.release());
   PyErr_PrintEx(0);
-  fault(std::move(message));
+  raise_fault(message);
 }
 
 }  // namespace
+
+void raise_fault(std::string_view message) {
+  PyObject* panic = panic_exception_type();
+  if (panic == nullptr) abort_with("uncaught panic at ffi boundary", message);
+  raise_message(panic, message);
+}
 
 OwnedRef take_error() {
   OwnedRef exc(PyErr_GetRaisedException());
   PyObject* panic = panic_exception_type_if_created();
   if (panic != nullptr && exc && Py_TYPE(exc.get()) == reinterpret_cast<PyTypeObject*>(panic)) {
     resume_panic(std::move(exc));
+    return OwnedRef();
   }
   return exc;
 }
 
-void discard_error() { take_error(); }
+bool discard_error() {
+  if (take_error()) return true;
+  return PyErr_Occurred() == nullptr;  // set only by a resumed panic
+}
+
+void pass_on_error() {
+  if (OwnedRef exc = take_error()) PyErr_SetRaisedException(exc.release());
+}
 
 void raise_message(PyObject* type, std::string_view message) {
   OwnedRef text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
@@ -81,27 +95,17 @@ bool append_lossy(std::string& out, PyObject* str) {
   return true;
 }
 
-void raise_current_fault() noexcept {
-  std::string message;
+void end_on_exception() noexcept {
   try {
     throw;
-  } catch (InternalFault& f) {
-    message = std::move(f.message);
   } catch (const std::bad_alloc&) {
     // The module's own working storage could not be allocated: as in the core,
     // that ends the process rather than becoming a Python exception.
     abort_with("memory allocation failed", "out of memory");
   } catch (const std::exception& e) {
-    message = e.what();
+    abort_with("uncaught panic at ffi boundary", e.what());
   } catch (...) {
-    message = "internal fault without a message";
-  }
-  try {
-    PyObject* panic = panic_exception_type();
-    if (panic == nullptr) abort_with("uncaught panic at ffi boundary", message);
-    raise_message(panic, message);
-  } catch (...) {
-    abort_with("uncaught panic at ffi boundary", message);
+    abort_with("uncaught panic at ffi boundary", "a C++ exception without a message");
   }
 }
 

@@ -1,11 +1,12 @@
 // How errors cross into the interpreter.
 //
-// A Python error is a value: a function that fails sets the interpreter's
-// current exception and returns false or null, and its caller passes that on.
-// An internal fault (a broken invariant, a result object the interpreter could
-// not create) is a C++ exception, InternalFault, thrown where it is found and
-// caught at the entry point, which raises PanicException instead. Nothing is
-// thrown on a successful call, and nothing is thrown while detached.
+// There is one channel: a function that fails sets the interpreter's current
+// exception and returns false or null, and its caller passes that on. An
+// internal fault (a broken invariant, a result object the interpreter could
+// not create, a PanicException that came back from Python code) travels the
+// same way, as a PanicException set where it is found. The only C++
+// exceptions are the standard library's allocation failures, which the entry
+// point turns into the end of the process. Nothing is thrown while detached.
 #pragma once
 
 #include <string>
@@ -16,19 +17,21 @@
 
 namespace quillstone::python {
 
-struct InternalFault {
-  std::string message;
-};
-
-[[noreturn]] void fault(std::string message);
+// Sets a PanicException carrying `message` as the current exception.
+void raise_fault(std::string_view message);
 
 // Takes the current exception out of the interpreter. A PanicException that
 // came back from Python code (raised by __index__, a truth slot, a sequence's
 // __len__ ...) is not an ordinary error: it is printed with its traceback and
-// resumed as an internal fault with the same message.
+// resumed as a new PanicException with the same message, which is then the
+// current exception, and null is returned.
 OwnedRef take_error();
-// Takes the current exception and drops it (a PanicException still resumes).
-void discard_error();
+// Drops the current exception: true, or false when it was a PanicException,
+// resumed and now current.
+[[nodiscard]] bool discard_error();
+// Leaves the current exception, which Python code raised, as the call's
+// error; a PanicException is resumed as above.
+void pass_on_error();
 
 // Raises `type` with the one message string (the exception's args is that
 // string).
@@ -44,28 +47,27 @@ bool append_lossy(std::string& out, PyObject* str);
 inline PyObject* checked_result(PyObject* obj) {
   if (obj == nullptr) [[unlikely]] {
     PyErr_WriteUnraisable(nullptr);
-    fault("PyObject pointer is null");
+    raise_fault("PyObject pointer is null");
   }
   return obj;
 }
 
-// Called inside a catch block at an entry point: raises PanicException for the
-// C++ exception in flight.
-void raise_current_fault() noexcept;
+// Called inside a catch block at an entry point: ends the process for the C++
+// exception in flight (only an allocation failure can be one).
+[[noreturn]] void end_on_exception() noexcept;
 
 // The fast-call-with-keywords signature of every entry point.
 using FastcallBody = PyObject* (*)(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
-// Wraps a body into an entry point: Python errors pass through as they are,
-// internal faults become PanicException, and no C++ exception escapes.
+// Wraps a body into an entry point: every error, internal faults included,
+// arrives as the current exception with a null result.
 template <FastcallBody Body>
 PyObject* entry_point(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames) noexcept {
   try {
     return Body(args, nargs, kwnames);
   } catch (...) {
-    raise_current_fault();
-    return nullptr;
+    end_on_exception();
   }
 }
 

@@ -1,7 +1,5 @@
-// The nine Python functions: their parameter descriptions and entry points.
+// The nine Python functions: each described once, and their bodies.
 #pragma once
-
-#include <string_view>
 
 #include "binding.hpp"
 #include "compat.hpp"
@@ -9,29 +7,48 @@
 
 namespace quillstone::python {
 
-inline constexpr std::string_view kEditDistanceParameters[] = {
-    "str_1", "str_2", "max_len", "case_insensitive", "score_cutoff"};
-inline constexpr std::string_view kJaroWinklerParameters[] = {
-    "str_1", "str_2", "p", "max_len", "case_insensitive", "score_cutoff"};
-inline constexpr std::string_view kEditDistanceBatchParameters[] = {"query", "candidates",
-                                                                    "case_insensitive"};
-inline constexpr std::string_view kJaroWinklerBatchParameters[] = {"query", "candidates", "p",
-                                                                   "case_insensitive"};
-inline constexpr std::string_view kIngestParameters[] = {"candidates"};
+inline constexpr Parameter kEditDistanceParameters[] = {
+    {"str_1", Kind::text},
+    {"str_2", Kind::text},
+    {"max_len", Kind::u32, kOptional},
+    {"case_insensitive", Kind::boolean, kOptional},
+    {"score_cutoff", Kind::u32, kOptional},
+};
+inline constexpr Parameter kJaroWinklerParameters[] = {
+    {"str_1", Kind::text},
+    {"str_2", Kind::text},
+    {"p", Kind::real, kOptional},
+    {"max_len", Kind::u32, kOptional},
+    {"case_insensitive", Kind::boolean, kOptional},
+    {"score_cutoff", Kind::real, kOptional},
+};
+inline constexpr Parameter kEditDistanceBatchParameters[] = {
+    {"query", Kind::backed_text},
+    {"candidates", Kind::candidate_texts},
+    {"case_insensitive", Kind::boolean, kOptional},
+};
+inline constexpr Parameter kJaroWinklerBatchParameters[] = {
+    {"query", Kind::backed_text},
+    {"candidates", Kind::candidate_texts},
+    {"p", Kind::real, kOptional},
+    {"case_insensitive", Kind::boolean, kOptional},
+};
+inline constexpr Parameter kIngestOwnedParameters[] = {{"candidates", Kind::owned_copies}};
+inline constexpr Parameter kIngestBorrowParameters[] = {{"candidates", Kind::backed_texts}};
 
-inline constexpr FunctionDescription kLevenshteinBp{"levenshtein_bp", kEditDistanceParameters, 2};
-inline constexpr FunctionDescription kDamerauBp{"damerau_bp", kEditDistanceParameters, 2};
+inline constexpr FunctionDescription kLevenshteinBp{"levenshtein_bp", kEditDistanceParameters};
+inline constexpr FunctionDescription kDamerauBp{"damerau_bp", kEditDistanceParameters};
 inline constexpr FunctionDescription kJaroWinklerSimilarity{"jaro_winkler_similarity",
-                                                            kJaroWinklerParameters, 2};
+                                                            kJaroWinklerParameters};
 inline constexpr FunctionDescription kLevenshteinBatch{"levenshtein_batch",
-                                                       kEditDistanceBatchParameters, 2};
-inline constexpr FunctionDescription kDamerauBatch{"damerau_batch", kEditDistanceBatchParameters, 2};
+                                                       kEditDistanceBatchParameters};
+inline constexpr FunctionDescription kDamerauBatch{"damerau_batch", kEditDistanceBatchParameters};
 inline constexpr FunctionDescription kJaroWinklerBatch{"jaro_winkler_batch",
-                                                       kJaroWinklerBatchParameters, 2};
-inline constexpr FunctionDescription kIngestOwned{"_ingest_owned", kIngestParameters, 1};
-inline constexpr FunctionDescription kIngestBorrow{"_ingest_borrow", kIngestParameters, 1};
+                                                       kJaroWinklerBatchParameters};
+inline constexpr FunctionDescription kIngestOwned{"_ingest_owned", kIngestOwnedParameters};
+inline constexpr FunctionDescription kIngestBorrow{"_ingest_borrow", kIngestBorrowParameters};
 inline constexpr FunctionDescription kIngestBorrowAndDeref{"_ingest_borrow_and_deref",
-                                                           kIngestParameters, 1};
+                                                           kIngestBorrowParameters};
 
 // Bodies (binding, conversion, one core call, the result); the entry points
 // wrap them in the call boundary (errors.hpp).

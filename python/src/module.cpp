@@ -13,32 +13,27 @@ namespace {
 // the module, which also makes the functions pickle by their names).
 constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS;
 
-template <FastcallBody Body>
-PyCFunction as_method() {
+// A function table row from the function's description and body; the doc
+// string carries only the text signature, so __doc__ is None.
+template <const FunctionDescription& Function, FastcallBody Body>
+PyMethodDef method() {
   // The interpreter calls it back with the fast-call-with-keywords signature
   // that the flags announce.
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry_point<Body>));
+  return {Function.name.data(),
+          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry_point<Body>)), kFlags,
+          kTextSignature<Function>.data()};
 }
 
-// The doc strings carry only the text signature, so __doc__ is None.
 PyMethodDef g_functions[] = {
-    {"levenshtein_bp", as_method<levenshtein_bp>(), kFlags,
-     "levenshtein_bp(str_1, str_2, max_len=None, case_insensitive=None, score_cutoff=None)\n--\n\n"},
-    {"damerau_bp", as_method<damerau_bp>(), kFlags,
-     "damerau_bp(str_1, str_2, max_len=None, case_insensitive=None, score_cutoff=None)\n--\n\n"},
-    {"jaro_winkler_similarity", as_method<jaro_winkler_similarity>(), kFlags,
-     "jaro_winkler_similarity(str_1, str_2, p=None, max_len=None, case_insensitive=None, "
-     "score_cutoff=None)\n--\n\n"},
-    {"levenshtein_batch", as_method<levenshtein_batch>(), kFlags,
-     "levenshtein_batch(query, candidates, case_insensitive=None)\n--\n\n"},
-    {"damerau_batch", as_method<damerau_batch>(), kFlags,
-     "damerau_batch(query, candidates, case_insensitive=None)\n--\n\n"},
-    {"jaro_winkler_batch", as_method<jaro_winkler_batch>(), kFlags,
-     "jaro_winkler_batch(query, candidates, p=None, case_insensitive=None)\n--\n\n"},
-    {"_ingest_owned", as_method<ingest_owned>(), kFlags, "_ingest_owned(candidates)\n--\n\n"},
-    {"_ingest_borrow", as_method<ingest_borrow>(), kFlags, "_ingest_borrow(candidates)\n--\n\n"},
-    {"_ingest_borrow_and_deref", as_method<ingest_borrow_and_deref>(), kFlags,
-     "_ingest_borrow_and_deref(candidates)\n--\n\n"},
+    method<kLevenshteinBp, levenshtein_bp>(),
+    method<kDamerauBp, damerau_bp>(),
+    method<kJaroWinklerSimilarity, jaro_winkler_similarity>(),
+    method<kLevenshteinBatch, levenshtein_batch>(),
+    method<kDamerauBatch, damerau_batch>(),
+    method<kJaroWinklerBatch, jaro_winkler_batch>(),
+    method<kIngestOwned, ingest_owned>(),
+    method<kIngestBorrow, ingest_borrow>(),
+    method<kIngestBorrowAndDeref, ingest_borrow_and_deref>(),
 };
 
 // The module's __all__ list, created empty when the module has none.
@@ -81,15 +76,17 @@ bool add_function(PyObject* module, PyMethodDef& def) {
   if (!all) return false;
   if (PyList_Append(all.get(), name.get()) < 0) {
     OwnedRef error = take_error();
+    if (!error) return false;  // a resumed panic
     std::string message = "could not append __name__ to __all__";
-    OwnedRef text(error ? PyObject_Str(error.get()) : nullptr);
+    OwnedRef text(PyObject_Str(error.get()));
     if (text) {
       message += ": ";
       append_lossy(message, text.get());
-    } else {
-      PyErr_Clear();
+    } else if (!discard_error()) {
+      return false;
     }
-    fault(std::move(message));
+    raise_fault(message);
+    return false;
   }
   return PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }
@@ -105,8 +102,7 @@ int exec_module(PyObject* module) noexcept {
     }
     return 0;
   } catch (...) {
-    raise_current_fault();
-    return -1;
+    end_on_exception();
   }
 }
 

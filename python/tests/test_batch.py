@@ -12,48 +12,8 @@ import time
 import pytest
 
 import quillstone as q
-
-DETACH_AT = 10000
-CAPACITY_LIMIT = 178956970
-
-TAKERS = {
-    "levenshtein_batch": lambda c: q.levenshtein_batch("query", c),
-    "damerau_batch": lambda c: q.damerau_batch("query", c),
-    "jaro_winkler_batch": lambda c: q.jaro_winkler_batch("query", c),
-    "_ingest_owned": q._ingest_owned,
-    "_ingest_borrow": q._ingest_borrow,
-    "_ingest_borrow_and_deref": q._ingest_borrow_and_deref,
-}
-takers = pytest.mark.parametrize("take", TAKERS.values(), ids=TAKERS.keys())
-
-
-class MyStr(str):
-    pass
-
-
-class GetItemOnly:
-    """A sequence through __getitem__ alone; iteration stops at IndexError."""
-
-    def __init__(self, *items):
-        self.items = items
-
-    def __len__(self):
-        return len(self.items)
-
-    def __getitem__(self, index):
-        return self.items[index]
-
-
-class FailsAt(GetItemOnly):
-    def __getitem__(self, index):
-        if index == 1:
-            raise LookupError("item 1 is not there")
-        return super().__getitem__(index)
-
-
-class FailingIter(GetItemOnly):
-    def __iter__(self):
-        raise RuntimeError("no iterator today")
+from support import (CAPACITY_LIMIT, DETACH_AT, OVER_CAPACITY, MyStr, NoIter, Seq, fresh,
+                     takers)
 
 
 def generator():
@@ -64,7 +24,7 @@ def generator():
 @pytest.mark.parametrize("candidates", [
     ["a", "bc", ""],
     ("a", "bc", ""),
-    GetItemOnly("a", "bc", ""),
+    Seq(["a", "bc", ""]),
     [MyStr("a"), "bc", MyStr("")],
 ], ids=["list", "tuple", "__getitem__", "str subclass items"])
 def test_accepted_candidate_sequences(take, candidates):
@@ -86,8 +46,8 @@ CANDIDATE_ERRORS = [
     (["a", b"b"], TypeError, "'bytes' object is not an instance of 'str'"),
     (b"ab", TypeError, "'int' object is not an instance of 'str'"),  # bytes is a sequence of ints
     (["a", "b\udc80"], UnicodeEncodeError, None),
-    (FailsAt("a", "b", "c"), LookupError, "item 1 is not there"),
-    (FailingIter("a"), RuntimeError, "no iterator today"),
+    (Seq(["a", "b", "c"], fail_at=1, exc=LookupError), LookupError, "no item 1"),
+    (NoIter(["a"], exc=RuntimeError), RuntimeError, "no iterator"),
 ]
 
 
@@ -104,34 +64,28 @@ def test_refused_candidate_sequences(take, candidates, exc_type, message):
 
 
 @takers
-def test_a_lying_length_only_sizes_the_holders(take, claims_length):
+def test_a_lying_length_only_sizes_the_holders(take):
     expected = take(["a", "bc", ""])
     for length in (0, 1, CAPACITY_LIMIT, ValueError("no length"), OverflowError("huge")):
-        assert take(claims_length(["a", "bc", ""], length)) == expected, length
+        assert take(Seq(["a", "bc", ""], length)) == expected, length
     # a __len__ result that does not fit an index is the interpreter's error, also cleared
-    assert take(claims_length(["a", "bc", ""], 2**100)) == expected
+    assert take(Seq(["a", "bc", ""], 2**100)) == expected
 
 
 @takers
-def test_more_candidates_than_the_target_can_hold(take, claims_length, panic_exception):
-    seen = []
-
-    class Counting(claims_length):
-        def __getitem__(self, index):
-            seen.append(index)
-            return super().__getitem__(index)
-
+def test_more_candidates_than_the_target_can_hold(take, panic_exception):
+    seq = Seq(["a"], OVER_CAPACITY, record=True)
     with pytest.raises(BaseException) as info:
-        take(Counting(["a"], CAPACITY_LIMIT + 1))
+        take(seq)
     assert type(info.value) is panic_exception
     assert info.value.args == ("capacity overflow",)
-    assert seen == []  # refused before any element is read
+    assert seq.reads == []  # refused before any element is read
 
 
 @takers
-def test_a_panic_from_len_comes_back_as_a_panic(take, claims_length, panic_exception, capsys):
+def test_a_panic_from_len_comes_back_as_a_panic(take, panic_exception, capsys):
     with pytest.raises(BaseException) as info:
-        take(claims_length(["a"], panic_exception("len is broken")))
+        take(Seq(["a"], panic_exception("len is broken")))
     assert type(info.value) is panic_exception
     assert info.value.args == ("len is broken",)
     assert "Python stack trace below:" in capsys.readouterr().err
@@ -227,13 +181,8 @@ def test_the_detach_threshold_does_not_change_results(batch):
     assert detached[-1] == SCALAR[batch]("abcab", candidates[-1])
 
 
-def fresh(text):
-    """A str object of its own (neither interned nor shared with a literal)."""
-    return "".join(list(text))
-
-
 @pytest.mark.parametrize("count", [3, DETACH_AT])
-def test_every_reference_is_given_back(count, claims_length):
+def test_every_reference_is_given_back(count):
     query, word, other = fresh("query"), fresh("candidate"), fresh("x\udc80")
     words = [word] * count
     refs = lambda: (sys.getrefcount(query), sys.getrefcount(word), sys.getrefcount(other))  # noqa: E731
@@ -252,7 +201,7 @@ def test_every_reference_is_given_back(count, claims_length):
             lambda: q.jaro_winkler_batch(query, words, case_insensitive=1),
             lambda: q._ingest_owned(words + [1]),
             lambda: q._ingest_borrow(words + [1]),
-            lambda: q._ingest_borrow_and_deref(claims_length(words + [b""], None)),
+            lambda: q._ingest_borrow_and_deref(Seq(words + [b""], None)),
         ]
         for call in failing:
             with pytest.raises((TypeError, ValueError)):

@@ -11,6 +11,18 @@ import quillstone as q
 
 # ---------------------------------------------------------------- binding
 
+class Shown(str):
+    """A keyword name that str() shows otherwise than its text."""
+
+    def __str__(self):
+        return "shown"
+
+
+class ShownWithSurrogate(str):
+    def __str__(self):
+        return "s\ud800"
+
+
 BINDING_ERRORS = [
     # too many positional arguments
     (q.damerau_bp, ("a", "b", "c", 1, True, 2), {},
@@ -41,6 +53,13 @@ BINDING_ERRORS = [
      "damerau_bp() got an unexpected keyword argument 's\ufffd\ufffd\ufffdx'"),
     (q.damerau_bp, ("a", "b"), {"größe": 1},
      "damerau_bp() got an unexpected keyword argument 'größe'"),
+    # ... shown by str() of the name object
+    (q.levenshtein_bp, ("a", "b"), {Shown("bogus"): 1},
+     "levenshtein_bp() got an unexpected keyword argument 'shown'"),
+    (q._ingest_borrow, ([],), {Shown("query"): 1},
+     "_ingest_borrow() got an unexpected keyword argument 'shown'"),
+    (q.damerau_bp, ("a", "b"), {ShownWithSurrogate("x"): 1},
+     "damerau_bp() got an unexpected keyword argument 's\ufffd\ufffd\ufffd'"),
     # keyword for a filled slot; keywords are looked at in the order given
     (q.jaro_winkler_similarity, ("a",), {"str_1": "b"},
      "jaro_winkler_similarity() got multiple values for argument 'str_1'"),
@@ -79,6 +98,29 @@ def test_binding_errors(fn, args, kwargs, message):
 ])
 def test_keywords_fill_their_slots(call, expected):
     assert call() == expected
+
+
+def test_a_keyword_is_matched_by_its_text_not_by_str():
+    assert q.levenshtein_bp("abc", "abd", **{Shown("score_cutoff"): 0}) == 1
+
+
+def test_the_error_of_a_keyword_s_str_is_the_call_s_error(panic_exception, capsys):
+    class Refuses(str):
+        def __str__(self):
+            raise LookupError("no name today")
+
+    with pytest.raises(LookupError) as info:
+        q.damerau_bp("a", "b", **{Refuses("bogus"): 1})
+    assert info.value.args == ("no name today",)
+
+    class Panics(str):
+        def __str__(self):
+            raise panic_exception("name panics")
+
+    with pytest.raises(BaseException) as info:
+        q.damerau_bp("a", "b", **{Panics("bogus"): 1})
+    assert type(info.value) is panic_exception and info.value.args == ("name panics",)
+    assert "Python stack trace below:" in capsys.readouterr().err
 
 
 OPTIONAL = {

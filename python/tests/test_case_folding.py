@@ -18,6 +18,8 @@ import unicodedata
 
 import pytest
 
+import quillstone as q
+
 BUILD = os.environ.get("QUILLSTONE_BUILD")
 pytestmark = pytest.mark.skipif(not BUILD, reason="QUILLSTONE_BUILD is not set")
 
@@ -98,8 +100,10 @@ CASES = [
 
 @pytest.mark.parametrize("text,expected", CASES, ids=range(len(CASES)))
 def test_known_cases(text, expected):
-    assert text.lower() == expected
     assert fold([text]) == [expected]
+    # the same folding reaches Python through the case-insensitive option
+    assert q.levenshtein_bp(text, expected, case_insensitive=True) == 0
+    assert q.levenshtein_batch(expected, [text], case_insensitive=True) == [0]
 
 
 def test_length_changes_match_cpython():

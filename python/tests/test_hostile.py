@@ -14,45 +14,17 @@ import sys
 import pytest
 
 import quillstone as q
-from conftest import Raises, numpy_bool
+from support import (CAPACITY_LIMIT, DETACH_AT, NOTE, TAKERS, NoIter, Raises, Seq, fresh,
+                     jaro_winkler_of, numpy_bool, panic_class, raised, takers)
 
-CAPACITY_LIMIT = 178956970
-DETACH_AT = 10000
 M = 10 ** 6
 HERE = os.path.dirname(os.path.abspath(__file__))
-NOTE = "while processing '%s'"
 
 ITEMS = ["kitten", "sitting", "", "日本\U0010FFFF", "a\0b", "ÉTÉ"]
 
-TAKERS = {
-    "levenshtein_batch": lambda c: q.levenshtein_batch("kitten", c),
-    "damerau_batch": lambda c: q.damerau_batch("kitten", c),
-    "jaro_winkler_batch": lambda c: q.jaro_winkler_batch("kitten", c),
-    "_ingest_owned": q._ingest_owned,
-    "_ingest_borrow": q._ingest_borrow,
-    "_ingest_borrow_and_deref": q._ingest_borrow_and_deref,
-}
-takers = pytest.mark.parametrize("take", TAKERS.values(), ids=TAKERS.keys())
-
-
-class Seq:
-    """A sequence through __len__ and __getitem__ alone, recording the indices
-    read. `length` overrides what __len__ reports; an exception instance is
-    raised instead."""
-
-    def __init__(self, items, length=None):
-        self.items, self.length, self.reads = list(items), length, []
-
-    def __len__(self):
-        if self.length is None:
-            return len(self.items)
-        if isinstance(self.length, BaseException):
-            raise self.length
-        return self.length
-
-    def __getitem__(self, index):
-        self.reads.append(index)
-        return self.items[index]
+def recorded(items, length):
+    """A Seq claiming `length` that keeps the indices read."""
+    return Seq(items, length, record=True)
 
 
 class ListClaims(list):
@@ -86,22 +58,6 @@ class TupleClaims(tuple):
             yield item
 
 
-def panic_class():
-    try:
-        q._ingest_borrow(Seq([], CAPACITY_LIMIT + 1))
-    except BaseException as exc:  # noqa: BLE001 - PanicException is a BaseException
-        return type(exc)
-    raise AssertionError("no PanicException")
-
-
-def raised(call):
-    try:
-        call()
-    except BaseException as exc:  # noqa: BLE001
-        return exc
-    raise AssertionError("no exception")
-
-
 # ---------------------------------------------------------------- lengths
 
 @takers
@@ -110,7 +66,7 @@ def raised(call):
     ValueError("no length"), "3", -1, 2 ** 100,  # raises (the last three in the interpreter)
 ], ids=["more", "fewer", "zero", "raises", "not an int", "negative", "2**100"])
 def test_a_lying_length_reads_every_item(take, claim):
-    seq = Seq(ITEMS, claim)
+    seq = recorded(ITEMS, claim)
     assert take(seq) == take(list(ITEMS))
     # every item is read, whatever the claim, until the IndexError that ends it
     assert seq.reads == list(range(len(ITEMS) + 1))
@@ -134,7 +90,7 @@ def scenario_huge_lengths():
     panic = panic_class()
     for name, take in TAKERS.items():
         expected = take(list(ITEMS))
-        for make in (Seq, ListClaims, TupleClaims):
+        for make in (recorded, ListClaims, TupleClaims):
             for claim in (CAPACITY_LIMIT, CAPACITY_LIMIT - 1, 2 ** 24):
                 seq = make(ITEMS, claim)
                 before = vm_peak()
@@ -152,19 +108,6 @@ def scenario_huge_lengths():
 
 # ---------------------------------------------------------------- failing iteration
 
-class FailsAt(Seq):
-    """Fetching item `at` raises `exc` (kept, so the test can compare)."""
-
-    def __init__(self, items, at, exc):
-        super().__init__(items)
-        self.at, self.exc = at, exc
-
-    def __getitem__(self, index):
-        if index == self.at:
-            raise self.exc
-        return super().__getitem__(index)
-
-
 class IterFailsAt(list):
     """A list subclass whose own iterator raises after `at` items."""
 
@@ -179,16 +122,11 @@ class IterFailsAt(list):
             yield item
 
 
-class NoIterator(Seq):
-    def __init__(self, items, at, exc):
-        super().__init__(items)
-        self.exc = exc
-
-    def __iter__(self):
-        raise self.exc
-
-
-FAILING = {"__getitem__ midway": FailsAt, "__iter__ midway": IterFailsAt, "no iterator": NoIterator}
+FAILING = {
+    "__getitem__ midway": lambda items, at, exc: Seq(items, fail_at=at, exc=exc),
+    "__iter__ midway": IterFailsAt,
+    "no iterator": lambda items, at, exc: NoIter(items, exc=exc),
+}
 
 
 @takers
@@ -322,12 +260,6 @@ def test_extreme_code_points_against_the_reference(alphabet, reference):
         assert q.damerau_batch(a, words) == [reference.osa(a, b) for b in words]
         assert q.jaro_winkler_batch(a, words) == [reference.jaro_winkler(a, b) for b in words]
     assert q._ingest_borrow_and_deref(words) == sum(len(w.encode()) for w in words)
-
-
-def jaro_winkler_of(m, t, n1, n2, prefix, p=0.1):
-    """The score from its counts, the float operations in the module's order."""
-    jaro = ((m / n2 + m / n1) + (m - t // 2) / m) / 3.0
-    return jaro + (1.0 - jaro) * (p * prefix) if jaro > 0.7 else jaro
 
 
 @pytest.fixture(scope="module")
@@ -518,10 +450,6 @@ class Rebuilding(list):
             self.given.append(item)
             yield item
             i += 1
-
-
-def fresh(text):
-    return "".join(list(text)) if len(text) > 1 else text
 
 
 def grow(items, index):

@@ -4,10 +4,7 @@ functions are tested in test_batch.py."""
 import pytest
 
 import quillstone as q
-
-
-class MyStr(str):
-    pass
+from support import MyStr
 
 
 @pytest.mark.parametrize("candidates, count, utf8_bytes", [

@@ -13,22 +13,11 @@ import threading
 import pytest
 
 import quillstone as qs
+from support import DETACH_AT, OVER_CAPACITY, Seq, outcome
 
 FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 THREADS = 8
 JOIN_TIMEOUT = 120
-DETACH_AT = 10000  # batches this long run detached from the interpreter
-
-
-def outcome(fn, args, kwargs):
-    """What a call gives, in a form that compares equal across threads."""
-    try:
-        value = fn(*args, **kwargs)
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as exc:  # PanicException is a BaseException
-        return ("raised", type(exc), exc.args, tuple(getattr(exc, "__notes__", ())))
-    return ("returned", type(value), value)
 
 
 def run_together(count, body):
@@ -65,16 +54,6 @@ TEXTS = [
 def batch_candidates(rng, n):
     words = TEXTS + ["w%d" % i for i in range(50)] + ["ünï%d" % i for i in range(20)]
     return [rng.choice(words) + rng.choice(("", "s", "é", "日")) for _ in range(n)]
-
-
-class HugeLength:
-    """A sequence that claims more items than a 32-bit process could hold."""
-
-    def __len__(self):
-        return 178956971
-
-    def __getitem__(self, i):
-        raise IndexError(i)
 
 
 def call_table():
@@ -124,15 +103,15 @@ def call_table():
         (qs.levenshtein_batch, ("a", ["x", "\ud800"]), {}, UnicodeEncodeError),
         (qs._ingest_owned, (5,), {}, TypeError),
         (qs._ingest_borrow, (["a", 1],), {}, TypeError),
-        (qs._ingest_borrow_and_deref, (HugeLength(),), {}, BaseException),
-        (qs.levenshtein_batch, ("a", HugeLength()), {}, BaseException),
+        (qs._ingest_borrow_and_deref, (Seq([], OVER_CAPACITY),), {}, BaseException),
+        (qs.levenshtein_batch, ("a", Seq([], OVER_CAPACITY)), {}, BaseException),
     ]
     return calls
 
 
 def test_concurrent_calls_match_single_threaded_results():
     calls = call_table()
-    expected = [outcome(fn, args, kwargs) for fn, args, kwargs, _ in calls]
+    expected = [outcome(fn, *args, **kwargs) for fn, args, kwargs, _ in calls]
     for (fn, _, _, error), got in zip(calls, expected):
         if error is None:
             assert got[0] == "returned", (fn.__name__, got)
@@ -149,7 +128,7 @@ def test_concurrent_calls_match_single_threaded_results():
         random.Random(i).shuffle(order)
         for k in order:
             fn, args, kwargs, _ = calls[k]
-            got = outcome(fn, args, kwargs)
+            got = outcome(fn, *args, **kwargs)
             if got != expected[k]:
                 mismatches.append((i, fn.__name__, got, expected[k]))
 
@@ -322,7 +301,7 @@ FIRST_CALLS = textwrap.dedent(r"""
 
     class HugeLength:
         def __len__(self):
-            return 178956971
+            return OVER_CAPACITY
         def __getitem__(self, i):
             raise IndexError(i)
 
@@ -379,7 +358,8 @@ FIRST_CALLS = textwrap.dedent(r"""
 
 @pytest.mark.parametrize("run", range(3))
 def test_first_calls_race_for_process_objects(run):
-    proc = subprocess.run([sys.executable, "-c", FIRST_CALLS], capture_output=True,
+    code = "OVER_CAPACITY = %d\n" % OVER_CAPACITY + FIRST_CALLS
+    proc = subprocess.run([sys.executable, "-c", code], capture_output=True,
                           text=True, timeout=JOIN_TIMEOUT)
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.split() == ["ok", "16"]
