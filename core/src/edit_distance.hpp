@@ -107,6 +107,77 @@ std::size_t column_scan(std::size_t m, Reader text, std::size_t n, Masks pm_of, 
   return score;
 }
 
+// ---------------------------------------------------------------- compared masks
+
+// A pattern whose masks are found by comparing each text character with a
+// run of pattern characters, 16 at a time: no table to build, which pays
+// for a one-off pair whose pattern is short or whose scan reads only a
+// narrow band. The pattern is copied between two runs of padding that
+// matches no character, so a window may start up to 64 positions before it
+// and end up to 64 positions past it.
+template <class Char>
+class ComparedPattern {
+ public:
+  // Padding: no ASCII byte and no scalar value.
+  static constexpr Char kNone = sizeof(Char) == 1 ? Char(0x80) : Char(0xFFFFFFFF);
+
+  // `front` and `back` positions of padding around the m characters.
+  ComparedPattern(TextView pattern, std::size_t m, std::size_t front, std::size_t back) noexcept
+      : front_(front) {
+    const std::size_t size = front + m + back;
+    if (size > kInline) heap_.resize(size);
+    chars_ = size > kInline ? heap_.data() : inline_;
+    std::fill(chars_, chars_ + front, kNone);
+    std::fill(chars_ + front + m, chars_ + size, kNone);
+    if constexpr (sizeof(Char) == 1) {
+      std::memcpy(chars_ + front, pattern.data(), m);
+    } else {
+      decode_chars(pattern, chars_ + front);
+    }
+  }
+  ComparedPattern(const ComparedPattern&) = delete;
+  ComparedPattern& operator=(const ComparedPattern&) = delete;
+
+  // Bits 0 to 16·chunks - 1: the positions from `pos` on that hold `c`.
+  std::uint64_t bits(char32_t c, std::ptrdiff_t pos, std::size_t chunks) const noexcept {
+    if constexpr (sizeof(Char) == 1) {
+      if (c >= 0x80) return 0;
+    }
+    const Char* p = chars_ + front_ + pos;
+    std::uint64_t out = 0;
+    for (std::size_t i = 0; i < chunks; ++i) out |= std::uint64_t{match16(p + 16 * i, c)} << (16 * i);
+    return out;
+  }
+
+ private:
+  static std::uint32_t match16(const Char* p, char32_t c) noexcept {
+#if defined(__SSE2__)
+    if constexpr (sizeof(Char) == 1) {
+      const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      return static_cast<std::uint32_t>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(run, _mm_set1_epi8(static_cast<char>(c)))));
+    } else {
+      const __m128i key = _mm_set1_epi32(static_cast<int>(c));
+      const auto eq = [&](std::size_t at) {
+        return _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)), key);
+      };
+      const __m128i low = _mm_packs_epi32(eq(0), eq(4)), high = _mm_packs_epi32(eq(8), eq(12));
+      return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    }
+#else
+    std::uint32_t out = 0;
+    for (unsigned i = 0; i < 16; ++i) out |= std::uint32_t{p[i] == c} << i;
+    return out;
+#endif
+  }
+
+  static constexpr std::size_t kInline = 96;
+  std::size_t front_;
+  Char inline_[kInline];
+  std::vector<Char> heap_;
+  Char* chars_;
+};
+
 // ---------------------------------------------------------------- the band
 
 // The band of a bound k on a pair of lengths m and n, |m - n| <= k: a path of
@@ -134,10 +205,11 @@ struct Band {
 // larger than they are, which changes no cell on a path of cost at most k.
 // After each column the vectors shift down one row, following the diagonal.
 // The score follows the diagonal of the last cell, n - m, which never falls;
-// once it exceeds k the scan stops. `begin` is the pattern's first position
-// in `masks`, a multiple of 64.
-template <EditMetric Metric, class Reader>
-std::size_t band_scan_word(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+// once it exceeds k the scan stops. `window(c, pos)` gives the 64 positions
+// from pos on that hold c; `begin` is the pattern's first position there, a
+// multiple of 64.
+template <EditMetric Metric, class Reader, class Window>
+std::size_t band_scan_word(Window window, std::size_t begin, std::size_t m, Reader text,
                            std::size_t n, std::size_t k, const Band& band) noexcept {
   const std::uint64_t keep = band.bits() >= kWordBits ? ~std::uint64_t{0}
                                                       : (std::uint64_t{1} << band.bits()) - 1;
@@ -148,7 +220,7 @@ std::size_t band_scan_word(const PatternMasks& masks, std::size_t begin, std::si
   std::size_t score = m > n ? m - n : n - m;
   auto pos = static_cast<std::ptrdiff_t>(begin) - 1 - static_cast<std::ptrdiff_t>(band.above);
   for (std::size_t j = 0; j < n; ++j, ++pos) {
-    const std::uint64_t pm = masks.row(text.next()).bits(pos) & keep;
+    const std::uint64_t pm = window(text.next(), pos) & keep;
     const std::uint64_t x = pm | vn;
     std::uint64_t d0 = (((x & vp) + vp) ^ vp) | x;
     if constexpr (kTransposes<Metric>) d0 |= ~d0_prev & (pm << 1) & (pm_prev >> 1);
@@ -298,7 +370,10 @@ std::size_t long_pattern_scan(const PatternMasks& masks, std::size_t begin, std:
                               std::size_t n, std::size_t k) noexcept {
   const Band band(m, n, k);
   const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
-  if (band.words() == 1) return band_scan_word<Metric>(masks, begin, m, text, n, k, band);
+  if (band.words() == 1) {
+    return band_scan_word<Metric>([&](auto c, std::ptrdiff_t pos) { return masks.row(c).bits(pos); },
+                                  begin, m, text, n, k, band);
+  }
   if (band.words() < full_words && band.words() <= kMaxBandWords) {
     return band_scan_words<Metric>(masks, begin, m, text, n, k, band);
   }
@@ -308,13 +383,17 @@ std::size_t long_pattern_scan(const PatternMasks& masks, std::size_t begin, std:
 // The same without a bound, or with one that may be far above the distance:
 // bands of growing width, each stopped as soon as the distance must exceed
 // it, until one holds the distance.
+// The widest band one word holds: 62 rows, with the two below it.
+inline constexpr std::size_t kWordBand = 61;
+
 template <EditMetric Metric, class Reader>
 std::size_t long_pattern_distance(const PatternMasks& masks, std::size_t begin, std::size_t m,
-                                  Reader text, std::size_t n, std::size_t k) noexcept {
+                                  Reader text, std::size_t n, std::size_t k,
+                                  std::size_t excess = 0) noexcept {
   const std::size_t gap = m > n ? m - n : n - m;
   k = std::min(k, std::max(m, n));  // no distance is larger
   // The widest band a single word holds, then twice the excess each time.
-  std::size_t excess = gap < 61 ? 61 - gap : 64;
+  if (excess == 0) excess = gap < kWordBand ? kWordBand - gap : kWordBits;
   for (;;) {
     const std::size_t tried = gap + excess >= k ? k : gap + excess;
     const std::size_t d = long_pattern_scan<Metric>(masks, begin, m, text, n, tried);
@@ -439,12 +518,13 @@ class EditPattern {
   // Pattern positions `begin` to begin + m against a text of n characters,
   // neither empty.
   template <class Reader>
-  std::size_t scan(std::size_t begin, std::size_t m, Reader text, std::size_t n, std::size_t k) const noexcept {
+  std::size_t scan(std::size_t begin, std::size_t m, Reader text, std::size_t n, std::size_t k,
+                   std::size_t excess = 0) const noexcept {
     if (word_) {
       const WordMasks& masks = *word_;
       return column_scan<Metric>(m, text, n, [&](auto c) { return masks(c) >> begin; }, k);
     }
-    return long_pattern_distance<Metric>(*blocks_, begin, m, text, n, k);
+    return long_pattern_distance<Metric>(*blocks_, begin, m, text, n, k, excess);
   }
 
  private:
@@ -454,6 +534,45 @@ class EditPattern {
   std::optional<WordMasks> word_;
   std::optional<PatternMasks> blocks_;
 };
+
+// A pattern of m characters against a text of n >= m, both without common
+// affixes, for one call: short patterns and single-word bands compare the
+// pattern's characters directly; the rest build the pattern's masks.
+template <EditMetric Metric, class Reader>
+std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, Reader text, std::size_t n,
+                             std::size_t k) noexcept {
+  const auto compared = [&](auto run) {
+    if (ascii) return run(static_cast<const ComparedPattern<unsigned char>*>(nullptr));
+    return run(static_cast<const ComparedPattern<char32_t>*>(nullptr));
+  };
+  // One word of compared characters for the column.
+  if (m <= (ascii ? 32 : 16)) {
+    return compared([&](auto* type) {
+      using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
+      const Compared chars(pattern, m, 0, 16);
+      const std::size_t chunks = (m + 15) / 16;
+      return column_scan<Metric>(m, text, n, [&](auto c) { return chars.bits(c, 0, chunks); }, k);
+    });
+  }
+  std::size_t excess = 0;
+  if (m > kWordBits && n - m <= kWordBand) {
+    const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
+    const Band band(m, n, tried);
+    const std::size_t chunks = (band.bits() + 15) / 16;
+    if (ascii || chunks <= 2) {
+      const std::size_t d = compared([&](auto* type) {
+        using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
+        const Compared chars(pattern, m, kWordBits, 2 * kWordBits);
+        return band_scan_word<Metric>([&](auto c, std::ptrdiff_t pos) { return chars.bits(c, pos, chunks); },
+                                      0, m, text, n, tried, band);
+      });
+      if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
+      excess = 2 * (tried - (n - m));
+    }
+  }
+  const EditPattern<Metric> prepared(pattern, m, ascii);
+  return prepared.scan(0, m, text, n, k, excess);
+}
 
 // The whole scalar operation: preparation, length cutoff, empty inputs, the
 // common affixes, the shorter remainder as the pattern, bound.
@@ -488,10 +607,8 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
   // An ASCII pattern beside a non-ASCII text is still indexed by byte.
   const bool pattern_ascii = in.both_ascii || is_ascii(pattern);
   const bool text_ascii = in.both_ascii || is_ascii(text);
-  const EditPattern<Metric> prepared(pattern, pm, pattern_ascii);
-  const std::size_t d = text_ascii ? prepared.scan(0, pm, ByteReader(text), tn, k)
-                                   : prepared.scan(0, pm, Utf8Reader(text), tn, k);
-  return bound(d);
+  const auto scan = [&](auto reader) { return bound(one_off_distance<Metric>(pattern, pm, pattern_ascii, reader, tn, k)); };
+  return text_ascii ? scan(ByteReader(text)) : scan(Utf8Reader(text));
 }
 
 // ---------------------------------------------------------------- lanes
