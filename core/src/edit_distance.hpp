@@ -621,12 +621,27 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
 // length, so every lane reads its final score after the same step.
 
 inline constexpr std::size_t kVectorBytes = 32;
-inline constexpr std::size_t kLaneMaxText = 64;  // longer candidates run alone
+
+// The vector of each lane width. Named outside the kernels: a vector typedef
+// that depends on a template parameter loses its attribute as a template
+// argument.
+template <class Lane>
+struct LaneVector;
+typedef std::uint8_t Lanes8 __attribute__((vector_size(kVectorBytes)));
+typedef std::uint16_t Lanes16 __attribute__((vector_size(kVectorBytes)));
+typedef std::uint32_t Lanes32 __attribute__((vector_size(kVectorBytes)));
+typedef std::uint64_t Lanes64 __attribute__((vector_size(kVectorBytes)));
+template <> struct LaneVector<std::uint8_t> { using type = Lanes8; };
+template <> struct LaneVector<std::uint16_t> { using type = Lanes16; };
+template <> struct LaneVector<std::uint32_t> { using type = Lanes32; };
+template <> struct LaneVector<std::uint64_t> { using type = Lanes64; };
+// Longer candidates run alone; a score of the narrowest lanes stays below 256.
+inline constexpr std::size_t kLaneMaxText = 255;
 
 template <class Lane, EditMetric Metric>
 void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const* texts,
                     std::size_t n, std::size_t* out) noexcept {
-  typedef Lane Vec __attribute__((vector_size(kVectorBytes)));
+  using Vec = typename LaneVector<Lane>::type;
   constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
   const Vec zero = Vec{} ^ Vec{};
   // A named Lane: g++ with -fsanitize=shift sees the cast expression as an
@@ -704,6 +719,142 @@ template <EditMetric Metric>
 inline constexpr auto kTablePath =
     Metric == EditMetric::Levenshtein ? levenshtein_table_path : damerau_table_path;
 
+
+// ---------------------------------------------------------------- candidate lanes
+//
+// The other way round: each lane holds one candidate of 1 to 64 characters as
+// its pattern, and the query is the text that all lanes read. The query's
+// characters are numbered once per batch; a candidate's characters become
+// bits in a table row per number, and a character the query lacks is never
+// looked up. Every lane runs the query's m steps, whatever its length, so a
+// group needs no common length; lanes are as narrow as the candidates and
+// the score (at most max(m, 64)) allow.
+
+inline constexpr std::size_t kCandidateLaneMax = 64;
+
+// Candidates in the number form: `ids` holds each one's characters as the
+// query's numbers (0 for characters it lacks), `start` where each begins.
+struct NumberedCandidates {
+  std::vector<std::uint32_t> ids;
+  std::vector<std::uint32_t> start{0};
+  std::vector<std::size_t> index;  // the candidate's place in the result
+
+  std::size_t size() const noexcept { return index.size(); }
+  std::size_t length(std::size_t i) const noexcept { return start[i + 1] - start[i]; }
+  void clear() noexcept {
+    ids.clear();
+    start.assign(1, 0);
+    index.clear();
+  }
+};
+
+template <class Lane, EditMetric Metric>
+void candidate_lanes_of(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                        const NumberedCandidates& group_of, const std::size_t* which, std::size_t count,
+                        std::size_t* out) noexcept {
+  using Vec = typename LaneVector<Lane>::type;
+  constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
+  std::vector<Lane> table(numbers * kLanes);
+  Lane* cells = table.data();
+  const Vec zero = Vec{} ^ Vec{};
+  for (std::size_t first = 0; first < count; first += kLanes) {
+    const std::size_t size = std::min(kLanes, count - first);
+    alignas(kVectorBytes) Lane last_lanes[kLanes], lengths[kLanes];
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      // Unused lanes repeat the first candidate.
+      const std::size_t c = which[first + (lane < size ? lane : 0)];
+      const std::size_t len = group_of.length(c);
+      const std::uint32_t* ids = group_of.ids.data() + group_of.start[c];
+      for (std::size_t i = 0; i < len; ++i) cells[ids[i] * kLanes + lane] |= static_cast<Lane>(Lane{1} << i);
+      last_lanes[lane] = static_cast<Lane>(Lane{1} << (len - 1));
+      lengths[lane] = static_cast<Lane>(len);
+    }
+    Vec last, score;
+    std::memcpy(&last, last_lanes, sizeof last);
+    std::memcpy(&score, lengths, sizeof score);
+    ColumnWord<Metric, Vec> column(zero);
+    for (std::size_t j = 0; j < m; ++j) {
+      Vec hp, hn;
+      Vec pm;
+      std::memcpy(&pm, cells + query[j] * kLanes, sizeof pm);
+      column.step(pm, hp, hn);
+      score -= (Vec)((hp & last) != zero);
+      score += (Vec)((hn & last) != zero);
+    }
+    for (std::size_t lane = 0; lane < size; ++lane) out[group_of.index[which[first + lane]]] = score[lane];
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      const std::size_t c = which[first + (lane < size ? lane : 0)];
+      const std::uint32_t* ids = group_of.ids.data() + group_of.start[c];
+      for (std::size_t i = 0; i < group_of.length(c); ++i) cells[ids[i] * kLanes + lane] = 0;
+    }
+  }
+}
+
+// All of `candidates`, each in the narrowest lanes its length and the score
+// allow.
+template <EditMetric Metric>
+void candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                     const NumberedCandidates& candidates, std::size_t* out) noexcept {
+  std::vector<std::size_t> by_width[4];
+  for (std::size_t c = 0; c < candidates.size(); ++c) {
+    const std::size_t len = candidates.length(c);
+    const std::size_t width = len <= 8 && m <= 255 ? 0 : len <= 16 && m <= 65535 ? 1 : len <= 32 ? 2 : 3;
+    by_width[width].push_back(c);
+  }
+  const auto run = [&](auto lane, const std::vector<std::size_t>& which) {
+    if (!which.empty()) {
+      candidate_lanes_of<decltype(lane), Metric>(query, m, numbers, candidates, which.data(), which.size(), out);
+    }
+  };
+  run(std::uint8_t{}, by_width[0]);
+  run(std::uint16_t{}, by_width[1]);
+  run(std::uint32_t{}, by_width[2]);
+  run(std::uint64_t{}, by_width[3]);
+}
+
+// candidate_lanes for each metric, compiled for AVX2 as well (edit_distance_lanes.cpp).
+void levenshtein_candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                                 const NumberedCandidates& candidates, std::size_t* out) noexcept;
+void damerau_candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                             const NumberedCandidates& candidates, std::size_t* out) noexcept;
+
+template <EditMetric Metric>
+inline constexpr auto kCandidateLanes =
+    Metric == EditMetric::Levenshtein ? levenshtein_candidate_lanes : damerau_candidate_lanes;
+
+// The query's characters numbered from 1 in order of first occurrence.
+class QueryNumbers {
+ public:
+  QueryNumbers(TextView query, bool ascii) noexcept : wide_(ascii ? 0 : count_chars(query)) {
+    const char* p = query.data();
+    const char* end = p + query.size();
+    std::uint32_t next = 1;
+    while (p < end) {
+      const char32_t c = ascii ? static_cast<unsigned char>(*p++) : decode_next(p);
+      std::uint32_t id;
+      if (c < 256) {
+        if (narrow_[c] == 0) narrow_[c] = next++;
+        id = narrow_[c];
+      } else {
+        id = wide_.insert(c, next);
+        if (id == next) ++next;
+      }
+      sequence_.push_back(id);
+    }
+    numbers_ = next;
+  }
+
+  const std::vector<std::uint32_t>& sequence() const noexcept { return sequence_; }
+  std::size_t numbers() const noexcept { return numbers_; }
+  std::uint32_t operator()(char32_t c) const noexcept { return c < 256 ? narrow_[c] : wide_.find(c); }
+
+ private:
+  std::uint32_t narrow_[256] = {};
+  CharIndex wide_;
+  std::vector<std::uint32_t> sequence_;
+  std::size_t numbers_ = 1;
+};
+
 // ---------------------------------------------------------------- batches
 
 // The query of a batch, prepared once: folded as the scalar operation folds
@@ -716,6 +867,7 @@ class EditBatch {
         folded_(fold_ ? to_lower_full(query) : std::string(query)),
         ascii_(is_ascii(folded_)),
         pattern_(folded_, ascii_ ? folded_.size() : count_chars(folded_), ascii_),
+        numbers_(folded_, ascii_),
         raw_empty_(query.empty()) {
     static_assert(sizeof(lane_masks_) == sizeof(WordMasks{}.narrow.entry));
     // The lanes read candidate bytes unfolded: a folding query's letters
@@ -738,6 +890,31 @@ class EditBatch {
   const std::uint64_t* lane_masks() const noexcept { return lane_masks_.data(); }
   std::size_t query_len() const noexcept { return pattern_.size(); }
 
+  // Appends `candidate` to `out` in the query's numbers when it has 1 to 64
+  // characters once folded; false otherwise.
+  bool number(TextView candidate, std::size_t index, NumberedCandidates& out) const noexcept {
+    if (raw_empty_ || candidate.empty() || count_chars(candidate) > kCandidateLaneMax) return false;
+    std::string folded;
+    const bool ascii = is_ascii(candidate);
+    if (fold_ && !ascii) {
+      folded = to_lower_full(candidate);
+      candidate = folded;
+      if (count_chars(candidate) > kCandidateLaneMax) return false;
+    }
+    const char* p = candidate.data();
+    const char* end = p + candidate.size();
+    while (p < end) {
+      char32_t c = ascii ? static_cast<unsigned char>(*p++) : decode_next(p);
+      if (fold_ && ascii && c >= 'A' && c <= 'Z') c += 0x20;
+      out.ids.push_back(numbers_(c));
+    }
+    out.start.push_back(static_cast<std::uint32_t>(out.ids.size()));
+    out.index.push_back(index);
+    return true;
+  }
+
+  const QueryNumbers& numbers() const noexcept { return numbers_; }
+
   std::size_t distance(TextView candidate) const noexcept {
     // An empty query scores a candidate by its own count, unfolded.
     if (raw_empty_) return count_chars(candidate);
@@ -758,29 +935,43 @@ class EditBatch {
   std::string folded_;
   bool ascii_;
   EditPattern<Metric> pattern_;
+  QueryNumbers numbers_;
   bool raw_empty_;
   bool lanes_ = false;
   std::array<std::uint64_t, 256> lane_masks_{};
 };
 
-// All candidates of a batch, in order of the result: those the lanes take
-// are collected and scored together, every other one by distance(). Each
-// result equals the scalar operation's on its candidate.
+// All candidates of a batch, in order of the result: an ASCII candidate
+// against a short ASCII query in the query's lanes, a candidate of at most 64
+// characters otherwise in candidate lanes, every other one by distance().
+// Candidate lanes are filled in chunks, so that their buffers stay small.
+// Each result equals the scalar operation's on its candidate.
 template <EditMetric Metric>
 std::vector<std::size_t> batch_distances(TextView query, std::span<const TextView> candidates,
                                          std::optional<bool> case_insensitive) noexcept {
+  constexpr std::size_t kChunk = 4096;
   const EditBatch<Metric> batch(query, case_insensitive);
   std::vector<std::size_t> out(candidates.size());
   std::vector<std::size_t> lanes;
   if (batch.lanes()) lanes.reserve(candidates.size());
+  NumberedCandidates numbered;
+  const auto flush = [&] {
+    if (numbered.size() == 0) return;
+    kCandidateLanes<Metric>(batch.numbers().sequence().data(), batch.query_len(), batch.numbers().numbers(),
+                            numbered, out.data());
+    numbered.clear();
+  };
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const TextView candidate = candidates[i];
     if (batch.lanes() && !candidate.empty() && candidate.size() <= kLaneMaxText && is_ascii(candidate)) {
       lanes.push_back(i);
+    } else if (batch.number(candidate, i, numbered)) {
+      if (numbered.size() == kChunk) flush();
     } else {
       out[i] = batch.distance(candidate);
     }
   }
+  flush();
   if (!lanes.empty()) {
     kTablePath<Metric>(batch.lane_masks(), batch.query_len(), candidates, lanes.data(), lanes.size(),
                        out.data());

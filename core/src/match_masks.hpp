@@ -217,13 +217,14 @@ class CharIndex {
 
   std::size_t size() const noexcept { return size_; }
 
-  // The row of `c`, numbered from `first` in order of insertion.
-  std::uint32_t insert(char32_t c, std::uint32_t first) noexcept {
+  // The row of `c`: `row` when it is new.
+  std::uint32_t insert(char32_t c, std::uint32_t row) noexcept {
     std::size_t i = home(c);
     while (key_[i] != 0 && key_[i] != c) i = (i + 1) & (key_.size() - 1);
     if (key_[i] == 0) {
       key_[i] = c;
-      row_[i] = first + static_cast<std::uint32_t>(size_++);
+      row_[i] = row;
+      ++size_;
     }
     return row_[i];
   }
@@ -322,7 +323,7 @@ PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept
   }
   if constexpr (sizeof(Char) > 1) {
     for (std::size_t i = 0; i < m; ++i) {
-      if (pattern[i] >= 256) wide_.insert(pattern[i], rows);
+      if (pattern[i] >= 256) wide_.insert(pattern[i], rows + static_cast<std::uint32_t>(wide_.size()));
     }
   }
   const std::size_t wide_rows = wide_.size();
