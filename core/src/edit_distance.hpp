@@ -316,6 +316,26 @@ std::size_t band_scan_words(const PatternMasks& masks, std::size_t begin, std::s
   return score;
 }
 
+// Working words of a kernel, zeroed: in the frame up to a few hundred, on
+// the heap beyond.
+class WorkWords {
+ public:
+  explicit WorkWords(std::size_t n) noexcept {
+    if (n > kInline) heap_.resize(n);
+    data_ = n > kInline ? heap_.data() : inline_;
+    std::fill(data_, data_ + n, 0);
+  }
+  WorkWords(const WorkWords&) = delete;
+  WorkWords& operator=(const WorkWords&) = delete;
+  std::uint64_t* data() noexcept { return data_; }
+
+ private:
+  static constexpr std::size_t kInline = 256;
+  std::uint64_t inline_[kInline];
+  std::vector<std::uint64_t> heap_;
+  std::uint64_t* data_;
+};
+
 // The full kernel: every word of the column, for a pattern of any length
 // whose first position in `masks` is a multiple of 64.
 template <EditMetric Metric, class Reader>
@@ -323,7 +343,7 @@ std::size_t full_scan(const PatternMasks& masks, std::size_t begin, std::size_t 
                       std::size_t n) noexcept {
   const std::size_t w = (m + kWordBits - 1) / kWordBits;
   const std::size_t first = begin / kWordBits;
-  std::vector<std::uint64_t> state(4 * w, 0);
+  WorkWords state(4 * w);
   std::uint64_t* vp = state.data();
   std::uint64_t* vn = vp + w;
   std::uint64_t* d0_prev = vn + w;
@@ -333,10 +353,12 @@ std::size_t full_scan(const PatternMasks& masks, std::size_t begin, std::size_t 
   std::size_t score = m;
   for (std::size_t j = 0; j < n; ++j) {
     const PatternMasks::Row row = masks.row(text.next());
+    const std::uint64_t* words = row.direct();
     std::uint64_t sum_carry = 0, hp_carry = 1, hn_carry = 0, tr_carry = 0;
     std::uint64_t hp = 0, hn = 0;  // of the last word, once the loop is done
     for (std::size_t t = 0; t < w; ++t) {
-      const std::uint64_t pm = row.word(first + t), vpt = vp[t], vnt = vn[t];
+      const std::uint64_t pm = words != nullptr ? words[first + t] : row.word(first + t);
+      const std::uint64_t vpt = vp[t], vnt = vn[t];
       std::uint64_t tr = 0;
       if constexpr (kTransposes<Metric>) {
         const std::uint64_t x = ~d0_prev[t] & pm;
@@ -385,6 +407,8 @@ std::size_t long_pattern_scan(const PatternMasks& masks, std::size_t begin, std:
 // it, until one holds the distance.
 // The widest band one word holds: 62 rows, with the two below it.
 inline constexpr std::size_t kWordBand = 61;
+// Patterns of up to this many words skip the doubling bands without a bound.
+inline constexpr std::size_t kFewWords = 4;
 
 template <EditMetric Metric, class Reader>
 std::size_t long_pattern_distance(const PatternMasks& masks, std::size_t begin, std::size_t m,
@@ -392,6 +416,9 @@ std::size_t long_pattern_distance(const PatternMasks& masks, std::size_t begin, 
                                   std::size_t excess = 0) noexcept {
   const std::size_t gap = m > n ? m - n : n - m;
   k = std::min(k, std::max(m, n));  // no distance is larger
+  // A few words: a failed narrow band would cost about as much as the whole
+  // column.
+  if (k == std::max(m, n) && m <= kFewWords * kWordBits) return full_scan<Metric>(masks, begin, m, text, n);
   // The widest band a single word holds, then twice the excess each time.
   if (excess == 0) excess = gap < kWordBand ? kWordBand - gap : kWordBits;
   for (;;) {

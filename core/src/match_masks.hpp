@@ -261,6 +261,9 @@ class PatternMasks {
   // One character's masks.
   class Row {
    public:
+    // The row's words, or null where they are looked up one by one.
+    const std::uint64_t* direct() const noexcept { return row_; }
+
     std::uint64_t word(std::size_t k) const noexcept {
       return row_ != nullptr ? row_[k] : blocks_[k].find(c_);
     }

@@ -298,14 +298,17 @@ TEST(EditDistanceBatch, EqualsScalarCandidateByCandidate) {
   }
 }
 
-// Enough candidates of each length to fill the vector lanes of every width.
+// Enough candidates of each length to fill the vector lanes of every width,
+// with queries and candidates on either side of 64 characters and of 255
+// bytes, some not ASCII.
 TEST(EditDistanceBatch, LanesEqualScalar) {
   std::mt19937_64 rng(5);
-  for (std::size_t m : {1, 2, 8, 9, 16, 17, 32, 33, 63, 64}) {
+  for (std::size_t m : {1, 2, 8, 9, 16, 17, 32, 33, 63, 64, 65, 150, 300}) {
     const std::string query = utf8(random_text(rng, U"abcAB", m));
     std::vector<std::string> candidates;
     for (int i = 0; i < 3000; ++i) {
-      candidates.push_back(utf8(random_text(rng, U"abcAB", (rng() % 8 == 0) ? rng() % 70 : rng() % 12)));
+      const std::size_t len = (rng() % 8 == 0) ? rng() % 300 : rng() % 12;
+      candidates.push_back(utf8(random_text(rng, rng() % 16 ? Chars(U"abcAB") : Chars(U"ab\u00e9\u0416"), len)));
     }
     const std::vector<TextView> views(candidates.begin(), candidates.end());
     for (bool fold : {false, true}) {
