@@ -257,14 +257,16 @@ inline std::uint64_t add_with_carry(std::uint64_t a, std::uint64_t b, std::uint6
 // of several words, acting as one number.
 inline constexpr std::size_t kMaxBandWords = 32;
 
-template <EditMetric Metric, class Reader>
+// Words is the band's word count, or 0 for any count up to kMaxBandWords:
+// a fixed count keeps the vectors in registers.
+template <EditMetric Metric, std::size_t Words, class Reader>
 std::size_t band_scan_words(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
                             std::size_t n, std::size_t k, const Band& band) noexcept {
-  const std::size_t w = band.words();
+  const std::size_t w = Words != 0 ? Words : band.words();
   const std::size_t top_bits = band.bits() - (w - 1) * kWordBits;
   const std::uint64_t top_keep = top_bits >= kWordBits ? ~std::uint64_t{0}
                                                        : (std::uint64_t{1} << top_bits) - 1;
-  std::array<std::uint64_t, kMaxBandWords> vp, vn, d0_prev{}, pm_prev{}, pm, d0{}, hp, hn;
+  std::array<std::uint64_t, Words != 0 ? Words : kMaxBandWords> vp, vn, d0_prev{}, pm_prev{}, pm, d0{}, hp, hn;
   for (std::size_t t = 0; t < w; ++t) {
     // Rows -above to 0 are virtual: bits 0 to above.
     const std::size_t lo = t * kWordBits;
@@ -397,19 +399,24 @@ std::size_t long_pattern_scan(const PatternMasks& masks, std::size_t begin, std:
                                   begin, m, text, n, k, band);
   }
   if (band.words() < full_words && band.words() <= kMaxBandWords) {
-    return band_scan_words<Metric>(masks, begin, m, text, n, k, band);
+    switch (band.words()) {
+      case 2: return band_scan_words<Metric, 2>(masks, begin, m, text, n, k, band);
+      case 3: return band_scan_words<Metric, 3>(masks, begin, m, text, n, k, band);
+      case 4: return band_scan_words<Metric, 4>(masks, begin, m, text, n, k, band);
+      default: return band_scan_words<Metric, 0>(masks, begin, m, text, n, k, band);
+    }
   }
   return full_scan<Metric>(masks, begin, m, text, n);
 }
 
-// The same without a bound, or with one that may be far above the distance:
-// bands of growing width, each stopped as soon as the distance must exceed
-// it, until one holds the distance.
 // The widest band one word holds: 62 rows, with the two below it.
 inline constexpr std::size_t kWordBand = 61;
 // Patterns of up to this many words skip the doubling bands without a bound.
 inline constexpr std::size_t kFewWords = 4;
 
+// The same without a bound, or with one that may be far above the distance:
+// bands of growing width, each stopped as soon as the distance must exceed
+// it, until one holds the distance.
 template <EditMetric Metric, class Reader>
 std::size_t long_pattern_distance(const PatternMasks& masks, std::size_t begin, std::size_t m,
                                   Reader text, std::size_t n, std::size_t k,
@@ -421,8 +428,13 @@ std::size_t long_pattern_distance(const PatternMasks& masks, std::size_t begin, 
   if (k == std::max(m, n) && m <= kFewWords * kWordBits) return full_scan<Metric>(masks, begin, m, text, n);
   // The widest band a single word holds, then twice the excess each time.
   if (excess == 0) excess = gap < kWordBand ? kWordBand - gap : kWordBits;
+  const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
   for (;;) {
     const std::size_t tried = gap + excess >= k ? k : gap + excess;
+    // A band as wide as the column, or too wide for the band kernel: the
+    // whole column, once, gives the distance itself.
+    const std::size_t words = Band(m, n, tried).words();
+    if (words >= full_words || words > kMaxBandWords) return full_scan<Metric>(masks, begin, m, text, n);
     const std::size_t d = long_pattern_scan<Metric>(masks, begin, m, text, n, tried);
     if (d <= tried || tried == k) return d;
     excess *= 2;
@@ -544,6 +556,12 @@ class EditPattern {
 
   // Pattern positions `begin` to begin + m against a text of n characters,
   // neither empty.
+  // The band of k over the whole of a long pattern.
+  template <class Reader>
+  std::size_t scan_band(std::size_t m, Reader text, std::size_t n, std::size_t k) const noexcept {
+    return long_pattern_scan<Metric>(*blocks_, 0, m, text, n, std::min(k, std::max(m, n)));
+  }
+
   template <class Reader>
   std::size_t scan(std::size_t begin, std::size_t m, Reader text, std::size_t n, std::size_t k,
                    std::size_t excess = 0) const noexcept {
@@ -598,6 +616,9 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, Reader
     }
   }
   const EditPattern<Metric> prepared(pattern, m, ascii);
+  // Under a cutoff, one band of it: narrower ones would be tried in vain
+  // beside the cheap single-word band that just failed.
+  if (k < kUnbounded && excess != 0) return prepared.scan_band(m, text, n, k);
   return prepared.scan(0, m, text, n, k, excess);
 }
 

@@ -268,8 +268,16 @@ class PatternMasks {
       return row_ != nullptr ? row_[k] : blocks_[k].find(c_);
     }
 
-    // The 64 positions from `pos` on, zero before the pattern and past it.
+    // The 64 positions from `pos` on, zero before the pattern; past its end
+    // they may hold the next row's bits, which the scans never read as
+    // matches (the table is padded so that any window can be read).
     std::uint64_t bits(std::ptrdiff_t pos) const noexcept {
+      if (row_ != nullptr && pos >= 0) {
+        const auto k = static_cast<std::size_t>(pos) / kWordBits;
+        const unsigned shift = static_cast<std::size_t>(pos) % kWordBits;
+        const std::uint64_t low = row_[k] >> shift;
+        return shift == 0 ? low : low | row_[k + 1] << (kWordBits - shift);
+      }
       if (pos < 0) return pos <= -64 ? 0 : word(0) << -pos;
       const auto k = static_cast<std::size_t>(pos) / kWordBits;
       const unsigned shift = static_cast<std::size_t>(pos) % kWordBits;
@@ -304,6 +312,9 @@ class PatternMasks {
  private:
   const std::uint64_t* row_start(std::uint32_t r) const noexcept { return rows_.data() + r * stride_; }
 
+  // How far past the last row a window may read: a band of the widest kind,
+  // starting up to one row past the pattern.
+  static constexpr std::size_t kWindowReach = 40;
   // Rows beyond this many words per pattern character go to per-word tables.
   static constexpr std::size_t kRowWordsPerChar = 8;
   static constexpr std::size_t kRowWordsAlways = std::size_t{1} << 15;
@@ -332,7 +343,7 @@ PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept
   const std::size_t wide_rows = wide_.size();
   const bool wide_in_rows =
       (rows + wide_rows) * stride_ <= std::max(kRowWordsAlways, kRowWordsPerChar * m);
-  rows_.assign((rows + (wide_in_rows ? wide_rows : 0)) * stride_, 0);
+  rows_.assign((rows + (wide_in_rows ? wide_rows : 0)) * stride_ + kWindowReach, 0);
   if (!wide_in_rows) {
     wide_ = CharIndex(0);
     blocks_.resize(words_ + 1);
