@@ -125,33 +125,4 @@ std::optional<MatchError> Prepared::prepare(TextView str_1, TextView str_2,
 
 }  // namespace detail
 
-// The prepared query of both edit-distance batches.
-EditDistanceBatch::EditDistanceBatch(TextView query, std::optional<bool> case_insensitive) noexcept
-    : query_(query), case_insensitive_(case_insensitive) {
-  if (!detail::is_ascii(query)) {
-    query_len_ = detail::count_chars(query);
-    return;
-  }
-  query_len_ = query.size();
-  if (query_len_ >= 1 && query_len_ <= 64) {
-    last_bit_ = std::uint64_t{1} << (query_len_ - 1);
-    const bool fold = case_insensitive.value_or(false);
-    for (std::size_t i = 0; i < query_len_; ++i) {
-      const auto b = static_cast<unsigned char>(query[i]);
-      const std::uint64_t bit = std::uint64_t{1} << i;
-      if (fold) {
-        // A letter marks its lower- and upper-case entries alike, so the
-        // candidate's bytes are looked up unchanged.
-        const unsigned char lower = (b >= 'A' && b <= 'Z') ? b + 0x20 : b;
-        const unsigned char upper = (b >= 'a' && b <= 'z') ? b - 0x20 : b;
-        masks_[lower] |= bit;
-        masks_[upper] |= bit;
-      } else {
-        masks_[b] |= bit;
-      }
-    }
-    ascii_table_ = true;
-  }
-}
-
 }  // namespace quillstone

@@ -4,14 +4,11 @@
 
 namespace quillstone {
 
-std::size_t DamerauBatch::distance(TextView candidate) const noexcept {
-  return detail::batch_distance<true>(*this, candidate, damerau_bp);
-}
+template class EditDistanceBatch<EditMetric::OptimalAlignment>;
 
 std::vector<std::size_t> damerau_batch(TextView query, std::span<const TextView> candidates,
                                        std::optional<bool> case_insensitive) noexcept {
-  return detail::batch_distances<true, DamerauBatch>(query, candidates, case_insensitive,
-                                               detail::damerau_table_path);
+  return detail::batch_distances<EditMetric::OptimalAlignment>(query, candidates, case_insensitive);
 }
 
 }  // namespace quillstone

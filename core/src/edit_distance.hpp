@@ -1,17 +1,32 @@
 // The bit-parallel edit distances: Myers' recurrence in Hyyrö's formulation
 // for Levenshtein, and Hyyrö's transposition term on top of it for the
-// optimal string alignment distance. One template over the recurrence serves
-// both metrics, their three computation paths and the batch table path.
+// optimal string alignment distance. The measure is a template parameter;
+// one recurrence body serves every kernel.
 //
-// The pattern (str_1) is the bit dimension: bit i of every vector stands for
-// pattern character i. The text (str_2) is read once, one column per
-// character.
+// Both distances are symmetric and unchanged by removing a common prefix or
+// suffix, so a pair is first stripped of its common affixes and the shorter
+// remainder becomes the pattern, the bit dimension: bit i of every vector
+// stands for pattern character i. The text is read once, one column per
+// character. Three kernels share the masks of a prepared pattern:
+//   - a pattern of at most 64 characters: one word per column;
+//   - a longer pattern with a bound k on the distance: only the diagonals
+//     that a path of cost at most k can touch (Ukkonen's band), held in as
+//     few words as they need and shifted down the diagonal (Hyyrö's banded
+//     formulation), stopping once the distance must exceed k;
+//   - a longer pattern whose band would cover it: every word of the column.
+// Without a bound the band starts narrow and doubles until the distance
+// fits in it, so near-duplicates cost about n·d/64 word steps.
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -23,70 +38,205 @@
 
 namespace quillstone::detail {
 
+template <EditMetric Metric>
+inline constexpr bool kTransposes = Metric == EditMetric::OptimalAlignment;
+
+// No bound: larger than any distance.
+inline constexpr std::size_t kUnbounded = std::numeric_limits<std::size_t>::max() / 4;
+
 // ---------------------------------------------------------------- recurrence
 
-// One 64-bit column of the recurrence. Bits above the last pattern position
-// take part in the arithmetic but never reach the bits below it: carries and
-// shifts only move information upwards.
-template <bool Transpositions>
-struct SingleWord {
-  std::uint64_t vp = ~std::uint64_t{0};
-  std::uint64_t vn = 0;
-  std::uint64_t d0_prev = 0;
-  std::uint64_t pm_prev = 0;
-  std::uint64_t last;
-  std::size_t score;
+// One column of the recurrence on one word of 64 pattern positions, or on a
+// vector of narrower lanes, each its own pattern. Bits above the last
+// pattern position take part in the arithmetic but never reach the bits
+// below it: carries and shifts only move information upwards.
+template <EditMetric Metric, class Word>
+struct ColumnWord {
+  Word vp, vn, d0_prev, pm_prev;
 
-  SingleWord(std::size_t m, std::uint64_t last_bit) noexcept : last(last_bit), score(m) {}
+  explicit ColumnWord(Word zero) noexcept : vp(~zero), vn(zero), d0_prev(zero), pm_prev(zero) {}
 
-  void step(std::uint64_t pm) noexcept {
-    std::uint64_t tr = 0;
-    if constexpr (Transpositions) tr = ((~d0_prev & pm) << 1) & pm_prev;
-    const std::uint64_t d0 = (((pm & vp) + vp) ^ vp) | pm | vn | tr;
-    std::uint64_t hp = vn | ~(d0 | vp);
-    std::uint64_t hn = vp & d0;
-    score += (hp & last) != 0;
-    score -= (hn & last) != 0;
-    hp = (hp << 1) | 1;  // row 0 grows by one per text character
-    hn <<= 1;
-    vp = hn | ~(d0 | hp);
-    vn = hp & d0;
-    if constexpr (Transpositions) {
+  // Advances by one text character with match mask `pm`; `hp` and `hn` are
+  // the horizontal differences of the new column, before they are shifted.
+  [[gnu::always_inline]] inline void step(Word pm, Word& hp, Word& hn) noexcept {
+    Word d0 = (((pm & vp) + vp) ^ vp) | pm | vn;
+    if constexpr (kTransposes<Metric>) d0 |= ((~d0_prev & pm) << 1) & pm_prev;
+    hp = vn | ~(d0 | vp);
+    hn = vp & d0;
+    const Word hp_shifted = (hp << 1) | 1;  // row 0 grows by one per text character
+    const Word hn_shifted = hn << 1;
+    vp = hn_shifted | ~(d0 | hp_shifted);
+    vn = hp_shifted & d0;
+    if constexpr (kTransposes<Metric>) {
       d0_prev = d0;
       pm_prev = pm;
     }
   }
 };
 
-inline std::uint64_t last_bit_of(std::size_t m) noexcept {
-  return std::uint64_t{1} << ((m - 1) % kWordBits);
+// The texts a kernel reads: ASCII bytes, or UTF-8 decoded while it is read.
+struct ByteReader {
+  const unsigned char* p;
+  explicit ByteReader(TextView text) noexcept : p(reinterpret_cast<const unsigned char*>(text.data())) {}
+  unsigned char next() noexcept { return *p++; }
+};
+
+struct Utf8Reader {
+  const char* p;
+  explicit Utf8Reader(TextView text) noexcept : p(text.data()) {}
+  char32_t next() noexcept { return decode_next(p); }
+};
+
+// A pattern of 1 to 64 characters against a text of n: one word per column.
+// `pm_of` gives a text character's mask. With a bound k the scan stops as
+// soon as the last row can no longer come back to k (it falls by at most one
+// per column); the result is then above k.
+template <EditMetric Metric, class Reader, class Masks>
+std::size_t column_scan(std::size_t m, Reader text, std::size_t n, Masks pm_of, std::size_t k) noexcept {
+  ColumnWord<Metric, std::uint64_t> column(0);
+  const std::uint64_t last = std::uint64_t{1} << (m - 1);
+  std::size_t score = m;
+  std::size_t budget = k + n;  // the bound plus the columns still to come
+  for (std::size_t j = 0; j < n; ++j) {
+    std::uint64_t hp, hn;
+    column.step(pm_of(text.next()), hp, hn);
+    score += (hp & last) != 0;
+    score -= (hn & last) != 0;
+    if (score > --budget) return score;
+  }
+  return score;
 }
 
-// Byte path and batch table path: pattern of 1 to 64 characters, text of
-// ASCII bytes, masks indexed by byte value.
-template <bool Transpositions>
-std::size_t distance_bytes(const std::uint64_t* masks, std::size_t m, std::uint64_t last,
-                           TextView text) noexcept {
-  SingleWord<Transpositions> column(m, last);
-  for (unsigned char b : text) column.step(masks[b]);
-  return column.score;
-}
+// ---------------------------------------------------------------- compared masks
 
+// A pattern whose masks are found by comparing each text character with a
+// run of pattern characters, 16 at a time: no table to build, which pays
+// for a one-off pair whose pattern is short or whose scan reads only a
+// narrow band. The pattern is copied between two runs of padding that
+// matches no character, so a window may start up to 64 positions before it
+// and end up to 64 positions past it.
+template <class Char>
+class ComparedPattern {
+ public:
+  // Padding: no ASCII byte and no scalar value.
+  static constexpr Char kNone = sizeof(Char) == 1 ? Char(0x80) : Char(0xFFFFFFFF);
 
-// Character path: the text is decoded while it is scanned against the
-// pattern's character masks, which may serve any number of texts.
-template <bool Transpositions>
-std::size_t distance_chars(const CharacterMasks& masks, TextView text) noexcept {
-  SingleWord<Transpositions> column(masks.size, last_bit_of(masks.size));
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (p < end) column.step(masks.lookup(decode_next(p)));
-  return column.score;
-}
+  // `front` and `back` positions of padding around the m characters.
+  ComparedPattern(TextView pattern, std::size_t m, std::size_t front, std::size_t back) noexcept
+      : front_(front) {
+    const std::size_t size = front + m + back;
+    if (size > kInline) heap_.resize(size);
+    chars_ = size > kInline ? heap_.data() : inline_;
+    std::fill(chars_, chars_ + front, kNone);
+    std::fill(chars_ + front + m, chars_ + size, kNone);
+    if constexpr (sizeof(Char) == 1) {
+      std::memcpy(chars_ + front, pattern.data(), m);
+    } else {
+      decode_chars(pattern, chars_ + front);
+    }
+  }
+  ComparedPattern(const ComparedPattern&) = delete;
+  ComparedPattern& operator=(const ComparedPattern&) = delete;
 
-template <bool Transpositions>
-std::size_t distance_chars(TextView pattern, std::size_t m, TextView text) noexcept {
-  return distance_chars<Transpositions>(CharacterMasks(pattern, m), text);
+  // Bits 0 to 16·chunks - 1: the positions from `pos` on that hold `c`.
+  std::uint64_t bits(char32_t c, std::ptrdiff_t pos, std::size_t chunks) const noexcept {
+    if constexpr (sizeof(Char) == 1) {
+      if (c >= 0x80) return 0;
+    }
+    const Char* p = chars_ + front_ + pos;
+    std::uint64_t out = 0;
+    for (std::size_t i = 0; i < chunks; ++i) out |= std::uint64_t{match16(p + 16 * i, c)} << (16 * i);
+    return out;
+  }
+
+ private:
+  static std::uint32_t match16(const Char* p, char32_t c) noexcept {
+#if defined(__SSE2__)
+    if constexpr (sizeof(Char) == 1) {
+      const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      return static_cast<std::uint32_t>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(run, _mm_set1_epi8(static_cast<char>(c)))));
+    } else {
+      const __m128i key = _mm_set1_epi32(static_cast<int>(c));
+      const auto eq = [&](std::size_t at) {
+        return _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)), key);
+      };
+      const __m128i low = _mm_packs_epi32(eq(0), eq(4)), high = _mm_packs_epi32(eq(8), eq(12));
+      return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    }
+#else
+    std::uint32_t out = 0;
+    for (unsigned i = 0; i < 16; ++i) out |= std::uint32_t{p[i] == c} << i;
+    return out;
+#endif
+  }
+
+  static constexpr std::size_t kInline = 96;
+  std::size_t front_;
+  Char inline_[kInline];
+  std::vector<Char> heap_;
+  Char* chars_;
+};
+
+// ---------------------------------------------------------------- the band
+
+// The band of a bound k on a pair of lengths m and n, |m - n| <= k: a path of
+// cost at most k keeps to the diagonals j - i from -below to above.
+struct Band {
+  std::size_t above, below;
+
+  Band(std::size_t m, std::size_t n, std::size_t k) noexcept {
+    const std::size_t gap = m > n ? m - n : n - m;
+    const std::size_t half = (k - gap) / 2;
+    above = (n > m ? gap : 0) + half;
+    below = (m > n ? gap : 0) + half;
+  }
+
+  std::size_t rows() const noexcept { return above + below + 1; }
+  // The vectors hold the band's rows, the row that enters it at the bottom
+  // and the one below that, which the transposition term reads.
+  std::size_t bits() const noexcept { return rows() + 2; }
+  std::size_t words() const noexcept { return (bits() + kWordBits - 1) / kWordBits; }
+};
+
+// The band kernel. Bit t of the vectors at text column j stands for pattern
+// row j - 1 - above + t; rows above the pattern are virtual, with the values
+// of the extended table D[i][j] = j - i, and cells outside the band count as
+// larger than they are, which changes no cell on a path of cost at most k.
+// After each column the vectors shift down one row, following the diagonal.
+// The score follows the diagonal of the last cell, n - m, which never falls;
+// once it exceeds k the scan stops. `window(c, pos)` gives the 64 positions
+// from pos on that hold c; `begin` is the pattern's first position there, a
+// multiple of 64.
+template <EditMetric Metric, class Reader, class Window>
+std::size_t band_scan_word(Window window, std::size_t begin, std::size_t m, Reader text,
+                           std::size_t n, std::size_t k, const Band& band) noexcept {
+  const std::uint64_t keep = band.bits() >= kWordBits ? ~std::uint64_t{0}
+                                                      : (std::uint64_t{1} << band.bits()) - 1;
+  std::uint64_t vn = (std::uint64_t{2} << band.above) - 1;  // rows -above to 0 are virtual
+  std::uint64_t vp = ~vn;
+  std::uint64_t d0_prev = 0, pm_prev = 0;
+  const unsigned track = static_cast<unsigned>(band.below + 1);
+  std::size_t score = m > n ? m - n : n - m;
+  auto pos = static_cast<std::ptrdiff_t>(begin) - 1 - static_cast<std::ptrdiff_t>(band.above);
+  for (std::size_t j = 0; j < n; ++j, ++pos) {
+    const std::uint64_t pm = window(text.next(), pos) & keep;
+    const std::uint64_t x = pm | vn;
+    std::uint64_t d0 = (((x & vp) + vp) ^ vp) | x;
+    if constexpr (kTransposes<Metric>) d0 |= ~d0_prev & (pm << 1) & (pm_prev >> 1);
+    const std::uint64_t hn = vp & d0;
+    const std::uint64_t hp = vn | ~(vp | d0);
+    score += (~d0 >> track) & 1;
+    if (score > k) return score;
+    const std::uint64_t down = d0 >> 1;
+    vn = down & hp;
+    vp = hn | ~(down | hp);
+    if constexpr (kTransposes<Metric>) {
+      d0_prev = d0;
+      pm_prev = pm;
+    }
+  }
+  return score;
 }
 
 // a + b + carry (0 or 1); carry becomes the carry out.
@@ -103,54 +253,132 @@ inline std::uint64_t add_with_carry(std::uint64_t a, std::uint64_t b, std::uint6
 #endif
 }
 
-// Multi-word path: any pattern length, any text. All vectors are W words
-// long and act as one W·64-bit number; the passes of one column run fused in
-// a single loop over the words, carrying the sum's carry, the two shift
-// carries of HP and HN, and the transposition term's shift carry.
-template <bool Transpositions>
-std::size_t distance_multiword(TextView pattern, std::size_t m, TextView text) noexcept {
-  std::vector<char32_t> decoded(m);
-  {
-    const char* p = pattern.data();
-    for (std::size_t i = 0; i < m; ++i) decoded[i] = decode_next(p);
+// The band kernel for a band wider than one word: the same steps on vectors
+// of several words, acting as one number.
+inline constexpr std::size_t kMaxBandWords = 32;
+
+// Words is the band's word count, or 0 for any count up to kMaxBandWords:
+// a fixed count keeps the vectors in registers.
+template <EditMetric Metric, std::size_t Words, class Reader>
+std::size_t band_scan_words(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+                            std::size_t n, std::size_t k, const Band& band) noexcept {
+  const std::size_t w = Words != 0 ? Words : band.words();
+  const std::size_t top_bits = band.bits() - (w - 1) * kWordBits;
+  const std::uint64_t top_keep = top_bits >= kWordBits ? ~std::uint64_t{0}
+                                                       : (std::uint64_t{1} << top_bits) - 1;
+  std::array<std::uint64_t, Words != 0 ? Words : kMaxBandWords> vp, vn, d0_prev{}, pm_prev{}, pm, d0{}, hp, hn;
+  for (std::size_t t = 0; t < w; ++t) {
+    // Rows -above to 0 are virtual: bits 0 to above.
+    const std::size_t lo = t * kWordBits;
+    std::uint64_t virt = 0;
+    if (band.above + 1 >= lo + kWordBits) {
+      virt = ~std::uint64_t{0};
+    } else if (band.above + 1 > lo) {
+      virt = (std::uint64_t{1} << (band.above + 1 - lo)) - 1;
+    }
+    vn[t] = virt;
+    vp[t] = ~virt;
   }
-  const MultiWordMasks masks(decoded.data(), m);
-  const std::size_t w = masks.words();
-  std::vector<std::uint64_t> state(4 * w, 0);
+  const std::size_t track = band.below + 1;
+  const std::size_t track_word = track / kWordBits;
+  const unsigned track_bit = track % kWordBits;
+  std::size_t score = m > n ? m - n : n - m;
+  auto pos = static_cast<std::ptrdiff_t>(begin) - 1 - static_cast<std::ptrdiff_t>(band.above);
+  for (std::size_t j = 0; j < n; ++j, ++pos) {
+    const PatternMasks::Row row = masks.row(text.next());
+    for (std::size_t t = 0; t < w; ++t) pm[t] = row.bits(pos + static_cast<std::ptrdiff_t>(t * kWordBits));
+    pm[w - 1] &= top_keep;
+    std::uint64_t carry = 0, up = 0;
+    for (std::size_t t = 0; t < w; ++t) {
+      const std::uint64_t x = pm[t] | vn[t];
+      std::uint64_t d = add_with_carry(x & vp[t], vp[t], carry);
+      d = (d ^ vp[t]) | x;
+      if constexpr (kTransposes<Metric>) {
+        const std::uint64_t pm_up = (pm[t] << 1) | up;
+        up = pm[t] >> 63;
+        const std::uint64_t prev_down = (pm_prev[t] >> 1) | (t + 1 < w ? pm_prev[t + 1] << 63 : 0);
+        d |= ~d0_prev[t] & pm_up & prev_down;
+      }
+      d0[t] = d;
+      hn[t] = vp[t] & d;
+      hp[t] = vn[t] | ~(vp[t] | d);
+    }
+    score += (~d0[track_word] >> track_bit) & 1;
+    if (score > k) return score;
+    for (std::size_t t = 0; t < w; ++t) {
+      const std::uint64_t down = (d0[t] >> 1) | (t + 1 < w ? d0[t + 1] << 63 : 0);
+      vn[t] = down & hp[t];
+      vp[t] = hn[t] | ~(down | hp[t]);
+    }
+    if constexpr (kTransposes<Metric>) {
+      d0_prev = d0;
+      pm_prev = pm;
+    }
+  }
+  return score;
+}
+
+// Working words of a kernel, zeroed: in the frame up to a few hundred, on
+// the heap beyond.
+class WorkWords {
+ public:
+  explicit WorkWords(std::size_t n) noexcept {
+    if (n > kInline) heap_.resize(n);
+    data_ = n > kInline ? heap_.data() : inline_;
+    std::fill(data_, data_ + n, 0);
+  }
+  WorkWords(const WorkWords&) = delete;
+  WorkWords& operator=(const WorkWords&) = delete;
+  std::uint64_t* data() noexcept { return data_; }
+
+ private:
+  static constexpr std::size_t kInline = 256;
+  std::uint64_t inline_[kInline];
+  std::vector<std::uint64_t> heap_;
+  std::uint64_t* data_;
+};
+
+// The full kernel: every word of the column, for a pattern of any length
+// whose first position in `masks` is a multiple of 64.
+template <EditMetric Metric, class Reader>
+std::size_t full_scan(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+                      std::size_t n) noexcept {
+  const std::size_t w = (m + kWordBits - 1) / kWordBits;
+  const std::size_t first = begin / kWordBits;
+  WorkWords state(4 * w);
   std::uint64_t* vp = state.data();
   std::uint64_t* vn = vp + w;
   std::uint64_t* d0_prev = vn + w;
   std::uint64_t* pm_prev = d0_prev + w;
   std::fill(vp, vp + w, ~std::uint64_t{0});
-  const std::uint64_t last = last_bit_of(m);
+  const std::uint64_t last = std::uint64_t{1} << ((m - 1) % kWordBits);
   std::size_t score = m;
-
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (p < end) {
-    const std::uint64_t* pm = masks.lookup(decode_next(p));
+  for (std::size_t j = 0; j < n; ++j) {
+    const PatternMasks::Row row = masks.row(text.next());
+    const std::uint64_t* words = row.direct();
     std::uint64_t sum_carry = 0, hp_carry = 1, hn_carry = 0, tr_carry = 0;
     std::uint64_t hp = 0, hn = 0;  // of the last word, once the loop is done
-    for (std::size_t k = 0; k < w; ++k) {
-      const std::uint64_t pmk = pm[k], vpk = vp[k], vnk = vn[k];
+    for (std::size_t t = 0; t < w; ++t) {
+      const std::uint64_t pm = words != nullptr ? words[first + t] : row.word(first + t);
+      const std::uint64_t vpt = vp[t], vnt = vn[t];
       std::uint64_t tr = 0;
-      if constexpr (Transpositions) {
-        const std::uint64_t t = ~d0_prev[k] & pmk;
-        tr = ((t << 1) | tr_carry) & pm_prev[k];
-        tr_carry = t >> 63;
-        pm_prev[k] = pmk;
+      if constexpr (kTransposes<Metric>) {
+        const std::uint64_t x = ~d0_prev[t] & pm;
+        tr = ((x << 1) | tr_carry) & pm_prev[t];
+        tr_carry = x >> 63;
+        pm_prev[t] = pm;
       }
-      const std::uint64_t sum = add_with_carry(pmk & vpk, vpk, sum_carry);
-      const std::uint64_t d0 = (sum ^ vpk) | pmk | vnk | tr;
-      hp = vnk | ~(d0 | vpk);
-      hn = d0 & vpk;
+      const std::uint64_t sum = add_with_carry(pm & vpt, vpt, sum_carry);
+      const std::uint64_t d0 = (sum ^ vpt) | pm | vnt | tr;
+      hp = vnt | ~(d0 | vpt);
+      hn = d0 & vpt;
       const std::uint64_t hp_shifted = (hp << 1) | hp_carry;
       const std::uint64_t hn_shifted = (hn << 1) | hn_carry;
       hp_carry = hp >> 63;
       hn_carry = hn >> 63;
-      vp[k] = hn_shifted | ~(d0 | hp_shifted);
-      vn[k] = hp_shifted & d0;
-      if constexpr (Transpositions) d0_prev[k] = d0;
+      vp[t] = hn_shifted | ~(d0 | hp_shifted);
+      vn[t] = hp_shifted & d0;
+      if constexpr (kTransposes<Metric>) d0_prev[t] = d0;
     }
     score += (hp & last) != 0;
     score -= (hn & last) != 0;
@@ -158,11 +386,246 @@ std::size_t distance_multiword(TextView pattern, std::size_t m, TextView text) n
   return score;
 }
 
-// The whole scalar operation: preparation, length cutoff, empty inputs, path
-// choice, bound.
-template <bool Transpositions>
-Result<std::size_t> edit_distance(TextView str_1, TextView str_2,
-                                  std::optional<std::size_t> max_len,
+// A pattern of more than 64 characters (positions `begin` to begin + m of
+// `masks`) against a text of n: the band of k, or every word where the band
+// would be as wide. Above k the result is some value above k.
+template <EditMetric Metric, class Reader>
+std::size_t long_pattern_scan(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+                              std::size_t n, std::size_t k) noexcept {
+  const Band band(m, n, k);
+  const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
+  if (band.words() == 1) {
+    return band_scan_word<Metric>([&](auto c, std::ptrdiff_t pos) { return masks.row(c).bits(pos); },
+                                  begin, m, text, n, k, band);
+  }
+  if (band.words() < full_words && band.words() <= kMaxBandWords) {
+    switch (band.words()) {
+      case 2: return band_scan_words<Metric, 2>(masks, begin, m, text, n, k, band);
+      case 3: return band_scan_words<Metric, 3>(masks, begin, m, text, n, k, band);
+      case 4: return band_scan_words<Metric, 4>(masks, begin, m, text, n, k, band);
+      default: return band_scan_words<Metric, 0>(masks, begin, m, text, n, k, band);
+    }
+  }
+  return full_scan<Metric>(masks, begin, m, text, n);
+}
+
+// The widest band one word holds: 62 rows, with the two below it.
+inline constexpr std::size_t kWordBand = 61;
+// Patterns of up to this many words skip the doubling bands without a bound.
+inline constexpr std::size_t kFewWords = 4;
+
+// The same without a bound, or with one that may be far above the distance:
+// bands of growing width, each stopped as soon as the distance must exceed
+// it, until one holds the distance.
+template <EditMetric Metric, class Reader>
+std::size_t long_pattern_distance(const PatternMasks& masks, std::size_t begin, std::size_t m,
+                                  Reader text, std::size_t n, std::size_t k,
+                                  std::size_t excess = 0) noexcept {
+  const std::size_t gap = m > n ? m - n : n - m;
+  k = std::min(k, std::max(m, n));  // no distance is larger
+  // A few words: a failed narrow band would cost about as much as the whole
+  // column.
+  if (k == std::max(m, n) && m <= kFewWords * kWordBits) return full_scan<Metric>(masks, begin, m, text, n);
+  // The widest band a single word holds, then twice the excess each time.
+  if (excess == 0) excess = gap < kWordBand ? kWordBand - gap : kWordBits;
+  const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
+  for (;;) {
+    const std::size_t tried = gap + excess >= k ? k : gap + excess;
+    // A band as wide as the column, or too wide for the band kernel: the
+    // whole column, once, gives the distance itself.
+    const std::size_t words = Band(m, n, tried).words();
+    if (words >= full_words || words > kMaxBandWords) return full_scan<Metric>(masks, begin, m, text, n);
+    const std::size_t d = long_pattern_scan<Metric>(masks, begin, m, text, n, tried);
+    if (d <= tried || tried == k) return d;
+    excess *= 2;
+  }
+}
+
+// ---------------------------------------------------------------- affixes
+
+// The common prefix and suffix of two texts, in bytes and in characters. The
+// affixes end on character boundaries and do not overlap.
+struct Affixes {
+  std::size_t prefix_bytes = 0, suffix_bytes = 0;
+  std::size_t prefix_chars = 0, suffix_chars = 0;
+};
+
+inline bool is_continuation(char c) noexcept { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+inline Affixes common_affixes(TextView a, TextView b, bool ascii) noexcept {
+  Affixes out;
+  const std::size_t shortest = std::min(a.size(), b.size());
+  std::size_t p = 0;
+  while (p < shortest && a[p] == b[p]) ++p;
+  // A difference inside a character moves the prefix back to its start
+  // (equal bytes before it put the same boundaries in both texts).
+  if (!ascii) {
+    while (p > 0 && p < shortest && is_continuation(a[p])) --p;
+  }
+  std::size_t s = 0;
+  const std::size_t room = shortest - p;
+  while (s < room && a[a.size() - 1 - s] == b[b.size() - 1 - s]) ++s;
+  // Equal bytes from the end may begin inside a character: move past it.
+  if (!ascii) {
+    while (s > 0 && is_continuation(a[a.size() - s])) --s;
+  }
+  out.prefix_bytes = p;
+  out.suffix_bytes = s;
+  out.prefix_chars = ascii ? p : count_chars(a.substr(0, p));
+  out.suffix_chars = ascii ? s : count_chars(a.substr(a.size() - s));
+  return out;
+}
+
+// ---------------------------------------------------------------- the pattern
+
+// Single-word masks: characters below U+0100 in a direct table, the others
+// in a hash table.
+struct WordMasks {
+  ByteMasks narrow;
+  WideMasks wide;
+
+  std::uint64_t operator()(unsigned char b) const noexcept { return narrow.entry[b]; }
+  std::uint64_t operator()(char32_t c) const noexcept { return c < 256 ? narrow.entry[c] : wide.find(c); }
+};
+
+// A pattern prepared once for any number of texts: its characters' match
+// masks in one word (at most 64 characters) or in PatternMasks. The text it
+// is built from is borrowed and must outlive it.
+template <EditMetric Metric>
+class EditPattern {
+ public:
+  EditPattern(TextView text, std::size_t m, bool ascii) noexcept : text_(text), m_(m), ascii_(ascii) {
+    if (m_ <= kWordBits) {
+      word_.emplace();
+      if (ascii_) {
+        for (std::size_t i = 0; i < m_; ++i) {
+          word_->narrow.entry[static_cast<unsigned char>(text[i])] |= std::uint64_t{1} << i;
+        }
+      } else {
+        const char* p = text.data();
+        for (std::size_t i = 0; i < m_; ++i) {
+          const char32_t c = decode_next(p);
+          const std::uint64_t bit = std::uint64_t{1} << i;
+          if (c < 256) {
+            word_->narrow.entry[c] |= bit;
+          } else {
+            word_->wide.slot(c) |= bit;
+          }
+        }
+      }
+    } else if (ascii_) {
+      blocks_.emplace(reinterpret_cast<const unsigned char*>(text.data()), m_);
+    } else {
+      std::vector<char32_t> chars(m_);
+      decode_chars(text, chars.data());
+      blocks_.emplace(chars.data(), m_);
+    }
+  }
+
+  TextView text() const noexcept { return text_; }
+  std::size_t size() const noexcept { return m_; }
+  bool ascii() const noexcept { return ascii_; }
+  const WordMasks* word_masks() const noexcept { return word_ ? &*word_ : nullptr; }
+
+  // The distance to `other` (n characters, ASCII or not), or some value
+  // above k when it exceeds k. Common affixes are left out first.
+  std::size_t distance(TextView other, std::size_t n, bool other_ascii, std::size_t k) const noexcept {
+    const bool ascii = ascii_ && other_ascii;
+    Affixes affixes = common_affixes(text_, other, ascii);
+    // A long pattern's masks are read from a word boundary: keep the rest of
+    // the prefix, which changes nothing but a few columns of work.
+    if (blocks_) {
+      const std::size_t keep = affixes.prefix_chars % kWordBits;
+      affixes.prefix_chars -= keep;
+      std::size_t bytes = affixes.prefix_bytes;
+      for (std::size_t back = 0; back < keep; ++back) {
+        --bytes;
+        while (is_continuation(other[bytes])) --bytes;
+      }
+      affixes.prefix_bytes = bytes;
+    }
+    const std::size_t m = m_ - affixes.prefix_chars - affixes.suffix_chars;
+    const std::size_t len = n - affixes.prefix_chars - affixes.suffix_chars;
+    if (m == 0) return len;
+    if (len == 0) return m;
+    const TextView rest =
+        other.substr(affixes.prefix_bytes, other.size() - affixes.prefix_bytes - affixes.suffix_bytes);
+    return other_ascii ? scan(affixes.prefix_chars, m, ByteReader(rest), len, k)
+                       : scan(affixes.prefix_chars, m, Utf8Reader(rest), len, k);
+  }
+
+  // Pattern positions `begin` to begin + m against a text of n characters,
+  // neither empty.
+  // The band of k over the whole of a long pattern.
+  template <class Reader>
+  std::size_t scan_band(std::size_t m, Reader text, std::size_t n, std::size_t k) const noexcept {
+    return long_pattern_scan<Metric>(*blocks_, 0, m, text, n, std::min(k, std::max(m, n)));
+  }
+
+  template <class Reader>
+  std::size_t scan(std::size_t begin, std::size_t m, Reader text, std::size_t n, std::size_t k,
+                   std::size_t excess = 0) const noexcept {
+    if (word_) {
+      const WordMasks& masks = *word_;
+      return column_scan<Metric>(m, text, n, [&](auto c) { return masks(c) >> begin; }, k);
+    }
+    return long_pattern_distance<Metric>(*blocks_, begin, m, text, n, k, excess);
+  }
+
+ private:
+  TextView text_;
+  std::size_t m_;
+  bool ascii_;
+  std::optional<WordMasks> word_;
+  std::optional<PatternMasks> blocks_;
+};
+
+// A pattern of m characters against a text of n >= m, both without common
+// affixes, for one call: short patterns and single-word bands compare the
+// pattern's characters directly; the rest build the pattern's masks.
+template <EditMetric Metric, class Reader>
+std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, Reader text, std::size_t n,
+                             std::size_t k) noexcept {
+  const auto compared = [&](auto run) {
+    if (ascii) return run(static_cast<const ComparedPattern<unsigned char>*>(nullptr));
+    return run(static_cast<const ComparedPattern<char32_t>*>(nullptr));
+  };
+  // One word of compared characters for the column.
+  if (m <= (ascii ? 32 : 16)) {
+    return compared([&](auto* type) {
+      using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
+      const Compared chars(pattern, m, 0, 16);
+      const std::size_t chunks = (m + 15) / 16;
+      return column_scan<Metric>(m, text, n, [&](auto c) { return chars.bits(c, 0, chunks); }, k);
+    });
+  }
+  std::size_t excess = 0;
+  if (m > kWordBits && n - m <= kWordBand) {
+    const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
+    const Band band(m, n, tried);
+    const std::size_t chunks = (band.bits() + 15) / 16;
+    if (ascii || chunks <= 2) {
+      const std::size_t d = compared([&](auto* type) {
+        using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
+        const Compared chars(pattern, m, kWordBits, 2 * kWordBits);
+        return band_scan_word<Metric>([&](auto c, std::ptrdiff_t pos) { return chars.bits(c, pos, chunks); },
+                                      0, m, text, n, tried, band);
+      });
+      if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
+      excess = 2 * (tried - (n - m));
+    }
+  }
+  const EditPattern<Metric> prepared(pattern, m, ascii);
+  // Under a cutoff, one band of it: narrower ones would be tried in vain
+  // beside the cheap single-word band that just failed.
+  if (k < kUnbounded && excess != 0) return prepared.scan_band(m, text, n, k);
+  return prepared.scan(0, m, text, n, k, excess);
+}
+
+// The whole scalar operation: preparation, length cutoff, empty inputs, the
+// common affixes, the shorter remainder as the pattern, bound.
+template <EditMetric Metric>
+Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<std::size_t> max_len,
                                   std::optional<bool> case_insensitive,
                                   std::optional<std::size_t> score_cutoff) noexcept {
   Prepared in;
@@ -174,30 +637,26 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2,
   if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
   if (m == 0) return bound(n);
   if (n == 0) return bound(m);
-  if (m <= kWordBits && in.both_ascii) {
-    AsciiMasks masks;
-    for (std::size_t i = 0; i < m; ++i) {
-      masks.entry[static_cast<unsigned char>(in.s1[i])] |= std::uint64_t{1} << i;
-    }
-    return bound(distance_bytes<Transpositions>(masks.entry, m, last_bit_of(m), in.s2));
+  const Affixes affixes = common_affixes(in.s1, in.s2, in.both_ascii);
+  const std::size_t rest1 = m - affixes.prefix_chars - affixes.suffix_chars;
+  const std::size_t rest2 = n - affixes.prefix_chars - affixes.suffix_chars;
+  if (rest1 == 0) return bound(rest2);
+  if (rest2 == 0) return bound(rest1);
+  const auto cut = [&](TextView s) {
+    return s.substr(affixes.prefix_bytes, s.size() - affixes.prefix_bytes - affixes.suffix_bytes);
+  };
+  TextView pattern = cut(in.s1), text = cut(in.s2);
+  std::size_t pm = rest1, tn = rest2;
+  if (pm > tn) {
+    std::swap(pattern, text);
+    std::swap(pm, tn);
   }
-  if (m <= kWordBits) return bound(distance_chars<Transpositions>(in.s1, m, in.s2));
-  return bound(distance_multiword<Transpositions>(in.s1, m, in.s2));
-}
-
-// A candidate of an edit-distance batch: the query's table when both are
-// ASCII, otherwise the scalar operation.
-template <bool Transpositions, class Scalar>
-std::size_t batch_distance(const EditDistanceBatch& batch, TextView candidate,
-                           Scalar scalar) noexcept {
-  if (batch.query_len() == 0) return count_chars(candidate);
-  if (batch.ascii_table() && is_ascii(candidate)) {
-    if (candidate.empty()) return batch.query_len();
-    return distance_bytes<Transpositions>(batch.masks().data(), batch.query_len(),
-                                          batch.last_bit(), candidate);
-  }
-  auto result = scalar(batch.query(), candidate, std::nullopt, batch.case_insensitive(), std::nullopt);
-  return result ? result.value() : 0;  // cannot fail: there is no limit
+  const std::size_t k = score_cutoff ? std::min(*score_cutoff, kUnbounded) : kUnbounded;
+  // An ASCII pattern beside a non-ASCII text is still indexed by byte.
+  const bool pattern_ascii = in.both_ascii || is_ascii(pattern);
+  const bool text_ascii = in.both_ascii || is_ascii(text);
+  const auto scan = [&](auto reader) { return bound(one_off_distance<Metric>(pattern, pm, pattern_ascii, reader, tn, k)); };
+  return text_ascii ? scan(ByteReader(text)) : scan(Utf8Reader(text));
 }
 
 // ---------------------------------------------------------------- lanes
@@ -210,20 +669,34 @@ std::size_t batch_distance(const EditDistanceBatch& batch, TextView candidate,
 // length, so every lane reads its final score after the same step.
 
 inline constexpr std::size_t kVectorBytes = 32;
-inline constexpr std::size_t kLaneMaxText = 64;  // longer candidates run alone
 
-template <class Lane, bool Transpositions>
+// The vector of each lane width. Named outside the kernels: a vector typedef
+// that depends on a template parameter loses its attribute as a template
+// argument.
+template <class Lane>
+struct LaneVector;
+typedef std::uint8_t Lanes8 __attribute__((vector_size(kVectorBytes)));
+typedef std::uint16_t Lanes16 __attribute__((vector_size(kVectorBytes)));
+typedef std::uint32_t Lanes32 __attribute__((vector_size(kVectorBytes)));
+typedef std::uint64_t Lanes64 __attribute__((vector_size(kVectorBytes)));
+template <> struct LaneVector<std::uint8_t> { using type = Lanes8; };
+template <> struct LaneVector<std::uint16_t> { using type = Lanes16; };
+template <> struct LaneVector<std::uint32_t> { using type = Lanes32; };
+template <> struct LaneVector<std::uint64_t> { using type = Lanes64; };
+// Longer candidates run alone; a score of the narrowest lanes stays below 256.
+inline constexpr std::size_t kLaneMaxText = 255;
+
+template <class Lane, EditMetric Metric>
 void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const* texts,
                     std::size_t n, std::size_t* out) noexcept {
-  typedef Lane Vec __attribute__((vector_size(kVectorBytes)));
+  using Vec = typename LaneVector<Lane>::type;
   constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
   const Vec zero = Vec{} ^ Vec{};
-  const Vec one = zero + 1;
   // A named Lane: g++ with -fsanitize=shift sees the cast expression as an
   // int and refuses to broadcast it into narrow lanes.
   const Lane last_lane = static_cast<Lane>(Lane{1} << (m - 1));
   const Vec last = zero + last_lane;
-  Vec vp = ~zero, vn = zero, d0_prev = zero, pm_prev = zero;
+  ColumnWord<Metric, Vec> column(zero);
   Vec score = zero + static_cast<Lane>(m);
   alignas(kVectorBytes) Lane column_masks[kLanes];
   for (std::size_t j = 0; j < n; ++j) {
@@ -232,28 +705,18 @@ void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const
     }
     Vec pm;
     std::memcpy(&pm, column_masks, sizeof pm);
-    Vec tr = zero;
-    if constexpr (Transpositions) tr = ((~d0_prev & pm) << 1) & pm_prev;
-    const Vec d0 = (((pm & vp) + vp) ^ vp) | pm | vn | tr;
-    Vec hp = vn | ~(d0 | vp);
-    Vec hn = vp & d0;
-    score += (Vec)((hp & last) != zero) & one;
-    score -= (Vec)((hn & last) != zero) & one;
-    hp = (hp << 1) | one;
-    hn = hn << 1;
-    vp = hn | ~(d0 | hp);
-    vn = hp & d0;
-    if constexpr (Transpositions) {
-      d0_prev = d0;
-      pm_prev = pm;
-    }
+    Vec hp, hn;
+    column.step(pm, hp, hn);
+    // A true comparison is all ones: subtracting it adds one.
+    score -= (Vec)((hp & last) != zero);
+    score += (Vec)((hn & last) != zero);
   }
   for (std::size_t lane = 0; lane < kLanes; ++lane) out[lane] = score[lane];
 }
 
 // Candidates of the table path, grouped by length into full vectors; a group
 // left incomplete at the end runs with its unused lanes repeating a member.
-template <class Lane, bool Transpositions>
+template <class Lane, EditMetric Metric>
 void table_path_lanes(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
@@ -266,8 +729,7 @@ void table_path_lanes(const std::uint64_t* masks, std::size_t m, std::span<const
   std::size_t scores[kLanes];
   const auto run = [&](Group& group, std::size_t n) {
     for (std::size_t lane = group.size; lane < kLanes; ++lane) group.text[lane] = group.text[0];
-    distance_lanes<Lane, Transpositions>(masks, m, group.text, n,
-                                         scores);
+    distance_lanes<Lane, Metric>(masks, m, group.text, n, scores);
     for (std::size_t lane = 0; lane < group.size; ++lane) out[group.index[lane]] = scores[lane];
     group.size = 0;
   };
@@ -285,13 +747,13 @@ void table_path_lanes(const std::uint64_t* masks, std::size_t m, std::span<const
 
 // The table-path candidates `which` of a batch whose query has 1 to 64
 // characters, in lanes as narrow as the query allows.
-template <bool Transpositions>
+template <EditMetric Metric>
 void table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                 const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  if (m <= 8) return table_path_lanes<std::uint8_t, Transpositions>(masks, m, candidates, which, count, out);
-  if (m <= 16) return table_path_lanes<std::uint16_t, Transpositions>(masks, m, candidates, which, count, out);
-  if (m <= 32) return table_path_lanes<std::uint32_t, Transpositions>(masks, m, candidates, which, count, out);
-  table_path_lanes<std::uint64_t, Transpositions>(masks, m, candidates, which, count, out);
+  if (m <= 8) return table_path_lanes<std::uint8_t, Metric>(masks, m, candidates, which, count, out);
+  if (m <= 16) return table_path_lanes<std::uint16_t, Metric>(masks, m, candidates, which, count, out);
+  if (m <= 32) return table_path_lanes<std::uint32_t, Metric>(masks, m, candidates, which, count, out);
+  table_path_lanes<std::uint64_t, Metric>(masks, m, candidates, which, count, out);
 }
 
 // table_path for each metric, compiled for AVX2 as well and chosen by what the
@@ -301,76 +763,290 @@ void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span
 void damerau_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                         const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
 
-// A query that is not pure ASCII but has at most 64 characters once folded:
-// its character-path masks are built once for all candidates, instead of once
-// per candidate by the scalar operation, and each candidate is folded the way
-// the scalar operation folds it; ASCII candidates go through the lanes with
-// the masks' byte entries (ASCII letters doubled when folding, as in the
-// batch's own table). The distances are the scalar operation's. False, with
-// nothing written, for a longer query.
-template <bool Transpositions, class Lanes>
-bool character_path_batch(const EditDistanceBatch& batch, std::span<const TextView> candidates,
-                          std::size_t* out, Lanes lanes) noexcept {
-  const bool fold = batch.case_insensitive().value_or(false);
-  const std::string folded_query = fold ? to_lower_full(batch.query()) : std::string();
-  const TextView query = fold ? TextView(folded_query) : batch.query();
-  const std::size_t m = count_chars(query);
-  if (m == 0 || m > kWordBits) return false;
-  const CharacterMasks masks(query, m);
-  ByteMasks bytes = masks.narrow;
-  if (fold) {
-    for (unsigned char c = 'A'; c <= 'Z'; ++c) bytes.entry[c] = bytes.entry[c + 0x20];
+template <EditMetric Metric>
+inline constexpr auto kTablePath =
+    Metric == EditMetric::Levenshtein ? levenshtein_table_path : damerau_table_path;
+
+
+// ---------------------------------------------------------------- candidate lanes
+//
+// The other way round: each lane holds one candidate of 1 to 64 characters as
+// its pattern, and the query is the text that all lanes read. The query's
+// characters are numbered once per batch; a candidate's characters become
+// bits in a table row per number, and a character the query lacks is never
+// looked up. Every lane runs the query's m steps, whatever its length, so a
+// group needs no common length; lanes are as narrow as the candidates and
+// the score (at most max(m, 64)) allow.
+
+inline constexpr std::size_t kCandidateLaneMax = 64;
+
+// Candidates in the number form: `ids` holds each one's characters as the
+// query's numbers (0 for characters it lacks), `start` where each begins.
+struct NumberedCandidates {
+  std::vector<std::uint32_t> ids;
+  std::vector<std::uint32_t> start{0};
+  std::vector<std::size_t> index;  // the candidate's place in the result
+
+  std::size_t size() const noexcept { return index.size(); }
+  std::size_t length(std::size_t i) const noexcept { return start[i + 1] - start[i]; }
+  void clear() noexcept {
+    ids.clear();
+    start.assign(1, 0);
+    index.clear();
   }
-  std::vector<std::size_t> table;
-  table.reserve(candidates.size());
-  std::string folded;
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    TextView text = candidates[i];
-    if (text.empty()) {
-      out[i] = m;
-    } else if (text.size() <= kLaneMaxText && is_ascii(text)) {
-      table.push_back(i);
-    } else {
-      if (fold) {
-        folded = to_lower_full(text);
-        text = folded;
-      }
-      out[i] = distance_chars<Transpositions>(masks, text);
+};
+
+template <class Lane, EditMetric Metric>
+void candidate_lanes_of(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                        const NumberedCandidates& group_of, const std::size_t* which, std::size_t count,
+                        std::size_t* out) noexcept {
+  using Vec = typename LaneVector<Lane>::type;
+  constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
+  std::vector<Lane> table(numbers * kLanes);
+  Lane* cells = table.data();
+  const Vec zero = Vec{} ^ Vec{};
+  for (std::size_t first = 0; first < count; first += kLanes) {
+    const std::size_t size = std::min(kLanes, count - first);
+    alignas(kVectorBytes) Lane last_lanes[kLanes], lengths[kLanes];
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      // Unused lanes repeat the first candidate.
+      const std::size_t c = which[first + (lane < size ? lane : 0)];
+      const std::size_t len = group_of.length(c);
+      const std::uint32_t* ids = group_of.ids.data() + group_of.start[c];
+      for (std::size_t i = 0; i < len; ++i) cells[ids[i] * kLanes + lane] |= static_cast<Lane>(Lane{1} << i);
+      last_lanes[lane] = static_cast<Lane>(Lane{1} << (len - 1));
+      lengths[lane] = static_cast<Lane>(len);
+    }
+    Vec last, score;
+    std::memcpy(&last, last_lanes, sizeof last);
+    std::memcpy(&score, lengths, sizeof score);
+    ColumnWord<Metric, Vec> column(zero);
+    for (std::size_t j = 0; j < m; ++j) {
+      Vec hp, hn;
+      Vec pm;
+      std::memcpy(&pm, cells + query[j] * kLanes, sizeof pm);
+      column.step(pm, hp, hn);
+      score -= (Vec)((hp & last) != zero);
+      score += (Vec)((hn & last) != zero);
+    }
+    for (std::size_t lane = 0; lane < size; ++lane) out[group_of.index[which[first + lane]]] = score[lane];
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      const std::size_t c = which[first + (lane < size ? lane : 0)];
+      const std::uint32_t* ids = group_of.ids.data() + group_of.start[c];
+      for (std::size_t i = 0; i < group_of.length(c); ++i) cells[ids[i] * kLanes + lane] = 0;
     }
   }
-  if (!table.empty()) lanes(bytes.entry, m, candidates, table.data(), table.size(), out);
-  return true;
 }
 
-// All candidates of a batch, in order of the result. The candidates that the
-// query's table can take (pure ASCII, 1 to 64 bytes) are collected and scored
-// in lanes by `lanes`; every other one by the batch's distance(). Each result
-// equals distance() of its candidate.
-template <bool Transpositions, class Batch, class Lanes>
-std::vector<std::size_t> batch_distances(TextView query, std::span<const TextView> candidates,
-                                         std::optional<bool> case_insensitive,
-                                         Lanes lanes) noexcept {
-  const Batch batch(query, case_insensitive);
-  std::vector<std::size_t> out(candidates.size());
-  if (!batch.ascii_table() && batch.query_len() > 0 &&
-      character_path_batch<Transpositions>(batch, candidates, out.data(), lanes)) {
-    return out;
+// All of `candidates`, each in the narrowest lanes its length and the score
+// allow.
+template <EditMetric Metric>
+void candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                     const NumberedCandidates& candidates, std::size_t* out) noexcept {
+  std::vector<std::size_t> by_width[4];
+  for (std::size_t c = 0; c < candidates.size(); ++c) {
+    const std::size_t len = candidates.length(c);
+    const std::size_t width = len <= 8 && m <= 255 ? 0 : len <= 16 && m <= 65535 ? 1 : len <= 32 ? 2 : 3;
+    by_width[width].push_back(c);
   }
-  std::vector<std::size_t> table;
-  if (batch.ascii_table()) table.reserve(candidates.size());
+  const auto run = [&](auto lane, const std::vector<std::size_t>& which) {
+    if (!which.empty()) {
+      candidate_lanes_of<decltype(lane), Metric>(query, m, numbers, candidates, which.data(), which.size(), out);
+    }
+  };
+  run(std::uint8_t{}, by_width[0]);
+  run(std::uint16_t{}, by_width[1]);
+  run(std::uint32_t{}, by_width[2]);
+  run(std::uint64_t{}, by_width[3]);
+}
+
+// candidate_lanes for each metric, compiled for AVX2 as well (edit_distance_lanes.cpp).
+void levenshtein_candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                                 const NumberedCandidates& candidates, std::size_t* out) noexcept;
+void damerau_candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                             const NumberedCandidates& candidates, std::size_t* out) noexcept;
+
+template <EditMetric Metric>
+inline constexpr auto kCandidateLanes =
+    Metric == EditMetric::Levenshtein ? levenshtein_candidate_lanes : damerau_candidate_lanes;
+
+// The query's characters numbered from 1 in order of first occurrence.
+class QueryNumbers {
+ public:
+  QueryNumbers(TextView query, bool ascii) noexcept : wide_(ascii ? 0 : count_chars(query)) {
+    const char* p = query.data();
+    const char* end = p + query.size();
+    std::uint32_t next = 1;
+    while (p < end) {
+      const char32_t c = ascii ? static_cast<unsigned char>(*p++) : decode_next(p);
+      std::uint32_t id;
+      if (c < 256) {
+        if (narrow_[c] == 0) narrow_[c] = next++;
+        id = narrow_[c];
+      } else {
+        id = wide_.insert(c, next);
+        if (id == next) ++next;
+      }
+      sequence_.push_back(id);
+    }
+    numbers_ = next;
+  }
+
+  const std::vector<std::uint32_t>& sequence() const noexcept { return sequence_; }
+  std::size_t numbers() const noexcept { return numbers_; }
+  std::uint32_t operator()(char32_t c) const noexcept { return c < 256 ? narrow_[c] : wide_.find(c); }
+
+ private:
+  std::uint32_t narrow_[256] = {};
+  CharIndex wide_;
+  std::vector<std::uint32_t> sequence_;
+  std::size_t numbers_ = 1;
+};
+
+// ---------------------------------------------------------------- batches
+
+// The query of a batch, prepared once: folded as the scalar operation folds
+// it, its pattern built once. Candidates are folded one by one the same way.
+template <EditMetric Metric>
+class EditBatch {
+ public:
+  EditBatch(TextView query, std::optional<bool> case_insensitive) noexcept
+      : fold_(case_insensitive.value_or(false)),
+        folded_(fold_ ? to_lower_full(query) : std::string(query)),
+        ascii_(is_ascii(folded_)),
+        pattern_(folded_, ascii_ ? folded_.size() : count_chars(folded_), ascii_),
+        numbers_(folded_, ascii_),
+        raw_empty_(query.empty()) {
+    static_assert(sizeof(lane_masks_) == sizeof(WordMasks{}.narrow.entry));
+    // The lanes read candidate bytes unfolded: a folding query's letters
+    // mark both their cases.
+    if (const WordMasks* masks = pattern_.word_masks(); masks != nullptr && ascii_ && !folded_.empty()) {
+      std::memcpy(lane_masks_.data(), masks->narrow.entry, sizeof(lane_masks_));
+      if (fold_) {
+        for (unsigned char c = 'A'; c <= 'Z'; ++c) lane_masks_[c] = lane_masks_[c + 0x20];
+      }
+      lanes_ = true;
+    }
+  }
+
+  EditBatch(const EditBatch&) = delete;
+  EditBatch& operator=(const EditBatch&) = delete;
+
+  // Lanes take an ASCII candidate of 1 to 64 bytes against an ASCII query of
+  // 1 to 64 characters.
+  bool lanes() const noexcept { return lanes_; }
+  const std::uint64_t* lane_masks() const noexcept { return lane_masks_.data(); }
+  std::size_t query_len() const noexcept { return pattern_.size(); }
+
+  // Appends `candidate` to `out` in the query's numbers when it has 1 to 64
+  // characters once folded; false otherwise.
+  bool number(TextView candidate, std::size_t index, NumberedCandidates& out) const noexcept {
+    if (raw_empty_ || candidate.empty() || count_chars(candidate) > kCandidateLaneMax) return false;
+    std::string folded;
+    const bool ascii = is_ascii(candidate);
+    if (fold_ && !ascii) {
+      folded = to_lower_full(candidate);
+      candidate = folded;
+      if (count_chars(candidate) > kCandidateLaneMax) return false;
+    }
+    const char* p = candidate.data();
+    const char* end = p + candidate.size();
+    while (p < end) {
+      char32_t c = ascii ? static_cast<unsigned char>(*p++) : decode_next(p);
+      if (fold_ && ascii && c >= 'A' && c <= 'Z') c += 0x20;
+      out.ids.push_back(numbers_(c));
+    }
+    out.start.push_back(static_cast<std::uint32_t>(out.ids.size()));
+    out.index.push_back(index);
+    return true;
+  }
+
+  const QueryNumbers& numbers() const noexcept { return numbers_; }
+
+  std::size_t distance(TextView candidate) const noexcept {
+    // An empty query scores a candidate by its own count, unfolded.
+    if (raw_empty_) return count_chars(candidate);
+    std::string folded;
+    if (fold_) {
+      folded = to_lower_full(candidate);
+      candidate = folded;
+    }
+    const bool ascii = is_ascii(candidate);
+    const std::size_t n = ascii ? candidate.size() : count_chars(candidate);
+    if (n == 0) return pattern_.size();
+    if (pattern_.size() == 0) return n;
+    return pattern_.distance(candidate, n, ascii, kUnbounded);
+  }
+
+ private:
+  bool fold_;
+  std::string folded_;
+  bool ascii_;
+  EditPattern<Metric> pattern_;
+  QueryNumbers numbers_;
+  bool raw_empty_;
+  bool lanes_ = false;
+  std::array<std::uint64_t, 256> lane_masks_{};
+};
+
+// All candidates of a batch, in order of the result: an ASCII candidate
+// against a short ASCII query in the query's lanes, a candidate of at most 64
+// characters otherwise in candidate lanes, every other one by distance().
+// Candidate lanes are filled in chunks, so that their buffers stay small.
+// Each result equals the scalar operation's on its candidate.
+template <EditMetric Metric>
+std::vector<std::size_t> batch_distances(TextView query, std::span<const TextView> candidates,
+                                         std::optional<bool> case_insensitive) noexcept {
+  constexpr std::size_t kChunk = 4096;
+  const EditBatch<Metric> batch(query, case_insensitive);
+  std::vector<std::size_t> out(candidates.size());
+  std::vector<std::size_t> lanes;
+  if (batch.lanes()) lanes.reserve(candidates.size());
+  NumberedCandidates numbered;
+  const auto flush = [&] {
+    if (numbered.size() == 0) return;
+    kCandidateLanes<Metric>(batch.numbers().sequence().data(), batch.query_len(), batch.numbers().numbers(),
+                            numbered, out.data());
+    numbered.clear();
+  };
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const TextView candidate = candidates[i];
-    if (batch.ascii_table() && !candidate.empty() && candidate.size() <= kLaneMaxText &&
-        is_ascii(candidate)) {
-      table.push_back(i);
+    if (batch.lanes() && !candidate.empty() && candidate.size() <= kLaneMaxText && is_ascii(candidate)) {
+      lanes.push_back(i);
+    } else if (batch.number(candidate, i, numbered)) {
+      if (numbered.size() == kChunk) flush();
     } else {
       out[i] = batch.distance(candidate);
     }
   }
-  if (!table.empty()) {
-    lanes(batch.masks().data(), batch.query_len(), candidates, table.data(), table.size(), out.data());
+  flush();
+  if (!lanes.empty()) {
+    kTablePath<Metric>(batch.lane_masks(), batch.query_len(), candidates, lanes.data(), lanes.size(),
+                       out.data());
   }
   return out;
 }
 
 }  // namespace quillstone::detail
+
+namespace quillstone {
+
+template <EditMetric Metric>
+EditDistanceBatch<Metric>::EditDistanceBatch(TextView query, std::optional<bool> case_insensitive) noexcept
+    : impl_(std::make_unique<const detail::EditBatch<Metric>>(query, case_insensitive)) {}
+
+template <EditMetric Metric>
+EditDistanceBatch<Metric>::EditDistanceBatch(EditDistanceBatch&&) noexcept = default;
+
+template <EditMetric Metric>
+EditDistanceBatch<Metric>& EditDistanceBatch<Metric>::operator=(EditDistanceBatch&&) noexcept = default;
+
+template <EditMetric Metric>
+EditDistanceBatch<Metric>::~EditDistanceBatch() = default;
+
+template <EditMetric Metric>
+std::size_t EditDistanceBatch<Metric>::distance(TextView candidate) const noexcept {
+  return impl_->distance(candidate);
+}
+
+}  // namespace quillstone

@@ -3,14 +3,11 @@
 
 namespace quillstone {
 
-std::size_t LevenshteinBatch::distance(TextView candidate) const noexcept {
-  return detail::batch_distance<false>(*this, candidate, levenshtein_bp);
-}
+template class EditDistanceBatch<EditMetric::Levenshtein>;
 
 std::vector<std::size_t> levenshtein_batch(TextView query, std::span<const TextView> candidates,
                                            std::optional<bool> case_insensitive) noexcept {
-  return detail::batch_distances<false, LevenshteinBatch>(query, candidates, case_insensitive,
-                                                   detail::levenshtein_table_path);
+  return detail::batch_distances<EditMetric::Levenshtein>(query, candidates, case_insensitive);
 }
 
 }  // namespace quillstone

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -29,35 +30,45 @@ struct DirectMasks {
 using ByteMasks = DirectMasks<256>;
 using AsciiMasks = DirectMasks<128>;
 
-// Masks of characters U+0100 and above for a pattern of at most 64
-// characters: a sorted array searched by bisection, at most one entry per
-// distinct pattern character, in the caller's frame.
-struct WideMasks {
-  char32_t key[kWordBits];
-  std::uint64_t mask[kWordBits];
-  std::size_t size = 0;
+// Masks of characters U+0100 and above for a pattern of at most Keys
+// distinct such characters: open addressing on the character, with twice as
+// many slots as keys so that probes stay short, in the owner's storage. Only
+// the keys are cleared; a mask is written when its key is.
+template <std::size_t Keys>
+struct WideTable {
+  static constexpr std::size_t kSlots = 2 * std::bit_ceil(Keys);
+  static constexpr unsigned kSlotBits = std::countr_zero(kSlots);
+  char32_t key[kSlots];  // 0 marks a free slot: keys are U+0100 and above
+  std::uint64_t mask[kSlots];
+
+  WideTable() noexcept { std::memset(key, 0, sizeof key); }
+
+  static std::size_t home(char32_t c) noexcept {
+    return static_cast<std::uint32_t>(c * 0x9E3779B1u) >> (32 - kSlotBits);
+  }
 
   std::uint64_t& slot(char32_t c) noexcept {
-    const auto pos = static_cast<std::size_t>(std::lower_bound(key, key + size, c) - key);
-    if (pos == size || key[pos] != c) {
-      std::memmove(key + pos + 1, key + pos, (size - pos) * sizeof key[0]);
-      std::memmove(mask + pos + 1, mask + pos, (size - pos) * sizeof mask[0]);
-      key[pos] = c;
-      mask[pos] = 0;
-      ++size;
+    std::size_t i = home(c);
+    while (key[i] != 0 && key[i] != c) i = (i + 1) & (kSlots - 1);
+    if (key[i] == 0) {
+      key[i] = c;
+      mask[i] = 0;
     }
-    return mask[pos];
+    return mask[i];
   }
 
   std::uint64_t find(char32_t c) const noexcept {
-    const char32_t* it = std::lower_bound(key, key + size, c);
-    return (it != key + size && *it == c) ? mask[it - key] : 0;
+    for (std::size_t i = home(c);; i = (i + 1) & (kSlots - 1)) {
+      if (key[i] == c) return mask[i];
+      if (key[i] == 0) return 0;
+    }
   }
 };
+using WideMasks = WideTable<kWordBits>;
 
 // The masks of a pattern of 1 to 64 characters: bit i of the mask of the
 // pattern's character i, characters below U+0100 in a direct table, the
-// others in the sorted map. Built once, usable for any number of texts.
+// others in the hash table. Built once, usable for any number of texts.
 struct CharacterMasks {
   ByteMasks narrow;
   WideMasks wide;
@@ -188,6 +199,165 @@ MultiWordMasks::MultiWordMasks(const Char* pattern, std::size_t m,
   RowFinder find(*this);
   for (std::size_t i = 0; i < m; ++i) {
     rows_[find(pattern[i]) * words_ + i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
+  }
+}
+
+}  // namespace quillstone::detail
+
+namespace quillstone::detail {
+
+// The rows of a pattern's distinct characters U+0100 and above: open
+// addressing from character to row number, sized for a bound on the keys.
+class CharIndex {
+ public:
+  explicit CharIndex(std::size_t max_keys) noexcept
+      : bits_(static_cast<unsigned>(std::countr_zero(std::bit_ceil(2 * max_keys + 2)))),
+        key_(std::size_t{1} << bits_, 0),
+        row_(std::size_t{1} << bits_, 0) {}
+
+  std::size_t size() const noexcept { return size_; }
+
+  // The row of `c`: `row` when it is new.
+  std::uint32_t insert(char32_t c, std::uint32_t row) noexcept {
+    std::size_t i = home(c);
+    while (key_[i] != 0 && key_[i] != c) i = (i + 1) & (key_.size() - 1);
+    if (key_[i] == 0) {
+      key_[i] = c;
+      row_[i] = row;
+      ++size_;
+    }
+    return row_[i];
+  }
+
+  // 0 for a character that was never inserted.
+  std::uint32_t find(char32_t c) const noexcept {
+    for (std::size_t i = home(c);; i = (i + 1) & (key_.size() - 1)) {
+      if (key_[i] == c) return row_[i];
+      if (key_[i] == 0) return 0;
+    }
+  }
+
+ private:
+  std::size_t home(char32_t c) const noexcept {
+    return static_cast<std::uint32_t>(c * 0x9E3779B1u) >> (32 - bits_);
+  }
+
+  unsigned bits_;
+  std::vector<char32_t> key_;  // 0 marks a free slot: keys are U+0100 and above
+  std::vector<std::uint32_t> row_;
+  std::size_t size_ = 0;
+};
+
+// Match masks of a pattern of any length, W = ceil(m / 64) words per
+// character. Characters below U+0100, and the wider ones while the table
+// stays within a few words per pattern character, own a row of W words plus
+// one zero word, so that a window may reach past the last word; row 0 is all
+// zero and serves every character the pattern lacks. A pattern with too many
+// distinct wide characters for a row each (rows would take distinct × W
+// words) keeps them in one table per 64-position word instead: a word holds
+// at most 64 distinct characters, so storage stays linear in the pattern.
+class PatternMasks {
+ public:
+  // One character's masks.
+  class Row {
+   public:
+    // The row's words, or null where they are looked up one by one.
+    const std::uint64_t* direct() const noexcept { return row_; }
+
+    std::uint64_t word(std::size_t k) const noexcept {
+      return row_ != nullptr ? row_[k] : blocks_[k].find(c_);
+    }
+
+    // The 64 positions from `pos` on, zero before the pattern; past its end
+    // they may hold the next row's bits, which the scans never read as
+    // matches (the table is padded so that any window can be read).
+    std::uint64_t bits(std::ptrdiff_t pos) const noexcept {
+      if (row_ != nullptr && pos >= 0) {
+        const auto k = static_cast<std::size_t>(pos) / kWordBits;
+        const unsigned shift = static_cast<std::size_t>(pos) % kWordBits;
+        const std::uint64_t low = row_[k] >> shift;
+        return shift == 0 ? low : low | row_[k + 1] << (kWordBits - shift);
+      }
+      if (pos < 0) return pos <= -64 ? 0 : word(0) << -pos;
+      const auto k = static_cast<std::size_t>(pos) / kWordBits;
+      const unsigned shift = static_cast<std::size_t>(pos) % kWordBits;
+      if (k >= words_) return 0;
+      const std::uint64_t low = word(k) >> shift;
+      return shift == 0 ? low : low | word(k + 1) << (kWordBits - shift);
+    }
+
+   private:
+    friend class PatternMasks;
+    Row(const std::uint64_t* row, const WideMasks* blocks, char32_t c, std::size_t words) noexcept
+        : row_(row), blocks_(blocks), c_(c), words_(words) {}
+
+    const std::uint64_t* row_;
+    const WideMasks* blocks_;
+    char32_t c_;
+    std::size_t words_;
+  };
+
+  template <class Char>
+  PatternMasks(const Char* pattern, std::size_t m) noexcept;
+
+  std::size_t words() const noexcept { return words_; }
+
+  Row row(unsigned char b) const noexcept { return Row(row_start(narrow_[b]), nullptr, b, words_); }
+  Row row(char32_t c) const noexcept {
+    if (c < 256) return row(static_cast<unsigned char>(c));
+    if (blocks_.empty()) return Row(row_start(wide_.find(c)), nullptr, c, words_);
+    return Row(nullptr, blocks_.data(), c, words_);
+  }
+
+ private:
+  const std::uint64_t* row_start(std::uint32_t r) const noexcept { return rows_.data() + r * stride_; }
+
+  // How far past the last row a window may read: a band of the widest kind,
+  // starting up to one row past the pattern.
+  static constexpr std::size_t kWindowReach = 40;
+  // Rows beyond this many words per pattern character go to per-word tables.
+  static constexpr std::size_t kRowWordsPerChar = 8;
+  static constexpr std::size_t kRowWordsAlways = std::size_t{1} << 15;
+
+  std::size_t words_;
+  std::size_t stride_;
+  std::uint32_t narrow_[256] = {};
+  CharIndex wide_;
+  std::vector<std::uint64_t> rows_;
+  std::vector<WideMasks> blocks_;  // words_ + 1 tables when used, the last one empty
+};
+
+template <class Char>
+PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept
+    : words_((m + kWordBits - 1) / kWordBits), stride_(words_ + 1), wide_(sizeof(Char) > 1 ? m : 0) {
+  std::uint32_t rows = 1;
+  for (std::size_t i = 0; i < m; ++i) {
+    const char32_t c = pattern[i];
+    if (c < 256 && narrow_[c] == 0) narrow_[c] = rows++;
+  }
+  if constexpr (sizeof(Char) > 1) {
+    for (std::size_t i = 0; i < m; ++i) {
+      if (pattern[i] >= 256) wide_.insert(pattern[i], rows + static_cast<std::uint32_t>(wide_.size()));
+    }
+  }
+  const std::size_t wide_rows = wide_.size();
+  const bool wide_in_rows =
+      (rows + wide_rows) * stride_ <= std::max(kRowWordsAlways, kRowWordsPerChar * m);
+  rows_.assign((rows + (wide_in_rows ? wide_rows : 0)) * stride_ + kWindowReach, 0);
+  if (!wide_in_rows) {
+    wide_ = CharIndex(0);
+    blocks_.resize(words_ + 1);
+  }
+  for (std::size_t i = 0; i < m; ++i) {
+    const char32_t c = pattern[i];
+    const std::uint64_t bit = std::uint64_t{1} << (i % kWordBits);
+    if (c < 256) {
+      rows_[narrow_[c] * stride_ + i / kWordBits] |= bit;
+    } else if (wide_in_rows) {
+      rows_[wide_.find(c) * stride_ + i / kWordBits] |= bit;
+    } else {
+      blocks_[i / kWordBits].slot(c) |= bit;
+    }
   }
 }
 

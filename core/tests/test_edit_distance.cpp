@@ -156,26 +156,36 @@ TEST(EditDistance, MaxLenChecksStr1First) {
   });
 }
 
-// The byte, character and multi-word paths on the same ASCII texts.
-TEST(EditDistance, PathsAgree) {
-  using namespace quillstone::detail;
+// Each kernel on the same pairs, reached through the public operations: a
+// short pattern in one word, the band of a cutoff in one word and in several
+// (band widths around 63, 64 and 65 diagonals), the doubling band without a
+// cutoff, and the full multi-word column; with the pattern longer than the
+// text and the reverse, and inside long common affixes.
+TEST(EditDistance, KernelsAgree) {
   std::mt19937_64 rng(7);
-  for (int i = 0; i < 2000; ++i) {
-    const Chars& alphabet = kAlphabets[rng() % 2];
-    const Chars a = random_text(rng, alphabet, 1 + rng() % 64);
-    const Chars b = mutate(rng, random_text(rng, alphabet, rng() % 80), alphabet);
-    const std::string sa = utf8(a), sb = utf8(b);
-    ByteMasks masks;
-    for (std::size_t j = 0; j < sa.size(); ++j) {
-      masks.entry[static_cast<unsigned char>(sa[j])] |= std::uint64_t{1} << j;
+  for (int i = 0; i < 600; ++i) {
+    const Chars& alphabet = kAlphabets[rng() % kAlphabets.size()];
+    const std::size_t len = std::size_t{1} << (rng() % 10);
+    const Chars a = random_text(rng, alphabet, 1 + rng() % (len + 1));
+    const Chars b = (rng() % 3 == 0) ? random_text(rng, alphabet, rng() % (len + 70))
+                                     : mutate(rng, mutate(rng, a, alphabet), alphabet);
+    const Chars affix = random_text(rng, alphabet, rng() % 150);
+    const std::string sa = utf8(a), sb = utf8(b), wrapped_a = utf8(affix + a + affix),
+                      wrapped_b = utf8(affix + b + affix);
+    SCOPED_TRACE(sa + " | " + sb);
+    for (bool osa : {false, true}) {
+      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const std::size_t d = reference(a, b, osa);
+      const std::size_t gap = a.size() > b.size() ? a.size() - b.size() : b.size() - a.size();
+      for (std::size_t k : {d, d + 1, d == 0 ? 0 : d - 1, gap, gap + 61, gap + 62, gap + 63, gap + 64,
+                            gap + 127, gap + 128, std::size_t{1000}}) {
+        const std::size_t expected = d <= k ? d : k + 1;
+        ASSERT_EQ(metric(sa, sb, {}, {}, k).value(), expected) << "cutoff " << k;
+        ASSERT_EQ(metric(sb, sa, {}, {}, k).value(), expected) << "cutoff " << k;
+        ASSERT_EQ(metric(wrapped_a, wrapped_b, {}, {}, k).value(), expected) << "cutoff " << k;
+      }
+      ASSERT_EQ(metric(wrapped_b, wrapped_a, {}, {}, {}).value(), d);
     }
-    const std::uint64_t last = last_bit_of(sa.size());
-    EXPECT_EQ(distance_bytes<false>(masks.entry, sa.size(), last, sb),
-              distance_chars<false>(sa, sa.size(), sb));
-    EXPECT_EQ(distance_chars<false>(sa, sa.size(), sb), distance_multiword<false>(sa, sa.size(), sb));
-    EXPECT_EQ(distance_bytes<true>(masks.entry, sa.size(), last, sb),
-              distance_chars<true>(sa, sa.size(), sb));
-    EXPECT_EQ(distance_chars<true>(sa, sa.size(), sb), distance_multiword<true>(sa, sa.size(), sb));
   }
 }
 
@@ -288,14 +298,17 @@ TEST(EditDistanceBatch, EqualsScalarCandidateByCandidate) {
   }
 }
 
-// Enough candidates of each length to fill the vector lanes of every width.
+// Enough candidates of each length to fill the vector lanes of every width,
+// with queries and candidates on either side of 64 characters and of 255
+// bytes, some not ASCII.
 TEST(EditDistanceBatch, LanesEqualScalar) {
   std::mt19937_64 rng(5);
-  for (std::size_t m : {1, 2, 8, 9, 16, 17, 32, 33, 63, 64}) {
+  for (std::size_t m : {1, 2, 8, 9, 16, 17, 32, 33, 63, 64, 65, 150, 300}) {
     const std::string query = utf8(random_text(rng, U"abcAB", m));
     std::vector<std::string> candidates;
     for (int i = 0; i < 3000; ++i) {
-      candidates.push_back(utf8(random_text(rng, U"abcAB", (rng() % 8 == 0) ? rng() % 70 : rng() % 12)));
+      const std::size_t len = (rng() % 8 == 0) ? rng() % 300 : rng() % 12;
+      candidates.push_back(utf8(random_text(rng, rng() % 16 ? Chars(U"abcAB") : Chars(U"ab\u00e9\u0416"), len)));
     }
     const std::vector<TextView> views(candidates.begin(), candidates.end());
     for (bool fold : {false, true}) {
@@ -328,8 +341,14 @@ TEST(EditDistanceBatch, Examples) {
   EXPECT_EQ(DamerauBatch("Abc", true).distance("BAc"), 1u);
   EXPECT_EQ(DamerauBatch("cafe", {}).distance("caf\u00e9"), 1u);
   EXPECT_EQ(DamerauBatch("ab", {}).distance("b\u00e4"), 2u);
-  EXPECT_TRUE(DamerauBatch(std::string(64, 'q'), {}).ascii_table());
-  EXPECT_FALSE(DamerauBatch(std::string(65, 'q'), {}).ascii_table());
+  // One word holds a query of 64 characters, not one of 65.
+  for (std::size_t m : {64, 65}) {
+    const std::string query(m, 'q');
+    for (const std::string& candidate : {std::string(63, 'q') + "x", std::string("qq"), std::string(70, 'q')}) {
+      EXPECT_EQ(DamerauBatch(query, {}).distance(candidate), damerau_bp(query, candidate).value());
+      EXPECT_EQ(LevenshteinBatch(query, {}).distance(candidate), levenshtein_bp(query, candidate).value());
+    }
+  }
 }
 
 TEST(MatchErrorText, BothVariants) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,9 +47,10 @@ std::string to_string(const MatchError& error) noexcept;
 // error text: 0.3, 1.0, -1.0, 1e-5, 1.5e-5, 1e20, NaN, inf, -inf.
 std::string format_float(double value) noexcept;
 
-// A value or a MatchError.
+// A value or a MatchError. Test has_value() before taking the value: the
+// unchecked access does not.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) noexcept : value_(std::move(value)) {}                  // NOLINT
   Result(MatchError error) noexcept : error_(error), failed_(true) {}  // NOLINT
@@ -94,42 +96,38 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2,
 
 // ---------------------------------------------------------------- batch
 //
-// One query against many candidates. The query is prepared once; a pure-ASCII
-// candidate against a pure-ASCII query of 1 to 64 bytes is scored from the
-// prepared table, every other candidate by the scalar operation.
+// One query against many candidates, the query prepared once per call.
 
-// The prepared query shared by both edit-distance batches.
+// The two edit distances, as the batch records and the core's kernels know
+// them.
+enum class EditMetric { Levenshtein, OptimalAlignment };
+
+namespace detail {
+template <EditMetric Metric>
+class EditBatch;
+}
+
+// The query of an edit-distance batch, prepared once (folded, decoded, its
+// match masks built) and scored against any number of candidates; each
+// distance equals the scalar operation's with the same folding and no limit
+// or cutoff, except that an empty query gives a candidate's own character
+// count, unfolded. Immutable once built: several threads may score at once.
+template <EditMetric Metric>
 class EditDistanceBatch {
  public:
   EditDistanceBatch(TextView query, std::optional<bool> case_insensitive) noexcept;
+  EditDistanceBatch(EditDistanceBatch&&) noexcept;
+  EditDistanceBatch& operator=(EditDistanceBatch&&) noexcept;
+  ~EditDistanceBatch();
 
-  TextView query() const noexcept { return query_; }
-  std::size_t query_len() const noexcept { return query_len_; }
-  bool ascii_table() const noexcept { return ascii_table_; }
-  const std::array<std::uint64_t, 256>& masks() const noexcept { return masks_; }
-  std::uint64_t last_bit() const noexcept { return last_bit_; }
-  std::optional<bool> case_insensitive() const noexcept { return case_insensitive_; }
+  std::size_t distance(TextView candidate) const noexcept;
 
  private:
-  std::string query_;  // unchanged copy, for the scalar fallback
-  std::array<std::uint64_t, 256> masks_{};
-  std::size_t query_len_ = 0;
-  std::uint64_t last_bit_ = 0;
-  bool ascii_table_ = false;
-  std::optional<bool> case_insensitive_;
+  std::unique_ptr<const detail::EditBatch<Metric>> impl_;
 };
 
-class LevenshteinBatch : public EditDistanceBatch {
- public:
-  using EditDistanceBatch::EditDistanceBatch;
-  std::size_t distance(TextView candidate) const noexcept;
-};
-
-class DamerauBatch : public EditDistanceBatch {
- public:
-  using EditDistanceBatch::EditDistanceBatch;
-  std::size_t distance(TextView candidate) const noexcept;
-};
+using LevenshteinBatch = EditDistanceBatch<EditMetric::Levenshtein>;
+using DamerauBatch = EditDistanceBatch<EditMetric::OptimalAlignment>;
 
 class JaroWinklerBatch {
  public:
