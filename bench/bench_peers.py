@@ -334,7 +334,7 @@ def batch_impls(work: Work, metric: str, qs, mods, table: dict[str, list[Scorer]
 
 class Checker:
     def __init__(self, table: dict[str, list[Scorer]], reference_sample: int) -> None:
-        import conftest as reference
+        import support as reference
         self.ref = {"Levenshtein": reference.levenshtein, "OSA": reference.osa,
                     "Jaro-Winkler": reference.jaro_winkler}
         self.has_peer = {m: len(table[m]) > 1 for m in METRICS}
