@@ -138,15 +138,29 @@ class ComparedPattern {
   ComparedPattern(const ComparedPattern&) = delete;
   ComparedPattern& operator=(const ComparedPattern&) = delete;
 
-  // Bits 0 to 16·chunks - 1: the positions from `pos` on that hold `c`.
-  std::uint64_t bits(char32_t c, std::ptrdiff_t pos, std::size_t chunks) const noexcept {
+  // Bits 0 to 16·Chunks - 1: the positions from `pos` on that hold `c`.
+  template <std::size_t Chunks>
+  std::uint64_t bits(char32_t c, std::ptrdiff_t pos) const noexcept {
     if constexpr (sizeof(Char) == 1) {
       if (c >= 0x80) return 0;
     }
     const Char* p = chars_ + front_ + pos;
     std::uint64_t out = 0;
-    for (std::size_t i = 0; i < chunks; ++i) out |= std::uint64_t{match16(p + 16 * i, c)} << (16 * i);
+    for (std::size_t i = 0; i < Chunks; ++i) out |= std::uint64_t{match16(p + 16 * i, c)} << (16 * i);
     return out;
+  }
+
+  // Calls run with the bits<Chunks> of the smallest Chunks (1 to 4) that
+  // covers `positions`.
+  template <class Run>
+  auto with_chunks(std::size_t positions, Run run) const noexcept {
+    const auto of = [&](auto chunks) {
+      return run([&](auto c, std::ptrdiff_t pos) { return bits<decltype(chunks)::value>(c, pos); });
+    };
+    if (positions <= 16) return of(std::integral_constant<std::size_t, 1>{});
+    if (positions <= 32) return of(std::integral_constant<std::size_t, 2>{});
+    if (positions <= 48) return of(std::integral_constant<std::size_t, 3>{});
+    return of(std::integral_constant<std::size_t, 4>{});
   }
 
  private:
@@ -171,7 +185,8 @@ class ComparedPattern {
 #endif
   }
 
-  static constexpr std::size_t kInline = 96;
+  // In the frame: a sentence beside its padding, or a short pattern.
+  static constexpr std::size_t kInline = 1024 / sizeof(Char);
   std::size_t front_;
   Char inline_[kInline];
   std::vector<Char> heap_;
@@ -286,9 +301,11 @@ std::size_t band_scan_words(const PatternMasks& masks, std::size_t begin, std::s
   auto pos = static_cast<std::ptrdiff_t>(begin) - 1 - static_cast<std::ptrdiff_t>(band.above);
   for (std::size_t j = 0; j < n; ++j, ++pos) {
     const PatternMasks::Row row = masks.row(text.next());
+#pragma GCC unroll 4
     for (std::size_t t = 0; t < w; ++t) pm[t] = row.bits(pos + static_cast<std::ptrdiff_t>(t * kWordBits));
     pm[w - 1] &= top_keep;
     std::uint64_t carry = 0, up = 0;
+#pragma GCC unroll 4
     for (std::size_t t = 0; t < w; ++t) {
       const std::uint64_t x = pm[t] | vn[t];
       std::uint64_t d = add_with_carry(x & vp[t], vp[t], carry);
@@ -305,6 +322,7 @@ std::size_t band_scan_words(const PatternMasks& masks, std::size_t begin, std::s
     }
     score += (~d0[track_word] >> track_bit) & 1;
     if (score > k) return score;
+#pragma GCC unroll 4
     for (std::size_t t = 0; t < w; ++t) {
       const std::uint64_t down = (d0[t] >> 1) | (t + 1 < w ? d0[t + 1] << 63 : 0);
       vn[t] = down & hp[t];
@@ -339,14 +357,17 @@ class WorkWords {
 };
 
 // The full kernel: every word of the column, for a pattern of any length
-// whose first position in `masks` is a multiple of 64.
-template <EditMetric Metric, class Reader>
-std::size_t full_scan(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
-                      std::size_t n) noexcept {
-  const std::size_t w = (m + kWordBits - 1) / kWordBits;
+// whose first position in `masks` is a multiple of 64. Words is the
+// pattern's word count, or 0 for any: a fixed count of a few words keeps
+// the vectors in registers.
+template <EditMetric Metric, std::size_t Words, class Reader>
+std::size_t full_scan_of(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+                         std::size_t n) noexcept {
+  const std::size_t w = Words != 0 ? Words : (m + kWordBits - 1) / kWordBits;
   const std::size_t first = begin / kWordBits;
-  WorkWords state(4 * w);
-  std::uint64_t* vp = state.data();
+  WorkWords state(Words != 0 ? 0 : 4 * w);
+  std::array<std::uint64_t, 4 * Words> fixed{};
+  std::uint64_t* vp = Words != 0 ? fixed.data() : state.data();
   std::uint64_t* vn = vp + w;
   std::uint64_t* d0_prev = vn + w;
   std::uint64_t* pm_prev = d0_prev + w;
@@ -358,6 +379,7 @@ std::size_t full_scan(const PatternMasks& masks, std::size_t begin, std::size_t 
     const std::uint64_t* words = row.direct();
     std::uint64_t sum_carry = 0, hp_carry = 1, hn_carry = 0, tr_carry = 0;
     std::uint64_t hp = 0, hn = 0;  // of the last word, once the loop is done
+#pragma GCC unroll 4
     for (std::size_t t = 0; t < w; ++t) {
       const std::uint64_t pm = words != nullptr ? words[first + t] : row.word(first + t);
       const std::uint64_t vpt = vp[t], vnt = vn[t];
@@ -386,6 +408,17 @@ std::size_t full_scan(const PatternMasks& masks, std::size_t begin, std::size_t 
   return score;
 }
 
+template <EditMetric Metric, class Reader>
+std::size_t full_scan(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+                      std::size_t n) noexcept {
+  switch ((m + kWordBits - 1) / kWordBits) {
+    case 2: return full_scan_of<Metric, 2>(masks, begin, m, text, n);
+    case 3: return full_scan_of<Metric, 3>(masks, begin, m, text, n);
+    case 4: return full_scan_of<Metric, 4>(masks, begin, m, text, n);
+    default: return full_scan_of<Metric, 0>(masks, begin, m, text, n);
+  }
+}
+
 // A pattern of more than 64 characters (positions `begin` to begin + m of
 // `masks`) against a text of n: the band of k, or every word where the band
 // would be as wide. Above k the result is some value above k.
@@ -411,8 +444,10 @@ std::size_t long_pattern_scan(const PatternMasks& masks, std::size_t begin, std:
 
 // The widest band one word holds: 62 rows, with the two below it.
 inline constexpr std::size_t kWordBand = 61;
-// Patterns of up to this many words skip the doubling bands without a bound.
+// Patterns of up to this many words skip the doubling bands without a bound,
+// after one band of this excess over their length difference.
 inline constexpr std::size_t kFewWords = 4;
+inline constexpr std::size_t kFewWordsBand = 14;
 
 // The same without a bound, or with one that may be far above the distance:
 // bands of growing width, each stopped as soon as the distance must exceed
@@ -595,21 +630,28 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, Reader
     return compared([&](auto* type) {
       using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
       const Compared chars(pattern, m, 0, 16);
-      const std::size_t chunks = (m + 15) / 16;
-      return column_scan<Metric>(m, text, n, [&](auto c) { return chars.bits(c, 0, chunks); }, k);
+      return chars.with_chunks(m, [&](auto window) {
+        return column_scan<Metric>(m, text, n, [&](auto c) { return window(c, 0); }, k);
+      });
     });
   }
   std::size_t excess = 0;
   if (m > kWordBits && n - m <= kWordBand) {
-    const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
+    // Without a cutoff a pattern of a few words tries only a narrow band:
+    // it fails fast on unrelated texts, whose whole column is cheap anyway.
+    const std::size_t widest = k >= kUnbounded && m <= kFewWords * kWordBits
+                                   ? std::min(kWordBand, n - m + kFewWordsBand)
+                                   : kWordBand;
+    const std::size_t tried = std::min({k, std::max(m, n), widest});
     const Band band(m, n, tried);
     const std::size_t chunks = (band.bits() + 15) / 16;
     if (ascii || chunks <= 2) {
       const std::size_t d = compared([&](auto* type) {
         using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
         const Compared chars(pattern, m, kWordBits, 2 * kWordBits);
-        return band_scan_word<Metric>([&](auto c, std::ptrdiff_t pos) { return chars.bits(c, pos, chunks); },
-                                      0, m, text, n, tried, band);
+        return chars.with_chunks(band.bits(), [&](auto window) {
+          return band_scan_word<Metric>(window, 0, m, text, n, tried, band);
+        });
       });
       if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
       excess = 2 * (tried - (n - m));
