@@ -186,7 +186,7 @@ class ComparedPattern {
   }
 
   // In the frame: a sentence beside its padding, or a short pattern.
-  static constexpr std::size_t kInline = 1024 / sizeof(Char);
+  static constexpr std::size_t kInline = 4096 / sizeof(Char);
   std::size_t front_;
   Char inline_[kInline];
   std::vector<Char> heap_;
@@ -511,6 +511,115 @@ inline Affixes common_affixes(TextView a, TextView b, bool ascii) noexcept {
   return out;
 }
 
+// ---------------------------------------------------------------- small bounds
+
+// A bound of at most 3 on two ASCII texts without common affixes, `a` the
+// longer: every optimal alignment can match equal characters greedily, so
+// the distance is the cheapest of the few sequences of at most k edits that
+// take one text to the other, each applied at a mismatch (delete from a,
+// delete from b, substitute, transpose), the equal runs between them skipped
+// 16 bytes at a time. Above k the result is k + 1.
+inline constexpr std::size_t kSmallBound = 3;
+// Shorter texts go through the bit-parallel column, as fast for them.
+inline constexpr std::size_t kSmallBoundFrom = 32;
+
+enum class Edit : std::uint8_t { DeleteA, DeleteB, Substitute, Transpose };
+
+struct EditModels {
+  // Sequences of exactly k edits, `count` of them, each packed 2 bits an edit.
+  std::uint8_t model[64] = {};
+  std::size_t count = 0;
+};
+
+// The sequences of k edits whose deletions from a outnumber those from b by
+// gap: those that end with the lengths equal.
+constexpr EditModels edit_models(std::size_t k, std::size_t gap, bool transpositions) {
+  EditModels out;
+  std::size_t kinds = transpositions ? 4 : 3;
+  std::size_t total = 1;
+  for (std::size_t i = 0; i < k; ++i) total *= kinds;
+  for (std::size_t code = 0; code < total; ++code) {
+    std::size_t rest = code, a = 0, b = 0;
+    std::uint8_t packed = 0;
+    for (std::size_t i = 0; i < k; ++i) {
+      const std::size_t edit = rest % kinds;
+      rest /= kinds;
+      a += edit == 0;
+      b += edit == 1;
+      packed = static_cast<std::uint8_t>(packed | (edit << (2 * i)));
+    }
+    if (a == b + gap) out.model[out.count++] = packed;
+  }
+  return out;
+}
+
+// Equal leading bytes of a and b, at most `limit`.
+inline std::size_t equal_run(const char* a, const char* b, std::size_t limit) noexcept {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= limit; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const auto same = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
+    if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(same));
+  }
+#endif
+  while (i < limit && a[i] == b[i]) ++i;
+  return i;
+}
+
+template <EditMetric Metric>
+std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept {
+  const std::size_t la = a.size(), lb = b.size(), gap = la - lb;
+  std::size_t best = k + 1;
+  static constexpr EditModels kModels[kSmallBound + 1][kSmallBound + 1] = {
+      {edit_models(0, 0, kTransposes<Metric>), {}, {}, {}},
+      {edit_models(1, 0, kTransposes<Metric>), edit_models(1, 1, kTransposes<Metric>), {}, {}},
+      {edit_models(2, 0, kTransposes<Metric>), edit_models(2, 1, kTransposes<Metric>),
+       edit_models(2, 2, kTransposes<Metric>), {}},
+      {edit_models(3, 0, kTransposes<Metric>), edit_models(3, 1, kTransposes<Metric>),
+       edit_models(3, 2, kTransposes<Metric>), edit_models(3, 3, kTransposes<Metric>)}};
+  // An optimal sequence of fewer than k edits, followed by substitutions, is
+  // the start of a model of k edits with the same difference: the models of
+  // exactly k edits cover every distance up to k.
+  const EditModels& models = kModels[k][gap];
+  for (std::size_t mi = 0; mi < models.count; ++mi) {
+    std::uint8_t model = models.model[mi];
+    std::size_t i = 0, j = 0, cost = 0, left = k;
+    for (;;) {
+      const std::size_t run = equal_run(a.data() + i, b.data() + j, std::min(la - i, lb - j));
+      i += run;
+      j += run;
+      if (i == la || j == lb) break;
+      if (left == 0) {
+        cost = k + 1;
+        break;
+      }
+      const auto edit = static_cast<Edit>(model & 3);
+      model = static_cast<std::uint8_t>(model >> 2);
+      --left;
+      if (edit == Edit::DeleteA) {
+        ++i;
+      } else if (edit == Edit::DeleteB) {
+        ++j;
+      } else if (edit == Edit::Substitute) {
+        ++i;
+        ++j;
+      } else if (i + 1 < la && j + 1 < lb && a[i] == b[j + 1] && a[i + 1] == b[j]) {
+        i += 2;
+        j += 2;
+      } else {
+        cost = k + 1;
+        break;
+      }
+      ++cost;
+    }
+    cost += (la - i) + (lb - j);
+    best = std::min(best, cost);
+  }
+  return best;
+}
+
 // ---------------------------------------------------------------- the pattern
 
 // Single-word masks: characters below U+0100 in a direct table, the others
@@ -692,6 +801,10 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
   if (pm > tn) {
     std::swap(pattern, text);
     std::swap(pm, tn);
+  }
+  // A small bound on long ASCII texts: the few edit sequences it allows.
+  if (score_cutoff && *score_cutoff <= kSmallBound && in.both_ascii && pm > kSmallBoundFrom) {
+    return bound(small_bound_distance<Metric>(text, pattern, *score_cutoff));
   }
   const std::size_t k = score_cutoff ? std::min(*score_cutoff, kUnbounded) : kUnbounded;
   // An ASCII pattern beside a non-ASCII text is still indexed by byte.

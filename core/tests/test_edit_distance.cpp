@@ -189,6 +189,28 @@ TEST(EditDistance, KernelsAgree) {
   }
 }
 
+// Cutoffs of 0 to 3 on long ASCII texts a few edits apart, transpositions
+// among them, where the few edit sequences a small bound allows are tried.
+TEST(EditDistance, SmallCutoffsOnLongTexts) {
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 3000; ++i) {
+    const Chars& alphabet = kAlphabets[rng() % 2];
+    const Chars a = random_text(rng, alphabet, 33 + rng() % 120);
+    Chars b = a;
+    for (std::size_t e = rng() % 5; e > 0; --e) b = mutate(rng, b, alphabet);
+    const std::string sa = utf8(a), sb = utf8(b);
+    SCOPED_TRACE(sa + " | " + sb);
+    for (bool osa : {false, true}) {
+      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const std::size_t d = reference(a, b, osa);
+      for (std::size_t k = 0; k <= 3; ++k) {
+        ASSERT_EQ(metric(sa, sb, {}, {}, k).value(), d <= k ? d : k + 1) << "cutoff " << k;
+        ASSERT_EQ(metric(sb, sa, {}, {}, k).value(), d <= k ? d : k + 1) << "cutoff " << k;
+      }
+    }
+  }
+}
+
 struct Example {
   const char* a;
   const char* b;
