@@ -3,11 +3,16 @@ a thread pool, on Dask's threaded scheduler and on a two-worker local cluster
 must return exactly what one thread returns."""
 
 import multiprocessing
+import os
+import pickle
 import random
+import subprocess
 import sys
 from pathlib import Path
 
 import pytest
+
+import quillstone
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "demo"))
 
@@ -60,6 +65,26 @@ def test_a_different_score_is_reported():
     changed[1][0] = (query, per[:2] + ((per[2][0], per[2][1], per[2][2] + 1),))
     assert repr(query) in spelling_scale.first_difference(changed, reference)
     assert spelling_scale.first_difference(reference[:1], reference)
+
+
+def test_the_job_runs_where_the_demo_is_not(tmp_path):
+    cloudpickle = pytest.importorskip("cloudpickle")
+    job = spelling_scale.by_value(suggest.suggest_partition)
+    # Dask uses cloudpickle only where plain pickle fails.
+    with pytest.raises(pickle.PicklingError):
+        pickle.dumps(job)
+    words, queries = words_and_queries()
+    args = (queries[:4], words)
+    code = ("import cloudpickle, importlib.util, pickle, sys\n"
+            "assert importlib.util.find_spec('suggest') is None, 'the demo is on the path'\n"
+            "job, args = cloudpickle.loads(sys.stdin.buffer.read())\n"
+            "sys.stdout.buffer.write(pickle.dumps(job(*args)))\n")
+    path = [os.path.dirname(quillstone.__file__), str(Path(cloudpickle.__file__).parent.parent)]
+    done = subprocess.run([sys.executable, "-c", code], input=cloudpickle.dumps((job, args)),
+                          capture_output=True, cwd=tmp_path, timeout=120,
+                          env={**os.environ, "PYTHONPATH": os.pathsep.join(path)})
+    assert done.returncode == 0, done.stderr.decode(errors="replace")
+    assert pickle.loads(done.stdout) == suggest.suggest_partition(*args)
 
 
 def thread_ways():
