@@ -202,12 +202,19 @@ def run_distributed(parts: list[list[str]], words: list[str], workers: int,
                time.perf_counter() - start - seconds)
 
 
+def flatten(results: list) -> list[tuple]:
+    """Per query, in order: the query and its results per measure."""
+    return [item for part in results for item in part]
+
+
 def first_difference(got: list, expected: list) -> str:
-    flat_got = [item for part in got for item in part]
-    flat_expected = [item for part in expected for item in part]
+    """Where `got` first differs from `expected`; empty where they are equal."""
+    flat_got, flat_expected = flatten(got), flatten(expected)
     if len(flat_got) != len(flat_expected):
         return f"{len(flat_got)} queries answered, {len(flat_expected)} asked"
-    for (query, ours), (_, theirs) in zip(flat_got, flat_expected):
+    for (query, ours), (asked, theirs) in zip(flat_got, flat_expected):
+        if query != asked:
+            return f"an answer for {query!r} where {asked!r} was asked"
         for (name, _, _), a, b in zip(suggest.METRICS, ours, theirs):
             if a != b:
                 return f"{name}({query!r}): {a!r:.120} instead of {b!r:.120}"
@@ -291,7 +298,7 @@ def main() -> int:
             notes.append(f"{title}: {got.overhead:.2f} s more, around the job, to start "
                          "or reach the cluster, send it the word list and stop or leave it")
 
-    flat = [item for part in reference.results for item in part]
+    flat = flatten(reference.results)
     hits = ", ".join(
         f"{name} {sum(suggest.corrected(e, words, per[m][1]) for e, (_, per) in zip(sample, flat))}"
         f"/{len(sample)}" for m, (name, _, _) in enumerate(suggest.METRICS))

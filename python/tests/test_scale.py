@@ -65,6 +65,8 @@ def test_a_different_score_is_reported():
     changed[1][0] = (query, per[:2] + ((per[2][0], per[2][1], per[2][2] + 1),))
     assert repr(query) in spelling_scale.first_difference(changed, reference)
     assert spelling_scale.first_difference(reference[:1], reference)
+    swapped = [list(reversed(part)) for part in reference]
+    assert "was asked" in spelling_scale.first_difference(swapped, reference)
 
 
 def test_the_job_runs_where_the_demo_is_not(tmp_path):
