@@ -36,6 +36,13 @@ def words_and_queries():
     return words, queries
 
 
+@pytest.fixture(scope="module")
+def job():
+    words, queries = words_and_queries()
+    parts = spelling_scale.partitions(queries, 2)
+    return parts, words, spelling_scale.run_one_thread(parts, words).results
+
+
 def test_partitions_cover_every_query_once_in_order():
     queries = [str(i) for i in range(23)]
     for size in (1, 4, 23, 50):
@@ -54,10 +61,8 @@ def test_best_of_finds_every_tied_best(distance):
             best, tuple(j for j, s in enumerate(scores) if s == best))
 
 
-def test_a_different_score_is_reported():
-    words, queries = words_and_queries()
-    parts = spelling_scale.partitions(queries[:3], 2)
-    reference = spelling_scale.run_one_thread(parts, words).results
+def test_a_different_score_is_reported(job):
+    reference = job[2]
     assert spelling_scale.first_difference(reference, reference) == ""
     # Change one fingerprint: the comparison must see past the best words.
     query, per = reference[1][0]
@@ -97,13 +102,6 @@ def thread_ways():
         yield pytest.param(None, marks=pytest.mark.skip(reason=f"dask does not import here: {exc}"))
     else:
         yield spelling_scale.run_dask_threads
-
-
-@pytest.fixture(scope="module")
-def job():
-    words, queries = words_and_queries()
-    parts = spelling_scale.partitions(queries, 2)
-    return parts, words, spelling_scale.run_one_thread(parts, words).results
 
 
 @pytest.mark.parametrize("run", list(thread_ways()))
