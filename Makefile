@@ -29,6 +29,9 @@ FUZZ_MAX_LEN ?= 1024
 TARGETS := build build-ft build-debug check test test-debug demo bench bench-core smoke sanitize \
   sanitize-core build-asan build-fuzz fuzz fuzz-smoke
 
+# The spelling job spread over threads and processes (demo/spelling_scale.py).
+TARGETS += demo-scale
+
 .PHONY: $(TARGETS) configure clean
 
 ifeq ($(QUILLSTONE_ENV),1)
@@ -90,6 +93,16 @@ bench: build build-ft
 
 demo: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py
+
+# The spelling job on one thread, a thread pool, Dask's threaded scheduler and
+# a local cluster of worker processes: under the GIL, then free-threaded (where
+# the cluster is skipped: distributed needs psutil, which is compiled for
+# CPython 3.14 only). SCALE_ARGS go to both runs, such as
+# SCALE_ARGS="--ways distributed --scheduler tcp://HOST:8786".
+SCALE_ARGS ?=
+demo-scale: build build-ft
+	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling_scale.py $(SCALE_ARGS)
+	env -u PYTHON_GIL PYTHONPATH=$(FT_PATH) $(FT_PYTHON) demo/spelling_scale.py $(SCALE_ARGS)
 
 # A few seconds of the demo, the benchmark inputs' own tests, and every cell of
 # the workload matrix on small inputs cross-checked against the peers and the

@@ -16,20 +16,12 @@ import gc
 import sys
 import time
 from dataclasses import dataclass
-from pathlib import Path
 from typing import Callable
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
+import numpy as np
 
-import numpy as np  # noqa: E402
-
-import data  # noqa: E402
-
-try:
-    import quillstone
-except ImportError as exc:  # the demo is about quillstone: nothing to do without it
-    sys.exit(f"demo/spelling.py: cannot import quillstone ({exc}); "
-             "build it first (make build) and put its directory on PYTHONPATH")
+import suggest
+from suggest import data
 
 try:
     from rapidfuzz import process as rf_process
@@ -52,17 +44,14 @@ class Metric:
 
 
 def metrics() -> list[Metric]:
-    rf = rf_process is not None
-    return [
-        Metric("Levenshtein", quillstone.levenshtein_batch,
-               rf_levenshtein.distance if rf else None, True, np.int64),
-        Metric("OSA", quillstone.damerau_batch,
-               rf_osa.distance if rf else None, True, np.int64),
-        # Both sides use prefix weight 0.1: quillstone's default, given to
-        # RapidFuzz explicitly so the comparison does not rest on its default.
-        Metric("Jaro-Winkler", quillstone.jaro_winkler_batch,
-               rf_jaro_winkler.similarity if rf else None, False, np.float64),
-    ]
+    # Both sides use prefix weight 0.1 for Jaro-Winkler: quillstone's default,
+    # given to RapidFuzz explicitly so the comparison does not rest on its default.
+    scorers = ({"Levenshtein": rf_levenshtein.distance, "OSA": rf_osa.distance,
+                "Jaro-Winkler": rf_jaro_winkler.similarity}
+               if rf_process is not None else {})
+    return [Metric(name, batch, scorers.get(name), distance,
+                   np.int64 if distance else np.float64)
+            for name, batch, distance in suggest.METRICS]
 
 
 @dataclass
@@ -136,14 +125,13 @@ def run_metric(metric: Metric, sample: list[data.Misspelling], words: list[str],
                     print(f"!! MISMATCH {metric.name}({query!r}, {words[j]!r}): "
                           f"quillstone {ours[j]!r}, RapidFuzz {theirs[j]!r}", flush=True)
 
-        best = ours.min() if metric.distance else ours.max()
-        best_words = [words[j] for j in np.flatnonzero(ours == best)]
+        best, found = suggest.best_of(scores, metric.distance)
+        best_words = [words[j] for j in found]
         out.ties += len(best_words)
-        best_lower = {w.lower() for w in best_words}
-        if any(c.lower() in best_lower for c in entry.corrections):
+        if suggest.corrected(entry, words, found):
             out.hits += 1
         if i < examples:
-            score = int(best) if metric.distance else f"{float(best):.4f}"
+            score = best if metric.distance else f"{best:.4f}"
             shown.setdefault(query, []).append(
                 f"{metric.name:<12} best {score}: {', '.join(best_words[:6])}"
                 + (f" (+{len(best_words) - 6} more)" if len(best_words) > 6 else ""))
@@ -167,13 +155,7 @@ def main() -> int:
     # as compactly as the originals: scattered objects would make RapidFuzz
     # pay cache misses that quillstone does not.
     words_lower = [w.lower() for w in words]
-    entries = data.load_codespell()
-    sample, eligible = data.spelling_sample(entries, words, args.sample, args.seed)
-    print(f"dictionary: {len(words)} words ({data.WORDS_PATH})")
-    print(f"misspellings: {len(entries)} codespell entries ({data.codespell_path()}), "
-          f"{eligible} single words whose correction is in the dictionary; "
-          f"sample of {len(sample)} (seed {args.seed})")
-    print(f"each query is scored against all {len(words)} words, case-insensitively", flush=True)
+    sample = suggest.load_sample(words, args.sample, args.seed)
 
     results: dict[str, Outcome] = {}
     shown: dict[str, list[str]] = {}
