@@ -269,13 +269,14 @@ inline std::uint64_t add_with_carry(std::uint64_t a, std::uint64_t b, std::uint6
 }
 
 // The band kernel for a band wider than one word: the same steps on vectors
-// of several words, acting as one number.
+// of several words, acting as one number. `windows(c, pos, out, w)` gives the
+// w words of positions from pos on that hold c.
 inline constexpr std::size_t kMaxBandWords = 32;
 
 // Words is the band's word count, or 0 for any count up to kMaxBandWords:
 // a fixed count keeps the vectors in registers.
-template <EditMetric Metric, std::size_t Words, class Reader>
-std::size_t band_scan_words(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+template <EditMetric Metric, std::size_t Words, class Reader, class Windows>
+std::size_t band_scan_words(Windows windows, std::size_t begin, std::size_t m, Reader text,
                             std::size_t n, std::size_t k, const Band& band) noexcept {
   const std::size_t w = Words != 0 ? Words : band.words();
   const std::size_t top_bits = band.bits() - (w - 1) * kWordBits;
@@ -300,9 +301,7 @@ std::size_t band_scan_words(const PatternMasks& masks, std::size_t begin, std::s
   std::size_t score = m > n ? m - n : n - m;
   auto pos = static_cast<std::ptrdiff_t>(begin) - 1 - static_cast<std::ptrdiff_t>(band.above);
   for (std::size_t j = 0; j < n; ++j, ++pos) {
-    const PatternMasks::Row row = masks.row(text.next());
-#pragma GCC unroll 4
-    for (std::size_t t = 0; t < w; ++t) pm[t] = row.bits(pos + static_cast<std::ptrdiff_t>(t * kWordBits));
+    windows(text.next(), pos, pm.data(), w);
     pm[w - 1] &= top_keep;
     std::uint64_t carry = 0, up = 0;
 #pragma GCC unroll 4
@@ -334,6 +333,18 @@ std::size_t band_scan_words(const PatternMasks& masks, std::size_t begin, std::s
     }
   }
   return score;
+}
+
+// band_scan_words with its word count fixed where it is small.
+template <EditMetric Metric, class Reader, class Windows>
+std::size_t band_scan_any(Windows windows, std::size_t begin, std::size_t m, Reader text, std::size_t n,
+                          std::size_t k, const Band& band) noexcept {
+  switch (band.words()) {
+    case 2: return band_scan_words<Metric, 2>(windows, begin, m, text, n, k, band);
+    case 3: return band_scan_words<Metric, 3>(windows, begin, m, text, n, k, band);
+    case 4: return band_scan_words<Metric, 4>(windows, begin, m, text, n, k, band);
+    default: return band_scan_words<Metric, 0>(windows, begin, m, text, n, k, band);
+  }
 }
 
 // Working words of a kernel, zeroed: in the frame up to a few hundred, on
@@ -432,12 +443,13 @@ std::size_t long_pattern_scan(const PatternMasks& masks, std::size_t begin, std:
                                   begin, m, text, n, k, band);
   }
   if (band.words() < full_words && band.words() <= kMaxBandWords) {
-    switch (band.words()) {
-      case 2: return band_scan_words<Metric, 2>(masks, begin, m, text, n, k, band);
-      case 3: return band_scan_words<Metric, 3>(masks, begin, m, text, n, k, band);
-      case 4: return band_scan_words<Metric, 4>(masks, begin, m, text, n, k, band);
-      default: return band_scan_words<Metric, 0>(masks, begin, m, text, n, k, band);
-    }
+    return band_scan_any<Metric>(
+        [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) {
+          const PatternMasks::Row row = masks.row(c);
+#pragma GCC unroll 4
+          for (std::size_t t = 0; t < w; ++t) out[t] = row.bits(pos + static_cast<std::ptrdiff_t>(t * kWordBits));
+        },
+        begin, m, text, n, k, band);
   }
   return full_scan<Metric>(masks, begin, m, text, n);
 }
@@ -766,9 +778,24 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, Reader
       excess = 2 * (tried - (n - m));
     }
   }
-  const EditPattern<Metric> prepared(pattern, m, ascii);
   // Under a cutoff, one band of it: narrower ones would be tried in vain
-  // beside the cheap single-word band that just failed.
+  // beside the cheap single-word band that just failed. On an ASCII pattern
+  // its windows are compared too, which beats building the masks of a text
+  // that the band may leave after a few columns.
+  if (k < kUnbounded && m > kWordBits) {
+    const std::size_t bounded = std::min(k, std::max(m, n));
+    const Band band(m, n, bounded);
+    if (ascii && band.words() > 1 && band.words() <= kMaxBandWords &&
+        band.words() < (m + kWordBits - 1) / kWordBits) {
+      const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2, kWordBits * (band.words() + 1));
+      return band_scan_any<Metric>(
+          [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) {
+            for (std::size_t t = 0; t < w; ++t) out[t] = chars.bits<4>(c, pos + static_cast<std::ptrdiff_t>(t * kWordBits));
+          },
+          0, m, text, n, bounded, band);
+    }
+  }
+  const EditPattern<Metric> prepared(pattern, m, ascii);
   if (k < kUnbounded && excess != 0) return prepared.scan_band(m, text, n, k);
   return prepared.scan(0, m, text, n, k, excess);
 }
