@@ -211,6 +211,36 @@ TEST(EditDistance, SmallCutoffsOnLongTexts) {
   }
 }
 
+// Long texts over alphabets of thousands of characters, whose masks go to
+// one small table per pattern word instead of a row per character; as the
+// pattern, as the text, and as a batch query.
+TEST(EditDistance, LargeAlphabets) {
+  std::mt19937_64 rng(13);
+  Chars alphabet;
+  for (char32_t c = 0x4E00; c < 0x4E00 + 6000; ++c) alphabet.push_back(c);
+  for (int i = 0; i < 6; ++i) {
+    const Chars a = random_text(rng, alphabet, 1500 + rng() % 1500);
+    Chars b = a;
+    for (int e = 0; e < 8; ++e) b = mutate(rng, b, alphabet);
+    if (i % 2) b = random_text(rng, alphabet, a.size() + rng() % 40);
+    const std::string sa = utf8(a), sb = utf8(b);
+    for (bool osa : {false, true}) {
+      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const std::size_t d = reference(a, b, osa);
+      EXPECT_EQ(metric(sa, sb, {}, {}, {}).value(), d);
+      EXPECT_EQ(metric(sb, sa, {}, {}, {}).value(), d);
+      for (std::size_t k : {d / 2, d, std::size_t{100}}) {
+        EXPECT_EQ(metric(sa, sb, {}, {}, k).value(), d <= k ? d : k + 1) << "cutoff " << k;
+      }
+      const std::vector<TextView> candidates = {sb, sa, TextView(sb).substr(0, 30)};
+      const auto batch = osa ? quillstone::damerau_batch(sa, candidates) : quillstone::levenshtein_batch(sa, candidates);
+      EXPECT_EQ(batch[0], d);
+      EXPECT_EQ(batch[1], 0u);
+      EXPECT_EQ(batch[2], metric(sa, candidates[2], {}, {}, {}).value());
+    }
+  }
+}
+
 struct Example {
   const char* a;
   const char* b;
