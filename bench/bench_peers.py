@@ -44,7 +44,7 @@ from typing import Callable
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
-# The tests' dynamic-programming references, so that there is one of each.
+# The tests' shared kit holds the dynamic-programming references: one of each.
 sys.path.insert(1, str(HERE.parent / "python" / "tests"))
 
 import data  # noqa: E402
@@ -335,9 +335,9 @@ def batch_impls(work: Work, metric: str, qs, mods, table: dict[str, list[Scorer]
 
 class Checker:
     def __init__(self, table: dict[str, list[Scorer]], reference_sample: int) -> None:
-        import conftest as reference
-        self.ref = {"Levenshtein": reference.levenshtein, "OSA": reference.osa,
-                    "Jaro-Winkler": reference.jaro_winkler}
+        import support
+        self.ref = {"Levenshtein": support.levenshtein, "OSA": support.osa,
+                    "Jaro-Winkler": support.jaro_winkler}
         self.has_peer = {m: len(table[m]) > 1 for m in METRICS}
         self.sample = reference_sample
         self.compared = 0
