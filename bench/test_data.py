@@ -10,7 +10,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(1, str(Path(__file__).resolve().parent.parent / "python" / "tests"))
 
 import data  # noqa: E402
-from conftest import levenshtein  # noqa: E402
+from support import levenshtein  # noqa: E402
 
 # An edit may fall inside an earlier swap, which OSA cannot express: the
 # unrestricted Damerau distance is the one bounded by the number of edits.
