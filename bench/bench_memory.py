@@ -49,6 +49,10 @@ CASES = {
         ("texts", lambda qs, rf, np, a, b: qs.levenshtein_bp(a, b)),
     "damerau_bp, 2 × 300,000 characters":
         ("texts", lambda qs, rf, np, a, b: qs.damerau_bp(a, b)),
+    "rapidfuzz Levenshtein, 2 × 300,000 characters":
+        ("texts", lambda qs, rf, np, a, b: rf.distance.Levenshtein.distance(a, b)),
+    "rapidfuzz OSA, 2 × 300,000 characters":
+        ("texts", lambda qs, rf, np, a, b: rf.distance.OSA.distance(a, b)),
     "levenshtein_batch, list": ("list", lambda qs, rf, np, q, c: qs.levenshtein_batch(q, c)),
     "levenshtein_batch, tuple": ("tuple", lambda qs, rf, np, q, c: qs.levenshtein_batch(q, c)),
     "cdist Levenshtein, list": ("list", lambda qs, rf, np, q, c: rf.process.cdist(
@@ -129,7 +133,7 @@ def child(case: str, guard_mib: int) -> None:
         resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     print(json.dumps({"before_kib": before, "peak_kib": peak, "added_kib": peak - before,
                       "seconds": seconds, "peak_reset": peak_field is not None,
-                      "results": len(result) if kind != "texts" else result}))
+                      "distance": result if kind == "texts" else None}))
 
 
 def measure(case: str, guard_mib: int) -> dict:
@@ -190,7 +194,16 @@ def main() -> int:
     (args.out / "memory.md").write_text("\n".join(out) + "\n", encoding="utf-8")
     (args.out / "memory.json").write_text(json.dumps(rows, indent=1), encoding="utf-8")
     print(f"wrote {args.out / 'memory.md'}", flush=True)
-    return 0
+    # The long texts' distances are checked against RapidFuzz's.
+    distances = {case.split(",")[0]: r.get("distance") for case, r in rows.items()
+                 if CASES[case][0] == "texts"}
+    wrong = [(ours, peer) for ours, peer in (("levenshtein_bp", "rapidfuzz Levenshtein"),
+                                             ("damerau_bp", "rapidfuzz OSA"))
+             if None not in (distances.get(ours), distances.get(peer))
+             and distances[ours] != distances[peer]]
+    for ours, peer in wrong:
+        print(f"!! MISMATCH: {ours} gave {distances[ours]}, {peer} {distances[peer]}", flush=True)
+    return 1 if wrong else 0
 
 
 if __name__ == "__main__":

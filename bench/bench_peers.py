@@ -44,7 +44,7 @@ from typing import Callable
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
-# The tests' dynamic-programming references, so that there is one of each.
+# The tests' shared kit holds the dynamic-programming references: one of each.
 sys.path.insert(1, str(HERE.parent / "python" / "tests"))
 
 import data  # noqa: E402
@@ -66,6 +66,7 @@ SIZES = {
 }
 SIZES["check"] = dict(SIZES["quick"], reference_sample=20)
 REFERENCE_CELLS = 40_000     # longest input pair (len × len) the reference is run on
+REFERENCE_INPUTS = 5_000     # inputs per cell the reference checks when no peer can
 PEER_CODES = {"rapidfuzz": "RF", "cdist": "cdist", "Levenshtein": "PL", "jellyfish": "JF"}
 
 
@@ -334,9 +335,9 @@ def batch_impls(work: Work, metric: str, qs, mods, table: dict[str, list[Scorer]
 
 class Checker:
     def __init__(self, table: dict[str, list[Scorer]], reference_sample: int) -> None:
-        import support as reference
-        self.ref = {"Levenshtein": reference.levenshtein, "OSA": reference.osa,
-                    "Jaro-Winkler": reference.jaro_winkler}
+        import support
+        self.ref = {"Levenshtein": support.levenshtein, "OSA": support.osa,
+                    "Jaro-Winkler": support.jaro_winkler}
         self.has_peer = {m: len(table[m]) > 1 for m in METRICS}
         self.sample = reference_sample
         self.compared = 0
@@ -383,14 +384,14 @@ class Checker:
                 theirs = [t if t >= cutoff else 0.0 for t in theirs]
             self.compared += len(theirs)
             self.compare(what, inputs, ours, theirs, impl.label)
-        # Where no peer computes the metric, every short input; else a sample.
+        # Where no peer computes the metric, the first REFERENCE_INPUTS short
+        # inputs; else a sample.
         short = [k for k, (a, b) in enumerate(inputs) if len(a) * len(b) <= REFERENCE_CELLS]
-        if self.has_peer[metric]:
-            short = short[:self.sample]
+        short = short[:self.sample if self.has_peer[metric] else REFERENCE_INPUTS]
         expected = [self.reference(metric, *inputs[k], cutoff, work.fold) for k in short]
         self.referenced += len(short)
         self.compare(what, [inputs[k] for k in short], [ours[k] for k in short], expected,
-                  "the dynamic-programming reference")
+                     "the dynamic-programming reference")
 
 
 # ------------------------------------------------------------------ timing
@@ -431,8 +432,9 @@ def warm_up(works: list[Work], table: dict[str, list[Scorer]], seconds: float = 
     """A library's first scalar calls in a process measured up to twice as
     slow here as its later ones: every scalar function runs a while before
     anything is timed."""
-    work = next(w for w in works if w.group == "scalar" and w.cutoff is None and not w.fold)
-    for metric in METRICS:
+    work = next((w for w in works if w.group == "scalar" and w.cutoff is None and not w.fold),
+                None)
+    for metric in METRICS if work is not None else ():
         for impl in scalar_impls(work, metric, table):
             end = time.perf_counter() + seconds
             while time.perf_counter() < end:
