@@ -1067,7 +1067,15 @@ class QueryNumbers {
         id = narrow_[c];
       } else {
         id = wide_.insert(c, next);
-        if (id == next) ++next;
+        if (id == next) {
+          ++next;
+          Slot& slot = slots_[c % kSlots];
+          if (slot.key == 0) {
+            slot = {c, id, false};
+          } else {
+            slot.shared = true;
+          }
+        }
       }
       sequence_.push_back(id);
     }
@@ -1076,10 +1084,25 @@ class QueryNumbers {
 
   const std::vector<std::uint32_t>& sequence() const noexcept { return sequence_; }
   std::size_t numbers() const noexcept { return numbers_; }
-  std::uint32_t operator()(char32_t c) const noexcept { return c < 256 ? narrow_[c] : wide_.find(c); }
+  std::uint32_t operator()(char32_t c) const noexcept {
+    if (c < 256) return narrow_[c];
+    // Most characters of a candidate are not the query's: a slot by the low
+    // bits answers for them, and for the query's own, without a probe.
+    const Slot& slot = slots_[c % kSlots];
+    if (slot.key == c) return slot.id;
+    return slot.shared ? wide_.find(c) : 0;
+  }
 
  private:
+  struct Slot {
+    char32_t key = 0;  // 0: no wide character of the query falls here
+    std::uint32_t id = 0;
+    bool shared = false;  // several do: the index decides
+  };
+  static constexpr std::size_t kSlots = 256;
+
   std::uint32_t narrow_[256] = {};
+  Slot slots_[kSlots];
   CharIndex wide_;
   std::vector<std::uint32_t> sequence_;
   std::size_t numbers_ = 1;
@@ -1123,19 +1146,25 @@ class EditBatch {
   // Appends `candidate` to `out` in the query's numbers when it has 1 to 64
   // characters once folded; false otherwise.
   bool number(TextView candidate, std::size_t index, NumberedCandidates& out) const noexcept {
-    if (raw_empty_ || candidate.empty() || count_chars(candidate) > kCandidateLaneMax) return false;
+    // Four bytes a character at most: a longer text may still qualify.
+    if (raw_empty_ || candidate.empty() || candidate.size() > 4 * kCandidateLaneMax) return false;
     std::string folded;
     const bool ascii = is_ascii(candidate);
+    if (ascii && candidate.size() > kCandidateLaneMax) return false;
     if (fold_ && !ascii) {
       folded = to_lower_full(candidate);
       candidate = folded;
-      if (count_chars(candidate) > kCandidateLaneMax) return false;
     }
+    const std::size_t first = out.ids.size();
     const char* p = candidate.data();
     const char* end = p + candidate.size();
     while (p < end) {
       char32_t c = ascii ? static_cast<unsigned char>(*p++) : decode_next(p);
       if (fold_ && ascii && c >= 'A' && c <= 'Z') c += 0x20;
+      if (out.ids.size() - first == kCandidateLaneMax) {
+        out.ids.resize(first);
+        return false;
+      }
       out.ids.push_back(numbers_(c));
     }
     out.start.push_back(static_cast<std::uint32_t>(out.ids.size()));
