@@ -5,6 +5,7 @@
 // masks. Every score is the scalar operation's, bit for bit.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -67,6 +68,63 @@ namespace {
 
 namespace jw = detail::jw;
 
+// The position masks of a query of 1 to 64 characters, for candidates met
+// one character at a time: a direct table below U+0100; above it, a second
+// direct table when all the query's wider characters share one block of 256
+// code points (one script, as a word or a name mostly is), otherwise a small
+// hash table. Each lookup is a few instructions, with no search.
+class LaneMasks {
+ public:
+  explicit LaneMasks(const std::vector<char32_t>& chars) noexcept : size(chars.size()) {
+    std::memset(narrow, 0, sizeof narrow);
+    std::memset(page_, 0, sizeof page_);
+    std::memset(key_, 0, sizeof key_);
+    for (const char32_t c : chars) {
+      if (c < 256) continue;
+      if (page_block_ == 0) page_block_ = c >> 8;
+      if (c >> 8 != page_block_) page_block_ = kNoBlock;
+    }
+    for (std::size_t j = 0; j < size; ++j) {
+      const std::uint64_t bit = std::uint64_t{1} << j;
+      const char32_t c = chars[j];
+      if (c < 256) {
+        narrow[c] |= bit;
+      } else if (c >> 8 == page_block_) {
+        page_[c & 255] |= bit;
+      } else {
+        std::size_t h = slot_of(c);
+        while (key_[h] != 0 && key_[h] != c) h = (h + 1) % kSlots;
+        key_[h] = c;
+        mask_[h] |= bit;
+      }
+    }
+  }
+
+  std::uint64_t lookup(char32_t c) const noexcept {
+    if (c < 256) return narrow[c];
+    if (c >> 8 == page_block_) return page_[c & 255];
+    // Fewer keys than half the slots: an empty slot ends every search.
+    for (std::size_t h = slot_of(c);; h = (h + 1) % kSlots) {
+      if (key_[h] == c) return mask_[h];
+      if (key_[h] == 0) return 0;
+    }
+  }
+
+  std::uint64_t narrow[256];
+  std::size_t size;
+
+ private:
+  static constexpr std::size_t kSlots = 2 * jw::kWordChars;
+  static constexpr char32_t kNoBlock = 0x110000;  // the block of no character
+  static std::size_t slot_of(char32_t c) noexcept {
+    return static_cast<std::uint32_t>(c * 0x9E3779B1u) >> 25;  // 7 bits: kSlots
+  }
+  char32_t page_block_ = 0;  // 0 until a wider character is seen: block 0 is below U+0100
+  std::uint64_t page_[256];
+  char32_t key_[kSlots];  // 0 marks an empty slot: no wider character is 0
+  std::uint64_t mask_[kSlots] = {};
+};
+
 // Candidates of 1 to 64 characters against a query of 1 to 64, in lanes of
 // `Lane`. Each candidate's column of masks is written into the group of its
 // length; a full group is scored at once, and finish() scores the groups left
@@ -76,14 +134,14 @@ class LaneBatch {
  public:
   static constexpr std::size_t kLanes = jw::kVectorBytes / sizeof(Lane);
 
-  LaneBatch(const detail::CharacterMasks& masks, bool fold, double p, double* out) noexcept
+  LaneBatch(const LaneMasks& masks, bool fold, double p, double* out) noexcept
       : masks_(masks), p_(p), out_(out),
         columns_(jw::kLaneMaxText * (jw::kLaneMaxText + 1) / 2 * kLanes),
         groups_(jw::kLaneMaxText + 1) {
     for (unsigned b = 0; b < 256; ++b) {
       const unsigned char c = fold ? jw::FoldAsciiByte{}(static_cast<unsigned char>(b))
                                    : static_cast<unsigned char>(b);
-      bytes_[b] = static_cast<Lane>(masks.narrow.entry[c]);
+      bytes_[b] = static_cast<Lane>(masks.narrow[c]);
     }
   }
 
@@ -142,7 +200,7 @@ class LaneBatch {
     group.size = 0;
   }
 
-  const detail::CharacterMasks& masks_;
+  const LaneMasks& masks_;
   double p_;
   double* out_;
   Lane bytes_[256];
@@ -241,7 +299,7 @@ void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* la
 }
 
 template <class Lane>
-void score_in_lanes(std::span<const TextView> candidates, const detail::CharacterMasks& masks,
+void score_in_lanes(std::span<const TextView> candidates, const LaneMasks& masks,
                     bool fold, double p, LongScan& long_scan, double* out) noexcept {
   LaneBatch<Lane> lanes(masks, fold, p, out);
   score_candidates(candidates, fold, &lanes, long_scan, out);
@@ -275,7 +333,7 @@ Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const T
     score_candidates<LaneBatch<std::uint64_t>>(candidates, fold, nullptr, long_scan, scores.data());
     return scores;
   }
-  const detail::CharacterMasks masks(text, nq);
+  const LaneMasks masks(chars);
   if (nq <= 8) {
     score_in_lanes<std::uint8_t>(candidates, masks, fold, p_value, long_scan, scores.data());
   } else if (nq <= 16) {

@@ -127,6 +127,7 @@ struct Gen {
   std::mt19937_64 rng{0x6A77'2024};
   static inline const std::u32string kAlphabets[] = {
       U"abcdeABCDE", U"ab", U"aeéÉàÀßüÜ", U"中文字漢語a", U"😀😁𝒜𝒝a", U"\u0130\u03A3\u03C3\u03C2\u212AKka.",
+      U"абвгдАБВГДa",
   };
   std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
   std::size_t length(std::size_t max = 150) {

@@ -26,8 +26,22 @@ struct BatchInput {
   std::optional<bool> case_insensitive;
 };
 
+// A later argument cannot be used: a candidate that cannot be taken is still
+// reported first, since candidates come first in the signature.
+bool fail_after_candidates(BatchInput& in, std::string_view candidates) {
+  PyObject* pending = PyErr_GetRaisedException();
+  if (!in.candidates.check_rest()) {
+    Py_DecRef(pending);
+    argument_extraction_error(candidates);
+    return false;
+  }
+  PyErr_SetRaisedException(pending);
+  return false;
+}
+
 // Binds and converts in signature order: query, candidates, (p),
-// case_insensitive.
+// case_insensitive. The candidates are opened here and read chunk by chunk
+// while they are scored.
 template <const FunctionDescription& Function, bool HasPrefixScale>
 bool bind_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, BatchInput& in) {
   constexpr std::size_t kSlots = HasPrefixScale ? 4 : 3;
@@ -38,27 +52,41 @@ bool bind_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Batc
     argument_extraction_error(names[0]);
     return false;
   }
-  if (!in.candidates.extract(slots[1])) {
+  if (!in.candidates.open(slots[1])) {
     argument_extraction_error(names[1]);
     return false;
   }
   if constexpr (HasPrefixScale) {
-    if (!extract<double, to_float>(slots[2], names[2], in.p)) return false;
+    if (!extract<double, to_float>(slots[2], names[2], in.p)) return fail_after_candidates(in, names[1]);
   }
-  return extract<bool, to_bool>(slots[kSlots - 1], names[kSlots - 1], in.case_insensitive);
+  if (!extract<bool, to_bool>(slots[kSlots - 1], names[kSlots - 1], in.case_insensitive)) {
+    return fail_after_candidates(in, names[1]);
+  }
+  return true;
 }
 
-// Runs `compute` on the candidates' views, detached from the interpreter for
-// long batches. Nothing in here touches a Python object, and nothing throws:
-// an allocation failure while detached ends the process.
-template <class Compute>
-auto run_core(const BatchInput& in, Compute compute) noexcept {
-  const std::span<const TextView> views = in.candidates.views();
-  if (views.size() < kDetachThreshold) return compute(in.query.view(), views);
-  PyThreadState* thread = PyEval_SaveThread();
-  auto result = compute(in.query.view(), views);
-  PyEval_RestoreThread(thread);
-  return result;
+// Scores the candidates chunk by chunk with `compute`, appending to `out`;
+// with kDetachThreshold candidates or more, every chunk is scored detached
+// from the interpreter, and the next one is read attached. Nothing in
+// `compute` touches a Python object, and nothing throws: an allocation
+// failure while detached ends the process. False with the exception set.
+template <class T, class Compute>
+bool score_chunks(BatchInput& in, std::string_view candidates, std::vector<T>& out,
+                  Compute compute) {
+  const bool detach = in.candidates.size() >= kDetachThreshold;
+  out.reserve(in.candidates.size());
+  for (;;) {
+    const CandidateTexts::Next next = in.candidates.next();
+    if (next == CandidateTexts::Next::kEnd) return true;
+    if (next == CandidateTexts::Next::kError) {
+      argument_extraction_error(candidates);
+      return false;
+    }
+    const std::span<const TextView> chunk = in.candidates.chunk();
+    PyThreadState* thread = detach ? PyEval_SaveThread() : nullptr;
+    compute(in.query.view(), chunk, out);
+    if (thread != nullptr) PyEval_RestoreThread(thread);
+  }
 }
 
 // Gives the holders' references back; only ever called attached.
@@ -119,11 +147,15 @@ template <const FunctionDescription& Function, EditDistanceBatchCore Core>
 PyObject* edit_distance_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   BatchInput in;
   if (!bind_batch<Function, false>(args, nargs, kwnames, in)) return nullptr;
-  const std::vector<std::size_t> distances =
-      run_core(in, [&](TextView query, std::span<const TextView> candidates) noexcept {
-        return Core(query, candidates, in.case_insensitive);
+  std::vector<std::size_t> distances;
+  const bool scored = score_chunks(
+      in, Function.parameters[1], distances,
+      [&](TextView query, std::span<const TextView> chunk, std::vector<std::size_t>& out) noexcept {
+        const std::vector<std::size_t> part = Core(query, chunk, in.case_insensitive);
+        out.insert(out.end(), part.begin(), part.end());
       });
   release(in);
+  if (!scored) return nullptr;
   return to_list<std::size_t, make_int>(distances);
 }
 
@@ -140,16 +172,31 @@ PyObject* damerau_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnam
 PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   BatchInput in;
   if (!bind_batch<kJaroWinklerBatch, true>(args, nargs, kwnames, in)) return nullptr;
-  const Result<std::vector<double>> similarities =
-      run_core(in, [&](TextView query, std::span<const TextView> candidates) noexcept {
-        return quillstone::jaro_winkler_batch(query, candidates, in.p, in.case_insensitive);
-      });
-  release(in);
-  if (!similarities) {
-    raise_match_error(similarities.error());
+  // A bad prefix scale fails before any candidate is scored, yet after every
+  // candidate has been taken.
+  const Result<std::vector<double>> checked =
+      quillstone::jaro_winkler_batch(in.query.view(), {}, in.p, in.case_insensitive);
+  if (!checked) {
+    const bool taken = in.candidates.check_rest();
+    release(in);
+    if (taken) {
+      raise_match_error(checked.error());
+    } else {
+      argument_extraction_error(kJaroWinklerBatch.parameters[1]);
+    }
     return nullptr;
   }
-  return to_float_list(similarities.value());
+  std::vector<double> similarities;
+  const bool scored = score_chunks(
+      in, kJaroWinklerBatch.parameters[1], similarities,
+      [&](TextView query, std::span<const TextView> chunk, std::vector<double>& out) noexcept {
+        const Result<std::vector<double>> part =
+            quillstone::jaro_winkler_batch(query, chunk, in.p, in.case_insensitive);
+        out.insert(out.end(), part.value().begin(), part.value().end());
+      });
+  release(in);
+  if (!scored) return nullptr;
+  return to_float_list(similarities);
 }
 
 }  // namespace quillstone::python
