@@ -126,14 +126,15 @@ auto with_units(PyObject* str, F f) noexcept {
 // The candidates of a batch call, read chunk by chunk as text views that stay
 // valid while the thread is detached, so that the extra memory per candidate
 // does not grow with the candidates' length:
-// - an exact tuple is immutable: one reference to it keeps every item alive,
-//   and the views borrow the items' UTF-8 forms;
 // - an exact list is read under its lock, a chunk at a time: the chunk's
 //   texts are copied, as UTF-8, into one buffer of bounded size owned by the
 //   call, so the items' reference counts are not touched (on a free-threaded
 //   interpreter those are shared with every other thread that reads the same
 //   list). Each chunk is the list as it was at one moment; positions that
 //   the list no longer has when their chunk is read end the candidates;
+// - an exact tuple is immutable: one reference to it keeps every item alive.
+//   Its ASCII texts are viewed in place; the others are copied as for a
+//   list, so that no str gains a cached UTF-8 form as long as its text;
 // - any other sequence is read by iteration into backed texts first, whole,
 //   since reading it runs Python code.
 // A candidate that cannot be taken (not a str, or not encodable) raises when
@@ -176,14 +177,7 @@ class CandidateTexts {
     const std::size_t end = std::min(size_, position_ + kChunkItems);
     if (!source_) {
       for (; position_ < end; ++position_) views_.push_back(held_[position_].view());
-    } else if (PyTuple_CheckExact(source_.get())) {
-      PyObject* const* items = PySequence_Fast_ITEMS(source_.get());
-      for (; position_ < end; ++position_) {
-        std::string_view view;
-        if (!to_text(items[position_], view)) return Next::kError;
-        views_.push_back(view);
-      }
-    } else if (!copy_from_list(end)) {
+    } else if (!copy_items(end)) {
       return Next::kError;
     }
     return views_.empty() ? Next::kEnd : Next::kChunk;
@@ -209,20 +203,23 @@ class CandidateTexts {
   }
 
  private:
-  // Copies the list's items from position_ on, up to `end`, under the list's
-  // lock. Nothing in that loop can block: blocking (on another lock, or for
-  // a collection that stops the world) would suspend the list's lock and let
-  // another thread change the list under the loop. An item that needs the
-  // interpreter (one that is not a str, or has no UTF-8 form) is held and
-  // dealt with after the lock is given back, and so is a text that does not
-  // fit the buffer on its own, which becomes a chunk of its own.
-  bool copy_from_list(std::size_t end) {
-    PyObject* list = source_.get();
-    offsets_.clear();
+  // Takes the items from position_ on, up to `end`: the texts of a list are
+  // copied, as UTF-8, under the list's lock; those of a tuple only when they
+  // are not ASCII, since the UTF-8 form of an ASCII str is its own data.
+  // Nothing in the loop under the lock can block: blocking (on another lock,
+  // or for a collection that stops the world) would suspend the list's lock
+  // and let another thread change the list under the loop. An item that
+  // needs the interpreter (one that is not a str, or has no UTF-8 form) is
+  // held and dealt with afterwards, and so is a text that does not fit the
+  // buffer on its own, which becomes a chunk of its own.
+  bool copy_items(std::size_t end) {
+    PyObject* source = source_.get();
+    const bool list = PyList_CheckExact(source);
+    texts_.clear();
+    Py_BEGIN_CRITICAL_SECTION(source);
+    end = std::min(end, static_cast<std::size_t>(Py_SIZE(source)));
+    PyObject* const* items = PySequence_Fast_ITEMS(source);
     std::size_t used = 0;
-    Py_BEGIN_CRITICAL_SECTION(list);
-    end = std::min(end, static_cast<std::size_t>(PyList_GET_SIZE(list)));
-    PyObject* const* items = PySequence_Fast_ITEMS(list);
     for (; position_ < end; ++position_) {
       // Items lie anywhere in memory: asking for those a few places ahead
       // keeps several misses in flight while this one is encoded.
@@ -238,6 +235,10 @@ class CandidateTexts {
       }
       const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
       const bool ascii = PyUnicode_IS_ASCII(item);
+      if (ascii && !list) {
+        texts_.push_back({static_cast<const char*>(PyUnicode_DATA(item)), 0, length});
+        continue;
+      }
       const std::size_t size = ascii ? length : with_units(item, [&](const auto* units) {
         return utf8_size(units, length);
       });
@@ -246,7 +247,7 @@ class CandidateTexts {
         break;
       }
       if (used + size > kChunkBytes) {
-        if (offsets_.empty()) {
+        if (texts_.empty()) {
           big_ = OwnedRef::borrowed(item);
           ++position_;
         }
@@ -261,11 +262,13 @@ class CandidateTexts {
       } else {
         with_units(item, [&](const auto* units) { write_utf8(units, length, at); });
       }
-      offsets_.emplace_back(used, size);
+      texts_.push_back({nullptr, used, size});
       used += size;
     }
     Py_END_CRITICAL_SECTION();
-    for (const auto& [at, size] : offsets_) views_.emplace_back(bytes_.data() + at, size);
+    for (const Text& text : texts_) {
+      views_.emplace_back(text.direct != nullptr ? text.direct : bytes_.data() + text.at, text.size);
+    }
     if (!big_) return true;
     // The interpreter's own view of the item, or its error (for an item that
     // is not a str, or has no UTF-8 form).
@@ -275,12 +278,19 @@ class CandidateTexts {
     return true;
   }
 
+  // A text of the chunk: a tuple's ASCII item in place, or a place in the
+  // buffer, which may move while the chunk is read.
+  struct Text {
+    const char* direct;
+    std::size_t at, size;
+  };
+
   OwnedRef source_;  // an exact tuple or list
   std::vector<PyBackedStr> held_;  // the items of any other sequence
   OwnedRef big_;     // an item dealt with outside the list's lock
   std::size_t size_ = 0, position_ = 0;
   std::vector<char> bytes_;  // the texts of a list's chunk
-  std::vector<std::pair<std::size_t, std::size_t>> offsets_;
+  std::vector<Text> texts_;
   std::vector<std::string_view> views_;
 };
 
