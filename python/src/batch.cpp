@@ -111,29 +111,38 @@ PyObject* make_int(std::size_t value) { return PyLong_FromUnsignedLongLong(value
 // one call share one float object instead of allocating one each.
 class FloatCache {
  public:
+  // Long lists get a larger table: their hundreds of distinct scores would
+  // otherwise keep evicting each other.
+  explicit FloatCache(std::size_t values)
+      : bits_(values >= (std::size_t{1} << kLargeBits) ? kLargeBits : kSmallBits),
+        slots_(std::size_t{1} << bits_) {}
+
   PyObject* make(double value) {
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    const std::size_t at = (bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits);
-    if (obj_[at] != nullptr && bits_[at] == bits) {
-      Py_IncRef(obj_[at]);
-      return obj_[at];
+    Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - bits_)];
+    if (slot.obj != nullptr && slot.bits == bits) {
+      Py_IncRef(slot.obj);
+      return slot.obj;
     }
     PyObject* obj = checked_result(PyFloat_FromDouble(value));
-    obj_[at] = obj;  // borrowed: the result list owns it
-    bits_[at] = bits;
+    slot = {obj, bits};  // borrowed: the result list owns it
     return obj;
   }
 
  private:
-  static constexpr unsigned kBits = 8;
-  PyObject* obj_[1u << kBits] = {};
-  std::uint64_t bits_[1u << kBits];
+  static constexpr unsigned kSmallBits = 8, kLargeBits = 12;
+  struct Slot {
+    PyObject* obj = nullptr;
+    std::uint64_t bits = 0;
+  };
+  unsigned bits_;
+  std::vector<Slot> slots_;
 };
 
 PyObject* to_float_list(const std::vector<double>& values) {
   OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(values.size()))));
-  FloatCache cache;
+  FloatCache cache(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) {
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), cache.make(values[i]));
   }
