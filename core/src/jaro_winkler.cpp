@@ -2,7 +2,6 @@
 // transpositions among them, and the Winkler bonus for a common prefix.
 #include <bit>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>

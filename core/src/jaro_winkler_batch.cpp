@@ -135,9 +135,7 @@ class LaneBatch {
   static constexpr std::size_t kLanes = jw::kVectorBytes / sizeof(Lane);
 
   LaneBatch(const LaneMasks& masks, bool fold, double p, double* out) noexcept
-      : masks_(masks), p_(p), out_(out),
-        columns_(jw::kLaneMaxText * (jw::kLaneMaxText + 1) / 2 * kLanes),
-        groups_(jw::kLaneMaxText + 1) {
+      : masks_(masks), p_(p), out_(out), groups_(jw::kLaneMaxText + 1) {
     for (unsigned b = 0; b < 256; ++b) {
       const unsigned char c = fold ? jw::FoldAsciiByte{}(static_cast<unsigned char>(b))
                                    : static_cast<unsigned char>(b);
@@ -171,11 +169,17 @@ class LaneBatch {
   struct Group {
     std::size_t size = 0;
     std::size_t index[kLanes];
+    // n rows of kLanes masks, made at the group's first candidate and zeroed,
+    // so that unused lanes read defined values
+    std::vector<Lane> rows;
   };
 
-  // The rows of group n start after those of the shorter groups.
-  Lane* rows(std::size_t n) noexcept { return columns_.data() + (n - 1) * n / 2 * kLanes; }
-  Lane* slot(std::size_t n) noexcept { return rows(n) + groups_[n].size; }
+  Lane* rows(std::size_t n) noexcept { return groups_[n].rows.data(); }
+  Lane* slot(std::size_t n) noexcept {
+    Group& group = groups_[n];
+    if (group.rows.empty()) group.rows.resize(n * kLanes);
+    return group.rows.data() + group.size;
+  }
 
   void commit(std::size_t n, std::size_t index) noexcept {
     Group& group = groups_[n];
@@ -204,7 +208,6 @@ class LaneBatch {
   double p_;
   double* out_;
   Lane bytes_[256];
-  std::vector<Lane> columns_;  // zeroed, so that unused lanes read defined values
   std::vector<Group> groups_;
 };
 
@@ -315,6 +318,7 @@ Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const T
   const double p_value = scale.value();
 
   std::vector<double> scores(candidates.size());
+  if (candidates.empty()) return scores;
   if (query.empty()) {
     for (std::size_t i = 0; i < candidates.size(); ++i) scores[i] = candidates[i].empty() ? 1.0 : 0.0;
     return scores;

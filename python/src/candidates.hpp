@@ -256,9 +256,9 @@ class CandidateTexts {
       if (bytes_.size() < used + size) {
         bytes_.resize(std::min(kChunkBytes, std::max(used + size, 2 * bytes_.size())));
       }
-      char* at = bytes_.data() + used;
+      char* at = bytes_.data() + used;  // null while the buffer is empty
       if (ascii) {
-        std::memcpy(at, PyUnicode_DATA(item), length);
+        if (size != 0) std::memcpy(at, PyUnicode_DATA(item), length);
       } else {
         with_units(item, [&](const auto* units) { write_utf8(units, length, at); });
       }
