@@ -179,16 +179,17 @@ struct MultiWordScratch {
 // whose W-word position masks `masks` holds; `find` finds their rows. Both
 // non-empty. Position i of s1 looks for the lowest set bit of PM(s1[i]) AND
 // NOT matched2 within [lo, hi), which is the first free position the plain
-// scan would take. Only the words from lo to hi are candidates, and fewer
-// still: for each character, `cursor` marks the word below which its free
-// positions all lie below the window. Since the window's low end and matched2
-// only grow, a word found empty from the low end upwards stays empty for that
-// character, so every step costs a few words and each word of each row is
-// skipped at most once.
-template <class Char1, class Char2>
-double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
-                       std::size_t n1, const Char2* s2, std::size_t n2,
-                       MultiWordScratch& scratch, double p) noexcept {
+// scan would take. Only the words from lo to hi are candidates, and with
+// `Cursors` fewer still: for each character, `cursor` marks the word below
+// which its free positions all lie below the window. Since the window's low
+// end and matched2 only grow, a word found empty from the low end upwards
+// stays empty for that character, so every step costs a few words and each
+// word of each row is skipped at most once. A window of a few words is
+// searched faster without them.
+template <bool Cursors, class Char1, class Char2>
+double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
+                            std::size_t n1, const Char2* s2, std::size_t n2,
+                            MultiWordScratch& scratch, double p) noexcept {
   const std::size_t w = match_window(n1, n2);
   // From position n2 + w on, the window lies past the end of s2; no match
   // lies at or past position n1 + w of s2.
@@ -197,7 +198,7 @@ double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1
   const std::size_t words2 = (std::min(n2, n1 + w) + kWordBits - 1) / kWordBits;
   scratch.matched1.assign(words1, 0);
   scratch.matched2.assign(words2, 0);
-  if (scratch.cursor.size() != masks.rows()) scratch.cursor.assign(masks.rows(), 0);
+  if (Cursors && scratch.cursor.size() != masks.rows()) scratch.cursor.assign(masks.rows(), 0);
   std::uint64_t* matched1 = scratch.matched1.data();
   std::uint64_t* matched2 = scratch.matched2.data();
   std::uint32_t* cursor = scratch.cursor.data();
@@ -210,7 +211,7 @@ double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1
     const std::size_t lo = i > w ? i - w : 0;
     const std::size_t hi = std::min(n2, i + w + 1);
     const std::size_t lo_word = lo / kWordBits, last_word = (hi - 1) / kWordBits;
-    std::size_t k = std::max(static_cast<std::size_t>(cursor[r]), lo_word);
+    std::size_t k = Cursors ? std::max(static_cast<std::size_t>(cursor[r]), lo_word) : lo_word;
     if (k > last_word) continue;  // no free position of this character up to hi
     std::uint64_t free = pm[k] & ~matched2[k];
     if (k == lo_word) free &= ~std::uint64_t{0} << (lo % kWordBits);
@@ -218,10 +219,12 @@ double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1
       ++k;
       free = pm[k] & ~matched2[k];
     }
-    const std::size_t next = free == 0 ? k + 1 : k;
-    if (cursor[r] != next) {
-      if (cursor[r] == 0) scratch.touched.push_back(static_cast<std::uint32_t>(r));
-      cursor[r] = static_cast<std::uint32_t>(next);
+    if constexpr (Cursors) {
+      const std::size_t next = free == 0 ? k + 1 : k;
+      if (cursor[r] != next) {
+        if (cursor[r] == 0) scratch.touched.push_back(static_cast<std::uint32_t>(r));
+        cursor[r] = static_cast<std::uint32_t>(next);
+      }
     }
     if (free == 0) continue;
     const std::size_t j = k * kWordBits + static_cast<std::size_t>(std::countr_zero(free));
@@ -248,6 +251,19 @@ double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1
   const std::size_t prefix = prefix_length(
       std::min({kMaxPrefix, n1, n2}), [&](std::size_t k) { return char32_t{s1[k]} == char32_t{s2[k]}; });
   return score(m, t, n1, n2, prefix, p);
+}
+
+// Windows of up to this many words are searched without cursors.
+inline constexpr std::size_t kCursorlessWords = 4;
+
+template <class Char1, class Char2>
+double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
+                       std::size_t n1, const Char2* s2, std::size_t n2,
+                       MultiWordScratch& scratch, double p) noexcept {
+  const std::size_t window_words = (2 * match_window(n1, n2) + 1) / kWordBits + 2;
+  return window_words <= kCursorlessWords
+             ? multiword_match_with<false>(masks, find, s1, n1, s2, n2, scratch, p)
+             : multiword_match_with<true>(masks, find, s1, n1, s2, n2, scratch, p);
 }
 
 // ---------------------------------------------------------------- lanes
