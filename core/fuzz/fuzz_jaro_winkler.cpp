@@ -153,6 +153,18 @@ class JaroWinklerHarness {
     for (std::size_t i = 0; i < order.size(); ++i) {
       FUZZ_CHECK(same_double(out.value()[i], expected[order[i]]));
     }
+    // Enough copies of every text to fill groups of the widest lanes and leave
+    // one lane over, interleaved so that the groups fill up side by side.
+    std::vector<TextView> copies;
+    for (std::size_t r = 0; r <= detail::jw::kMaxLanes; ++r) {
+      copies.insert(copies.end(), candidates.begin(), candidates.end());
+    }
+    const Result<std::vector<double>> repeated =
+        jaro_winkler_batch(c_.texts[0], copies, c_.p, c_.case_insensitive);
+    FUZZ_CHECK(repeated.has_value() && repeated.value().size() == copies.size());
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+      FUZZ_CHECK(same_double(repeated.value()[i], expected[order[i % order.size()]]));
+    }
     const Result<std::vector<double>> none =
         jaro_winkler_batch(c_.texts[0], std::span<const TextView>(), c_.p, c_.case_insensitive);
     FUZZ_CHECK(none.has_value() && none.value().empty());

@@ -2,7 +2,6 @@
 // transpositions among them, and the Winkler bonus for a common prefix.
 #include <bit>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -71,14 +70,6 @@ double plain_scan(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2
   return score(m, t, n1, n2, prefix, p);
 }
 
-// Matching over W-word position masks of s2. Position i of s1 looks for the
-// lowest set bit of PM(s1[i]) AND NOT matched2 within [lo, hi), which is the
-// first free position the plain scan would take. Only the words from lo to
-// hi are candidates, and fewer still: for each character, `cursor` marks the
-// word below which its free positions all lie below the window. Since the
-// window's low end and matched2 only grow, a word found empty from the low
-// end upwards stays empty for that character, so every step costs a few
-// words and each word of each row is skipped at most once.
 // The plain loops on character arrays of any length, with the flags on the heap.
 template <class Char>
 double plain_scan_any(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
@@ -86,24 +77,6 @@ double plain_scan_any(const Char* s1, std::size_t n1, const Char* s2, std::size_
   const auto flags = std::make_unique<unsigned char[]>(n1 + n2);
   ByteFlags flags1(flags.get()), flags2(flags.get() + n1);
   return plain_scan(s1, n1, s2, n2, flags1, flags2, p);
-}
-
-// The mask table holds a row of ceil(n2 / 64) words for every character code
-// below U+0100 and for every distinct wider character of s2. That is a fixed
-// multiple of n2 for text drawn from a small alphabet, but grows with the
-// product of length and alphabet for long text with thousands of distinct
-// characters (a long CJK text). Past this many words (64 MiB), or eight words
-// per character of s2 if that is more, the plain loops take over, whose
-// memory only follows the lengths.
-inline constexpr std::size_t kMaskTableBudget = std::size_t{1} << 23;
-
-bool mask_table_fits(std::size_t rows, std::size_t words, std::size_t n2) noexcept {
-  constexpr std::size_t kWordsPerChar = 8;
-  const std::size_t per_char = n2 > std::numeric_limits<std::size_t>::max() / kWordsPerChar
-                                   ? std::numeric_limits<std::size_t>::max()
-                                   : n2 * kWordsPerChar;
-  const std::size_t budget = std::max(kMaskTableBudget, per_char);
-  return rows <= budget / words;
 }
 
 template <class Char>
@@ -115,61 +88,9 @@ double multiword_score(const Char* s1, std::size_t n1, const Char* s2, std::size
     return plain_scan_any(s1, n1, s2, n2, p);
   }
   const MultiWordMasks masks(s2, n2, std::move(keys));
-  const std::size_t words2 = masks.words();
-  const std::size_t words1 = (n1 + kWordBits - 1) / kWordBits;
-  // One zeroed block: the matched bits of both texts and the cursors.
-  const auto block = std::make_unique<std::uint64_t[]>(words1 + words2 + masks.rows());
-  std::uint64_t* matched1 = block.get();
-  std::uint64_t* matched2 = matched1 + words1;
-  std::uint64_t* cursor = matched2 + words2;
-
-  const std::size_t w = match_window(n1, n2);
-  // From position n2 + w on, the window lies past the end of s2.
-  const std::size_t scan_end = std::min(n1, n2 + w);
   RowFinder find(masks);
-  std::size_t m = 0;
-  for (std::size_t i = 0; i < scan_end; ++i) {
-    const std::size_t r = find(s1[i]);
-    const std::uint64_t* pm = masks.row(r);
-    const std::size_t lo = i > w ? i - w : 0;
-    const std::size_t hi = std::min(n2, i + w + 1);
-    const std::size_t lo_word = lo / kWordBits, last_word = (hi - 1) / kWordBits;
-    std::size_t k = std::max(static_cast<std::size_t>(cursor[r]), lo_word);
-    if (k > last_word) continue;  // no free position of this character up to hi
-    std::uint64_t free = pm[k] & ~matched2[k];
-    if (k == lo_word) free &= ~std::uint64_t{0} << (lo % kWordBits);
-    while (free == 0 && k < last_word) {
-      ++k;
-      free = pm[k] & ~matched2[k];
-    }
-    if (free == 0) {
-      cursor[r] = k + 1;
-      continue;
-    }
-    cursor[r] = k;
-    const std::size_t j = k * kWordBits + static_cast<std::size_t>(std::countr_zero(free));
-    if (j >= hi) continue;
-    matched2[k] |= free & (0 - free);
-    matched1[i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
-    ++m;
-  }
-  if (m == 0) return 0.0;
-
-  // The matched positions of both texts in step, word by word.
-  std::size_t t = 0;
-  std::size_t ka = 0, kb = 0;
-  std::uint64_t a = matched1[0], b = matched2[0];
-  for (std::size_t left = m; left > 0; --left) {
-    while (a == 0) a = matched1[++ka];
-    while (b == 0) b = matched2[++kb];
-    t += s1[ka * kWordBits + static_cast<std::size_t>(std::countr_zero(a))] !=
-         s2[kb * kWordBits + static_cast<std::size_t>(std::countr_zero(b))];
-    a &= a - 1;
-    b &= b - 1;
-  }
-  const std::size_t prefix =
-      prefix_length(std::min({kMaxPrefix, n1, n2}), [&](std::size_t k) { return s1[k] == s2[k]; });
-  return score(m, t, n1, n2, prefix, p);
+  MultiWordScratch scratch;
+  return multiword_match(masks, find, s1, n1, s2, n2, scratch, p);
 }
 
 }  // namespace

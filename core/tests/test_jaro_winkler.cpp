@@ -2,6 +2,7 @@
 // definition, over decoded code points. Scores are compared bit for bit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -126,6 +127,7 @@ struct Gen {
   std::mt19937_64 rng{0x6A77'2024};
   static inline const std::u32string kAlphabets[] = {
       U"abcdeABCDE", U"ab", U"aeéÉàÀßüÜ", U"中文字漢語a", U"😀😁𝒜𝒝a", U"\u0130\u03A3\u03C3\u03C2\u212AKka.",
+      U"абвгдАБВГДa",
   };
   std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
   std::size_t length(std::size_t max = 150) {
@@ -408,6 +410,45 @@ TEST(JaroWinklerBatch, EqualsScalarOnRandomCandidates) {
       const auto want = jaro_winkler(query, candidates[k], p, nullopt, ci, nullopt);
       ASSERT_TRUE(same_result(scores.value()[k], want)) << "'" << query << "' / '" << owned[k] << "'";
       ASSERT_TRUE(same_result(batch.similarity(candidates[k]), want));
+    }
+  }
+}
+
+// The lanes take candidates of 1 to 64 characters against queries of 1 to
+// 64, in groups by length that are full or left partly filled; longer ones
+// are scanned against the query's multi-word masks. Queries at every lane
+// width, candidates of every length from 0 to 70, in shuffled order.
+TEST(JaroWinklerBatch, LanesEqualScalarAtEveryLength) {
+  Gen gen;
+  constexpr std::size_t kQueryLengths[] = {1, 7, 8, 9, 16, 17, 32, 33, 64, 65, 70, 150};
+  constexpr optional<double> kScales[] = {nullopt, 0.0, 0.25, 0.07};
+  int round = 0;
+  for (const std::size_t nq : kQueryLengths) {
+    for (const std::u32string& alphabet : Gen::kAlphabets) {
+      for (const bool fold : {false, true}) {
+        const optional<double> p = kScales[round++ % std::size(kScales)];
+        const std::u32string query = gen.text(alphabet, nq);
+        std::vector<std::string> owned;
+        for (std::size_t n = 0; n <= 70; ++n) {
+          // Some lengths fill a group of 32 lanes and leave a partial one.
+          for (std::size_t k = n % 37 + 1; k > 0; --k) {
+            std::u32string text = gen.pick(2) ? query : gen.text(alphabet, n);
+            text = gen.mutate(text, alphabet);
+            text.resize(n, alphabet[gen.pick(alphabet.size())]);
+            owned.push_back(encode(text));
+          }
+        }
+        std::shuffle(owned.begin(), owned.end(), gen.rng);
+        const std::vector<quillstone::TextView> candidates(owned.begin(), owned.end());
+        const std::string q = encode(query);
+        const auto scores = quillstone::jaro_winkler_batch(q, candidates, p, fold);
+        ASSERT_TRUE(scores.has_value());
+        ASSERT_EQ(scores.value().size(), candidates.size());
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+          ASSERT_TRUE(same_result(scores.value()[k], jaro_winkler(q, candidates[k], p, nullopt, fold, nullopt)))
+              << "'" << q << "' / '" << owned[k] << "' fold " << fold;
+        }
+      }
     }
   }
 }

@@ -1,5 +1,5 @@
 // levenshtein_batch, damerau_batch and jaro_winkler_batch: one query against a
-// sequence of candidates, one core call, a list back in candidate order.
+// sequence of candidates, scored chunk by chunk, a list back in candidate order.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -20,17 +20,43 @@ namespace {
 // shorter batches do not pay for detaching and re-attaching.
 constexpr std::size_t kDetachThreshold = 10000;
 
-// Runs `compute` on the candidates' views, detached from the interpreter for
-// long batches. Nothing in here touches a Python object, and nothing throws:
-// an allocation failure while detached ends the process.
-template <class Compute>
-auto run_core(const PyBackedStr& query, const CandidateTexts& candidates, Compute compute) noexcept {
-  const std::span<const TextView> views = candidates.views();
-  if (views.size() < kDetachThreshold) return compute(query.view(), views);
-  PyThreadState* thread = PyEval_SaveThread();
-  auto result = compute(query.view(), views);
-  PyEval_RestoreThread(thread);
-  return result;
+// Binding failed. When it failed at an argument after the candidates, a
+// candidate that cannot be taken is still reported first, since candidates
+// come first in the signature: they are opened by the binding and read later.
+bool fail_after_candidates(CandidateTexts& candidates) {
+  if (!candidates.opened()) return false;
+  PyObject* pending = PyErr_GetRaisedException();
+  if (!candidates.check_rest()) {
+    Py_DecRef(pending);
+    argument_extraction_error("candidates");
+    return false;
+  }
+  PyErr_SetRaisedException(pending);
+  return false;
+}
+
+// Scores the candidates chunk by chunk with `compute`, appending to `out`;
+// with kDetachThreshold candidates or more, every chunk is scored detached
+// from the interpreter, and the next one is read attached. Nothing in
+// `compute` touches a Python object, and nothing throws: an allocation
+// failure while detached ends the process. False with the exception set.
+template <class T, class Compute>
+bool score_chunks(const PyBackedStr& query, CandidateTexts& candidates, std::vector<T>& out,
+                  Compute compute) {
+  const bool detach = candidates.size() >= kDetachThreshold;
+  out.reserve(candidates.size());
+  for (;;) {
+    const CandidateTexts::Next next = candidates.next();
+    if (next == CandidateTexts::Next::kEnd) return true;
+    if (next == CandidateTexts::Next::kError) {
+      argument_extraction_error("candidates");
+      return false;
+    }
+    const std::span<const TextView> chunk = candidates.chunk();
+    PyThreadState* thread = detach ? PyEval_SaveThread() : nullptr;
+    compute(query.view(), chunk, out);
+    if (thread != nullptr) PyEval_RestoreThread(thread);
+  }
 }
 
 // Gives the holders' references back; only ever called attached.
@@ -58,31 +84,40 @@ PyObject* make_int(std::size_t value) { return PyLong_FromUnsignedLongLong(value
 // one call share one float object instead of allocating one each.
 class FloatCache {
  public:
+  // Long lists get a larger table: their hundreds of distinct scores would
+  // otherwise keep evicting each other.
+  explicit FloatCache(std::size_t values)
+      : bits_(values >= (std::size_t{1} << kLargeBits) ? kLargeBits : kSmallBits),
+        slots_(std::size_t{1} << bits_) {}
+
   PyObject* make(double value) {
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    const std::size_t at = (bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits);
-    if (obj_[at] != nullptr && bits_[at] == bits) {
-      Py_IncRef(obj_[at]);
-      return obj_[at];
+    Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - bits_)];
+    if (slot.obj != nullptr && slot.bits == bits) {
+      Py_IncRef(slot.obj);
+      return slot.obj;
     }
     PyObject* obj = checked_result(PyFloat_FromDouble(value));
     if (obj == nullptr) return nullptr;
-    obj_[at] = obj;  // borrowed: the result list owns it
-    bits_[at] = bits;
+    slot = {obj, bits};  // borrowed: the result list owns it
     return obj;
   }
 
  private:
-  static constexpr unsigned kBits = 8;
-  PyObject* obj_[1u << kBits] = {};
-  std::uint64_t bits_[1u << kBits];
+  static constexpr unsigned kSmallBits = 8, kLargeBits = 12;
+  struct Slot {
+    PyObject* obj = nullptr;
+    std::uint64_t bits = 0;
+  };
+  unsigned bits_;
+  std::vector<Slot> slots_;
 };
 
 PyObject* to_float_list(const std::vector<double>& values) {
   OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(values.size()))));
   if (!list) return nullptr;
-  FloatCache cache;
+  FloatCache cache(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) {
     PyObject* item = cache.make(values[i]);
     if (item == nullptr) return nullptr;
@@ -97,13 +132,20 @@ using EditDistanceBatchCore = std::vector<std::size_t> (*)(TextView, std::span<c
 template <const FunctionDescription& Function, EditDistanceBatchCore Core>
 PyObject* edit_distance_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Arguments<Function> arguments;
-  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   auto& [query, candidates, case_insensitive] = arguments.values();
-  const std::vector<std::size_t> distances =
-      run_core(query, candidates, [&](TextView query_view, std::span<const TextView> views) noexcept {
-        return Core(query_view, views, case_insensitive);
+  if (!arguments.bind(args, nargs, kwnames)) {
+    fail_after_candidates(candidates);
+    return nullptr;
+  }
+  std::vector<std::size_t> distances;
+  const bool scored = score_chunks(
+      query, candidates, distances,
+      [&](TextView query_view, std::span<const TextView> chunk, std::vector<std::size_t>& out) noexcept {
+        const std::vector<std::size_t> part = Core(query_view, chunk, case_insensitive);
+        out.insert(out.end(), part.begin(), part.end());
       });
   release(query, candidates);
+  if (!scored) return nullptr;
   return to_list<std::size_t, make_int>(distances);
 }
 
@@ -119,18 +161,36 @@ PyObject* damerau_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnam
 
 PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Arguments<kJaroWinklerBatch> arguments;
-  if (!arguments.bind(args, nargs, kwnames)) return nullptr;
   auto& [query, candidates, p, case_insensitive] = arguments.values();
-  const Result<std::vector<double>> similarities =
-      run_core(query, candidates, [&](TextView query_view, std::span<const TextView> views) noexcept {
-        return quillstone::jaro_winkler_batch(query_view, views, p, case_insensitive);
-      });
-  release(query, candidates);
-  if (!similarities) {
-    raise_match_error(similarities.error());
+  if (!arguments.bind(args, nargs, kwnames)) {
+    fail_after_candidates(candidates);
     return nullptr;
   }
-  return to_float_list(similarities.value());
+  // A bad prefix scale fails before any candidate is scored, yet after every
+  // candidate has been taken.
+  const Result<std::vector<double>> checked =
+      quillstone::jaro_winkler_batch(query.view(), {}, p, case_insensitive);
+  if (!checked) {
+    const bool taken = candidates.check_rest();
+    release(query, candidates);
+    if (taken) {
+      raise_match_error(checked.error());
+    } else {
+      argument_extraction_error("candidates");
+    }
+    return nullptr;
+  }
+  std::vector<double> similarities;
+  const bool scored = score_chunks(
+      query, candidates, similarities,
+      [&](TextView query_view, std::span<const TextView> chunk, std::vector<double>& out) noexcept {
+        const Result<std::vector<double>> part =
+            quillstone::jaro_winkler_batch(query_view, chunk, p, case_insensitive);
+        out.insert(out.end(), part.value().begin(), part.value().end());
+      });
+  release(query, candidates);
+  if (!scored) return nullptr;
+  return to_float_list(similarities);
 }
 
 }  // namespace quillstone::python

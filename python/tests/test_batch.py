@@ -181,6 +181,44 @@ def test_the_detach_threshold_does_not_change_results(batch):
     assert detached[-1] == SCALAR[batch]("abcab", candidates[-1])
 
 
+# A list or tuple is read in chunks of at most 16384 candidates, a list's
+# chunk also ending before its texts pass 1 MiB: these lists span several.
+CHUNK_ITEMS = 16384
+SPANNING = [
+    ("many short", lambda rng: random_words(rng, 2 * CHUNK_ITEMS + 5, "abé日😀", 9)),
+    ("long texts", lambda rng: random_words(rng, 9000, "abcé日", 500)),
+    ("a text past the buffer", lambda rng: ["abc", "x" * (1 << 21) + "é", "", "é" * 600000]
+     + random_words(rng, 10, "abé", 9)),
+]
+
+
+@pytest.mark.parametrize("shape", [list, tuple], ids=["list", "tuple"])
+@pytest.mark.parametrize("label, make", SPANNING, ids=[s[0] for s in SPANNING])
+def test_candidates_spanning_chunks(shape, label, make):
+    rng = random.Random(label)
+    candidates = make(rng)
+    query = "abé" if label != "a text past the buffer" else "xé"
+    for batch, scalar in SCALAR.items():
+        assert batch(query, shape(candidates)) == [scalar(query, c) for c in candidates]
+
+
+@pytest.mark.parametrize("shape", [list, tuple], ids=["list", "tuple"])
+@pytest.mark.parametrize("bad, exc", [(5, TypeError), ("a\udc80", UnicodeEncodeError)],
+                         ids=["int", "lone surrogate"])
+def test_a_bad_candidate_in_a_later_chunk(shape, bad, exc):
+    candidates = ["abc", "é日"] * CHUNK_ITEMS
+    candidates.insert(len(candidates) - 7, bad)
+    for fn in SCALAR:
+        with pytest.raises(exc) as info:
+            fn("abc", shape(candidates))
+        assert info.value.__notes__ == ["while processing 'candidates'"]
+    # still before a bad prefix scale or a bad option
+    for options in ({"p": 0.3}, {"p": "0.3"}, {"case_insensitive": 1}):
+        with pytest.raises(exc) as info:
+            q.jaro_winkler_batch("abc", shape(candidates), **options)
+        assert info.value.__notes__ == ["while processing 'candidates'"]
+
+
 @pytest.mark.parametrize("count", [3, DETACH_AT])
 def test_every_reference_is_given_back(count):
     query, word, other = fresh("query"), fresh("candidate"), fresh("x\udc80")

@@ -118,3 +118,35 @@ def test_agrees_with_rapidfuzz(s1, s2):
     assert q.levenshtein_bp(s1, s2) == distance.Levenshtein.distance(s1, s2)
     assert q.damerau_bp(s1, s2) == distance.OSA.distance(s1, s2)
     assert q.jaro_winkler_similarity(s1, s2) == distance.JaroWinkler.similarity(s1, s2)
+
+
+# Lengths 0 to 70 cross every lane width of the batch (queries of 8, 16, 32
+# and 64 characters) and the 64-character end of its lanes; Cyrillic keeps
+# every wider character of a text in one block of 256 code points.
+long_texts = st.one_of(st.text(alphabet=ALPHABET, max_size=70),
+                       st.text(alphabet="абвгАБВГ ab", max_size=70))
+
+
+class Items:
+    """A sequence that is neither a list nor a tuple."""
+
+    def __init__(self, items):
+        self.items = items
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+
+@EXAMPLES
+@given(long_texts, st.lists(long_texts, min_size=1, max_size=5), st.integers(1, 40), folds,
+       st.sampled_from([None, 0.0, 0.25, 0.13]), st.sampled_from([list, tuple, Items]))
+def test_jaro_winkler_batch_bit_for_bit(query, distinct, copies, fold, p, shape):
+    """Many copies fill lane groups and leave partial ones; every score has the
+    scalar call's bits, whatever kind of sequence holds the candidates."""
+    candidates = [c for c in distinct for _ in range(copies)]
+    got = q.jaro_winkler_batch(query, shape(candidates), p=p, case_insensitive=fold)
+    want = [q.jaro_winkler_similarity(query, c, p=p, case_insensitive=fold) for c in candidates]
+    assert [x.hex() for x in got] == [x.hex() for x in want]

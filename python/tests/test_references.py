@@ -366,3 +366,51 @@ def test_the_checks_catch_a_leak(objects):
     if RSS_TELLS:
         with pytest.raises(AssertionError, match="RSS grew"):
             assert_no_leak(lambda: kept.append(bytearray(8192)), (), {}, None, [], calls=CALLS)
+
+
+# ---------------------------------------------------------------- peak memory
+
+def _status(field):
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field):
+                return int(line.split()[1]) * 1024
+    raise LookupError(field)
+
+
+def peak_growth(call):
+    """How far the peak resident size rises above the size before call()."""
+    with open("/proc/self/clear_refs", "w") as refs:
+        refs.write("5")  # the peak starts again from the current size
+    before = _status("VmRSS:")
+    call()
+    return _status("VmHWM:") - before
+
+
+PEAK_ITEMS = 100_000
+PEAK_CHARS = 250  # a distance below 257: the results are small ints, shared
+PER_CANDIDATE = 40  # bytes: views and results
+FIXED = 4 << 20  # bytes: the buffer a chunk is copied into, and the chunk's views
+
+
+@pytest.mark.skipif(not RSS_TELLS, reason="the RSS tells nothing here")
+@pytest.mark.parametrize("shape", [list, tuple], ids=["list", "tuple"])
+@pytest.mark.parametrize("filler", ["x", "\u00e9", "\u65e5", "\U0001F600"],
+                         ids=["ASCII", "Latin-1", "BMP", "astral"])
+def test_peak_memory_does_not_grow_with_text_length(shape, filler):
+    """A batch over long distinct texts keeps a few bytes per candidate and a
+    bounded buffer, however long the texts; none of them gains a UTF-8 copy."""
+    candidates = shape("%07d" % i + filler * (PEAK_CHARS - 7) for i in range(PEAK_ITEMS))
+    bound = PER_CANDIDATE * PEAK_ITEMS + FIXED
+    try:
+        for fn, query, expected in ((q.levenshtein_batch, "", PEAK_CHARS),
+                                    (q.jaro_winkler_batch, "intention", 0.0)):
+            fn(query, candidates[:10])  # the module's first-call objects
+            settle()
+            result = []
+            grown = peak_growth(lambda: result.append(fn(query, candidates)))
+            assert result[0] == [expected] * PEAK_ITEMS
+            del result
+            assert grown < bound, "%s grew the peak by %d bytes" % (fn.__name__, grown)
+    except PermissionError:
+        pytest.skip("the peak resident size cannot be reset here")

@@ -185,14 +185,21 @@ def mutate(lst, rng, stock):
         lst.extend(some(rng.randrange(DETACH_AT - 1000, CAP)))
 
 
-def test_calls_survive_a_mutating_candidate_list():
+# Texts long enough that a list of CAP of them is read in several chunks,
+# with the list changing between one chunk and the next.
+LONG_POOL = [("q%d" % i) * (60 + i) + "é" * (i % 2) + "日" * (i % 3 == 0) for i in range(20)]
+
+
+@pytest.mark.parametrize("pool", [POOL, LONG_POOL], ids=["short texts", "texts read in chunks"])
+def test_calls_survive_a_mutating_candidate_list(pool):
+    everything = POOL + pool  # the mutator appends from POOL too
     allowed = {
-        qs.levenshtein_batch: set(qs.levenshtein_batch("", POOL)),
-        qs.damerau_batch: set(qs.damerau_batch("", POOL)),
-        qs.jaro_winkler_batch: set(qs.jaro_winkler_batch("pé", POOL)),
+        qs.levenshtein_batch: set(qs.levenshtein_batch("", everything)),
+        qs.damerau_batch: set(qs.damerau_batch("", everything)),
+        qs.jaro_winkler_batch: set(qs.jaro_winkler_batch("pé", everything)),
     }
-    byte_lengths = [len(s.encode()) for s in POOL]
-    shared = list(POOL) * (DETACH_AT // len(POOL) + 10)
+    byte_lengths = [len(s.encode()) for s in everything]
+    shared = list(pool) * (DETACH_AT // len(pool) + 10)
     callers = THREADS - 1
     done = threading.Event()
     lock = threading.Lock()
@@ -204,7 +211,7 @@ def test_calls_survive_a_mutating_candidate_list():
     def body(i):
         if i == callers:  # the mutator
             rng = random.Random(i)
-            stock = rng.choices(POOL, k=CAP)
+            stock = rng.choices(pool, k=CAP)
             while not done.is_set():
                 mutate(shared, rng, stock)
                 changes[0] += 1
