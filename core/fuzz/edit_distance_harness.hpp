@@ -74,7 +74,7 @@ class EditDistanceHarness {
     }
     FUZZ_CHECK(r.has_value());
     const std::size_t d = distance(i, j);
-    FUZZ_CHECK(r.value() == (cutoff && d > *cutoff ? *cutoff + 1 : d));
+    FUZZ_CHECK(r.unchecked_value() == (cutoff && d > *cutoff ? *cutoff + 1 : d));
   }
 
   void check_pair(std::size_t i, std::size_t j) {
@@ -82,7 +82,7 @@ class EditDistanceHarness {
     const std::size_t m = chars_[i].size(), n = chars_[j].size();
     const Result<std::size_t> r = scalar(c_.texts[i], c_.texts[j], std::nullopt, c_.case_insensitive, std::nullopt);
     FUZZ_CHECK(r.has_value());
-    FUZZ_CHECK(r.value() == d);
+    FUZZ_CHECK(r.unchecked_value() == d);
 
     // Bounds by the lengths, zero exactly for equal texts.
     FUZZ_CHECK((m > n ? m - n : n - m) <= d);
@@ -92,15 +92,15 @@ class EditDistanceHarness {
     // Symmetry, on the core's own results.
     const Result<std::size_t> swapped =
         scalar(c_.texts[j], c_.texts[i], std::nullopt, c_.case_insensitive, std::nullopt);
-    FUZZ_CHECK(swapped.has_value() && swapped.value() == d);
+    FUZZ_CHECK(swapped.has_value() && swapped.unchecked_value() == d);
 
     // A transposition saves at most one of the two Levenshtein edits it replaces.
     const Result<std::size_t> other =
         Osa ? levenshtein_bp(c_.texts[i], c_.texts[j], std::nullopt, c_.case_insensitive, std::nullopt)
             : damerau_bp(c_.texts[i], c_.texts[j], std::nullopt, c_.case_insensitive, std::nullopt);
     FUZZ_CHECK(other.has_value());
-    const std::size_t lev = Osa ? other.value() : d;
-    const std::size_t osa = Osa ? d : other.value();
+    const std::size_t lev = Osa ? other.unchecked_value() : d;
+    const std::size_t osa = Osa ? d : other.unchecked_value();
     FUZZ_CHECK(osa <= lev && lev <= 2 * osa);
 
     // The bound around the distance and at the edges of the type.
@@ -126,12 +126,12 @@ class EditDistanceHarness {
     for (const std::string& prefix : {outer, std::string(65, 'q') + outer}) {
       const std::string a = prefix + prepared_[i] + outer, b = prefix + prepared_[j] + outer;
       const Result<std::size_t> r = scalar(a, b, std::nullopt, false, std::nullopt);
-      FUZZ_CHECK(r.has_value() && r.value() == d);
+      FUZZ_CHECK(r.has_value() && r.unchecked_value() == d);
       const Result<std::size_t> bounded = scalar(a, b, std::nullopt, false, d);
-      FUZZ_CHECK(bounded.has_value() && bounded.value() == d);
+      FUZZ_CHECK(bounded.has_value() && bounded.unchecked_value() == d);
       if (d > 0) {
         const Result<std::size_t> below = scalar(a, b, std::nullopt, false, d - 1);
-        FUZZ_CHECK(below.has_value() && below.value() == d);
+        FUZZ_CHECK(below.has_value() && below.unchecked_value() == d);
       }
     }
   }

@@ -83,7 +83,7 @@ class JaroWinklerHarness {
     const double expected = score(i, j);
     // Empty inputs are settled before the cut-off; a NaN cut-off never applies.
     const bool cut = n1 > 0 && n2 > 0 && cutoff && *cutoff > expected;
-    FUZZ_CHECK(same_double(r.value(), cut ? 0.0 : expected));
+    FUZZ_CHECK(same_double(r.unchecked_value(), cut ? 0.0 : expected));
   }
 
   void check_pair(std::size_t i, std::size_t j) {
@@ -91,14 +91,14 @@ class JaroWinklerHarness {
     const Result<double> r =
         jaro_winkler(c_.texts[i], c_.texts[j], c_.p, std::nullopt, c_.case_insensitive, std::nullopt);
     FUZZ_CHECK(r.has_value());
-    FUZZ_CHECK(same_double(r.value(), expected));
-    FUZZ_CHECK(r.value() >= 0.0 && r.value() <= 1.0);
-    if (chars_[i] == chars_[j]) FUZZ_CHECK(r.value() == 1.0);
+    FUZZ_CHECK(same_double(r.unchecked_value(), expected));
+    FUZZ_CHECK(r.unchecked_value() >= 0.0 && r.unchecked_value() <= 1.0);
+    if (chars_[i] == chars_[j]) FUZZ_CHECK(r.unchecked_value() == 1.0);
 
     // Matching is symmetric and so are the prefix and the sum m/n2 + m/n1.
     const Result<double> swapped =
         jaro_winkler(c_.texts[j], c_.texts[i], c_.p, std::nullopt, c_.case_insensitive, std::nullopt);
-    FUZZ_CHECK(swapped.has_value() && same_double(swapped.value(), expected));
+    FUZZ_CHECK(swapped.has_value() && same_double(swapped.unchecked_value(), expected));
 
     // The Winkler bonus only ever adds.
     FUZZ_CHECK(reference_jaro_winkler(chars_[i], chars_[j], 0.0) <= expected);
@@ -149,9 +149,9 @@ class JaroWinklerHarness {
     const Result<std::vector<double>> out =
         jaro_winkler_batch(c_.texts[0], candidates, c_.p, c_.case_insensitive);
     FUZZ_CHECK(out.has_value());
-    FUZZ_CHECK(out.value().size() == candidates.size());
+    FUZZ_CHECK(out.unchecked_value().size() == candidates.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
-      FUZZ_CHECK(same_double(out.value()[i], expected[order[i]]));
+      FUZZ_CHECK(same_double(out.unchecked_value()[i], expected[order[i]]));
     }
     // Enough copies of every text to fill groups of the widest lanes and leave
     // one lane over, interleaved so that the groups fill up side by side.
@@ -161,13 +161,13 @@ class JaroWinklerHarness {
     }
     const Result<std::vector<double>> repeated =
         jaro_winkler_batch(c_.texts[0], copies, c_.p, c_.case_insensitive);
-    FUZZ_CHECK(repeated.has_value() && repeated.value().size() == copies.size());
+    FUZZ_CHECK(repeated.has_value() && repeated.unchecked_value().size() == copies.size());
     for (std::size_t i = 0; i < copies.size(); ++i) {
-      FUZZ_CHECK(same_double(repeated.value()[i], expected[order[i % order.size()]]));
+      FUZZ_CHECK(same_double(repeated.unchecked_value()[i], expected[order[i % order.size()]]));
     }
     const Result<std::vector<double>> none =
         jaro_winkler_batch(c_.texts[0], std::span<const TextView>(), c_.p, c_.case_insensitive);
-    FUZZ_CHECK(none.has_value() && none.value().empty());
+    FUZZ_CHECK(none.has_value() && none.unchecked_value().empty());
   }
 
   const Case& c_;

@@ -180,7 +180,7 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double
   if (in.n1 == 0) return in.n2 == 0 ? 1.0 : 0.0;
   if (in.n2 == 0) return 0.0;
 
-  const double scale_value = scale.value();
+  const double scale_value = scale.unchecked_value();
   const std::size_t longer = std::max(in.n1, in.n2);
   double result;
   if (longer > jw::kWordChars) {

@@ -24,7 +24,7 @@ Result<JaroWinklerBatch> JaroWinklerBatch::create(TextView query, std::optional<
   if (!scale) return scale.error();
 
   JaroWinklerBatch batch;
-  batch.p_ = scale.value();
+  batch.p_ = scale.unchecked_value();
   batch.case_insensitive_ = case_insensitive;
   if (detail::is_ascii(query)) {
     batch.query_len_ = query.size();
@@ -61,7 +61,7 @@ double JaroWinklerBatch::similarity(TextView candidate) const noexcept {
   // The stored scale is valid and there is no limit: the scalar call cannot fail.
   const Result<double> scalar =
       jaro_winkler(query_, candidate, p_, std::nullopt, case_insensitive_, std::nullopt);
-  return scalar ? scalar.value() : 0.0;
+  return scalar ? scalar.unchecked_value() : 0.0;
 }
 
 namespace {
@@ -230,7 +230,7 @@ class LongScan {
     if (!find_) {
       const Result<double> scalar =
           jaro_winkler(query_, candidate, p_, std::nullopt, case_insensitive_, std::nullopt);
-      return scalar ? scalar.value() : 0.0;
+      return scalar ? scalar.unchecked_value() : 0.0;
     }
     return jw::multiword_match(*masks_, *find_, text, n, chars_.data(), chars_.size(), scratch_, p_);
   }
@@ -316,7 +316,7 @@ Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const T
                                                std::optional<bool> case_insensitive) noexcept {
   const Result<double> scale = jw::checked_prefix_scale(p);
   if (!scale) return scale.error();
-  const double p_value = scale.value();
+  const double p_value = scale.unchecked_value();
 
   std::vector<double> scores(candidates.size());
   if (candidates.empty()) return scores;

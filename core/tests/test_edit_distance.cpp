@@ -108,10 +108,10 @@ TEST(EditDistance, MatchesDynamicProgrammingOnRandomPairs) {
     const std::string sa = utf8(a), sb = utf8(b);
     SCOPED_TRACE(sa + " | " + sb);
     const std::size_t lev = reference(a, b, false), osa = reference(a, b, true);
-    EXPECT_EQ(levenshtein_bp(sa, sb).value(), lev);
-    EXPECT_EQ(levenshtein_bp(sb, sa).value(), lev);
-    EXPECT_EQ(damerau_bp(sa, sb).value(), osa);
-    EXPECT_EQ(damerau_bp(sb, sa).value(), osa);
+    EXPECT_EQ(levenshtein_bp(sa, sb).unchecked_value(), lev);
+    EXPECT_EQ(levenshtein_bp(sb, sa).unchecked_value(), lev);
+    EXPECT_EQ(damerau_bp(sa, sb).unchecked_value(), osa);
+    EXPECT_EQ(damerau_bp(sb, sa).unchecked_value(), osa);
   });
 }
 
@@ -123,9 +123,9 @@ TEST(EditDistance, CutoffBoundsEveryDistance) {
       const auto metric = osa ? damerau_bp : levenshtein_bp;
       const std::size_t d = reference(a, b, osa);
       for (std::size_t k = 0; k <= d + 2; ++k) {
-        EXPECT_EQ(metric(sa, sb, {}, {}, k).value(), d <= k ? d : k + 1) << "cutoff " << k;
+        EXPECT_EQ(metric(sa, sb, {}, {}, k).unchecked_value(), d <= k ? d : k + 1) << "cutoff " << k;
       }
-      EXPECT_EQ(metric(sa, sb, {}, {}, std::numeric_limits<std::uint32_t>::max()).value(), d);
+      EXPECT_EQ(metric(sa, sb, {}, {}, std::numeric_limits<std::uint32_t>::max()).unchecked_value(), d);
     }
   });
 }
@@ -180,11 +180,11 @@ TEST(EditDistance, KernelsAgree) {
       for (std::size_t k : {d, d + 1, d == 0 ? 0 : d - 1, gap, gap + 61, gap + 62, gap + 63, gap + 64,
                             gap + 127, gap + 128, std::size_t{1000}}) {
         const std::size_t expected = d <= k ? d : k + 1;
-        ASSERT_EQ(metric(sa, sb, {}, {}, k).value(), expected) << "cutoff " << k;
-        ASSERT_EQ(metric(sb, sa, {}, {}, k).value(), expected) << "cutoff " << k;
-        ASSERT_EQ(metric(wrapped_a, wrapped_b, {}, {}, k).value(), expected) << "cutoff " << k;
+        ASSERT_EQ(metric(sa, sb, {}, {}, k).unchecked_value(), expected) << "cutoff " << k;
+        ASSERT_EQ(metric(sb, sa, {}, {}, k).unchecked_value(), expected) << "cutoff " << k;
+        ASSERT_EQ(metric(wrapped_a, wrapped_b, {}, {}, k).unchecked_value(), expected) << "cutoff " << k;
       }
-      ASSERT_EQ(metric(wrapped_b, wrapped_a, {}, {}, {}).value(), d);
+      ASSERT_EQ(metric(wrapped_b, wrapped_a, {}, {}, {}).unchecked_value(), d);
     }
   }
 }
@@ -204,8 +204,8 @@ TEST(EditDistance, SmallCutoffsOnLongTexts) {
       const auto metric = osa ? damerau_bp : levenshtein_bp;
       const std::size_t d = reference(a, b, osa);
       for (std::size_t k = 0; k <= 3; ++k) {
-        ASSERT_EQ(metric(sa, sb, {}, {}, k).value(), d <= k ? d : k + 1) << "cutoff " << k;
-        ASSERT_EQ(metric(sb, sa, {}, {}, k).value(), d <= k ? d : k + 1) << "cutoff " << k;
+        ASSERT_EQ(metric(sa, sb, {}, {}, k).unchecked_value(), d <= k ? d : k + 1) << "cutoff " << k;
+        ASSERT_EQ(metric(sb, sa, {}, {}, k).unchecked_value(), d <= k ? d : k + 1) << "cutoff " << k;
       }
     }
   }
@@ -227,16 +227,16 @@ TEST(EditDistance, LargeAlphabets) {
     for (bool osa : {false, true}) {
       const auto metric = osa ? damerau_bp : levenshtein_bp;
       const std::size_t d = reference(a, b, osa);
-      EXPECT_EQ(metric(sa, sb, {}, {}, {}).value(), d);
-      EXPECT_EQ(metric(sb, sa, {}, {}, {}).value(), d);
+      EXPECT_EQ(metric(sa, sb, {}, {}, {}).unchecked_value(), d);
+      EXPECT_EQ(metric(sb, sa, {}, {}, {}).unchecked_value(), d);
       for (std::size_t k : {d / 2, d, std::size_t{100}}) {
-        EXPECT_EQ(metric(sa, sb, {}, {}, k).value(), d <= k ? d : k + 1) << "cutoff " << k;
+        EXPECT_EQ(metric(sa, sb, {}, {}, k).unchecked_value(), d <= k ? d : k + 1) << "cutoff " << k;
       }
       const std::vector<TextView> candidates = {sb, sa, TextView(sb).substr(0, 30)};
       const auto batch = osa ? quillstone::damerau_batch(sa, candidates) : quillstone::levenshtein_batch(sa, candidates);
       EXPECT_EQ(batch[0], d);
       EXPECT_EQ(batch[1], 0u);
-      EXPECT_EQ(batch[2], metric(sa, candidates[2], {}, {}, {}).value());
+      EXPECT_EQ(batch[2], metric(sa, candidates[2], {}, {}, {}).unchecked_value());
     }
   }
 }
@@ -269,47 +269,47 @@ TEST(EditDistance, Examples) {
   };
   for (const auto& e : examples) {
     SCOPED_TRACE(std::string(e.a) + " | " + e.b);
-    EXPECT_EQ(levenshtein_bp(e.a, e.b).value(), e.levenshtein);
-    EXPECT_EQ(damerau_bp(e.a, e.b).value(), e.osa);
+    EXPECT_EQ(levenshtein_bp(e.a, e.b).unchecked_value(), e.levenshtein);
+    EXPECT_EQ(damerau_bp(e.a, e.b).unchecked_value(), e.osa);
   }
   const std::string a64(64, 'a'), a65(65, 'a'), a130(130, 'a');
-  EXPECT_EQ(levenshtein_bp(a65, a64).value(), 1u);
-  EXPECT_EQ(levenshtein_bp(a130, "b").value(), 130u);
-  EXPECT_EQ(damerau_bp(a130, "b").value(), 130u);
+  EXPECT_EQ(levenshtein_bp(a65, a64).unchecked_value(), 1u);
+  EXPECT_EQ(levenshtein_bp(a130, "b").unchecked_value(), 130u);
+  EXPECT_EQ(damerau_bp(a130, "b").unchecked_value(), 130u);
   // A transposition across the word boundary (positions 63 and 64).
   std::string pattern;
   for (int i = 0; i < 130; ++i) pattern.push_back(static_cast<char>('a' + i % 26));
   std::string swapped = pattern;
   std::swap(swapped[63], swapped[64]);
-  EXPECT_EQ(damerau_bp(pattern, swapped).value(), 1u);
+  EXPECT_EQ(damerau_bp(pattern, swapped).unchecked_value(), 1u);
   std::swap(swapped[127], swapped[128]);
-  EXPECT_EQ(damerau_bp(pattern, swapped).value(), 2u);
-  EXPECT_EQ(levenshtein_bp(pattern, swapped).value(), 4u);
+  EXPECT_EQ(damerau_bp(pattern, swapped).unchecked_value(), 2u);
+  EXPECT_EQ(levenshtein_bp(pattern, swapped).unchecked_value(), 4u);
 }
 
 TEST(EditDistance, CutoffExamples) {
-  EXPECT_EQ(damerau_bp("abc", "abcdef", {}, {}, 1).value(), 2u);
-  EXPECT_EQ(damerau_bp("abcdef", "azcedx", {}, {}, 1).value(), 2u);
-  EXPECT_EQ(damerau_bp("abcdef", "azcedx", {}, {}, 3).value(), 3u);
-  EXPECT_EQ(levenshtein_bp("abc", "abc", {}, {}, 0).value(), 0u);
-  EXPECT_EQ(levenshtein_bp("abc", "abd", {}, {}, 0).value(), 1u);
-  EXPECT_EQ(levenshtein_bp("", "abcd", {}, {}, 2).value(), 3u);
-  EXPECT_EQ(damerau_bp("", "", {}, {}, 0).value(), 0u);
+  EXPECT_EQ(damerau_bp("abc", "abcdef", {}, {}, 1).unchecked_value(), 2u);
+  EXPECT_EQ(damerau_bp("abcdef", "azcedx", {}, {}, 1).unchecked_value(), 2u);
+  EXPECT_EQ(damerau_bp("abcdef", "azcedx", {}, {}, 3).unchecked_value(), 3u);
+  EXPECT_EQ(levenshtein_bp("abc", "abc", {}, {}, 0).unchecked_value(), 0u);
+  EXPECT_EQ(levenshtein_bp("abc", "abd", {}, {}, 0).unchecked_value(), 1u);
+  EXPECT_EQ(levenshtein_bp("", "abcd", {}, {}, 2).unchecked_value(), 3u);
+  EXPECT_EQ(damerau_bp("", "", {}, {}, 0).unchecked_value(), 0u);
 }
 
 TEST(EditDistance, CaseFolding) {
   for (const auto metric : {levenshtein_bp, damerau_bp}) {
-    EXPECT_EQ(metric("ABC", "abc", {}, true, {}).value(), 0u);
-    EXPECT_EQ(metric("ABC", "abc", {}, false, {}).value(), 3u);
+    EXPECT_EQ(metric("ABC", "abc", {}, true, {}).unchecked_value(), 0u);
+    EXPECT_EQ(metric("ABC", "abc", {}, false, {}).unchecked_value(), 3u);
     // U+0130 folds to two characters.
-    EXPECT_EQ(metric("\u0130", "i", {}, true, {}).value(), 1u);
+    EXPECT_EQ(metric("\u0130", "i", {}, true, {}).unchecked_value(), 1u);
     const auto error = metric("\u0130", "i", 1, true, {});
     ASSERT_FALSE(error);
     EXPECT_EQ(quillstone::to_string(error.error()),
               "InputTooLong { which: \"str_1\", len: 2, limit: 1 }");
     EXPECT_TRUE(metric("\u0130", "i", 1, false, {}));
     // KELVIN SIGN folds to ASCII k.
-    EXPECT_EQ(metric("\u212a", "k", {}, true, {}).value(), 0u);
+    EXPECT_EQ(metric("\u212a", "k", {}, true, {}).unchecked_value(), 0u);
   }
 }
 
@@ -343,8 +343,8 @@ TEST(EditDistanceBatch, EqualsScalarCandidateByCandidate) {
       ASSERT_EQ(osa.size(), views.size());
       for (std::size_t i = 0; i < views.size(); ++i) {
         SCOPED_TRACE(query + " | " + candidates[i]);
-        EXPECT_EQ(lev[i], levenshtein_bp(query, views[i], {}, fold, {}).value());
-        EXPECT_EQ(osa[i], damerau_bp(query, views[i], {}, fold, {}).value());
+        EXPECT_EQ(lev[i], levenshtein_bp(query, views[i], {}, fold, {}).unchecked_value());
+        EXPECT_EQ(osa[i], damerau_bp(query, views[i], {}, fold, {}).unchecked_value());
       }
     }
   }
@@ -368,8 +368,8 @@ TEST(EditDistanceBatch, LanesEqualScalar) {
       const auto osa = quillstone::damerau_batch(query, views, fold);
       for (std::size_t i = 0; i < views.size(); ++i) {
         SCOPED_TRACE(query + " | " + candidates[i]);
-        ASSERT_EQ(lev[i], levenshtein_bp(query, views[i], {}, fold, {}).value());
-        ASSERT_EQ(osa[i], damerau_bp(query, views[i], {}, fold, {}).value());
+        ASSERT_EQ(lev[i], levenshtein_bp(query, views[i], {}, fold, {}).unchecked_value());
+        ASSERT_EQ(osa[i], damerau_bp(query, views[i], {}, fold, {}).unchecked_value());
       }
     }
   }
@@ -397,8 +397,8 @@ TEST(EditDistanceBatch, Examples) {
   for (std::size_t m : {64, 65}) {
     const std::string query(m, 'q');
     for (const std::string& candidate : {std::string(63, 'q') + "x", std::string("qq"), std::string(70, 'q')}) {
-      EXPECT_EQ(DamerauBatch(query, {}).distance(candidate), damerau_bp(query, candidate).value());
-      EXPECT_EQ(LevenshteinBatch(query, {}).distance(candidate), levenshtein_bp(query, candidate).value());
+      EXPECT_EQ(DamerauBatch(query, {}).distance(candidate), damerau_bp(query, candidate).unchecked_value());
+      EXPECT_EQ(LevenshteinBatch(query, {}).distance(candidate), levenshtein_bp(query, candidate).unchecked_value());
     }
   }
 }

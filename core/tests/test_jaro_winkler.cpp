@@ -110,9 +110,9 @@ Result<double> reference(std::string_view a, std::string_view b, optional<double
 ::testing::AssertionResult same_result(const Result<double>& got, const Result<double>& want) {
   if (want.has_value()) {
     if (!got.has_value()) return ::testing::AssertionFailure() << quillstone::to_string(got.error());
-    return same_bits(got.value(), want.value());
+    return same_bits(got.unchecked_value(), want.unchecked_value());
   }
-  if (got.has_value()) return ::testing::AssertionFailure() << "no error, got " << got.value();
+  if (got.has_value()) return ::testing::AssertionFailure() << "no error, got " << got.unchecked_value();
   const std::string g = quillstone::to_string(got.error()), w = quillstone::to_string(want.error());
   if (g != w) return ::testing::AssertionFailure() << g << " != " << w;
   if (const auto* e = std::get_if<InvalidPrefixScale>(&got.error())) {
@@ -242,7 +242,7 @@ TEST(JaroWinkler, MaxLenAndCutoff) {
   EXPECT_TRUE(same_result(jaro_winkler("\u0130", "i", nullopt, 1, true), InputTooLong{"str_1", 2, 1}));
   EXPECT_TRUE(jaro_winkler("\u0130", "i", nullopt, 1, false).has_value());
 
-  const double score = jaro_winkler("MARTHA", "MARHTA").value();
+  const double score = jaro_winkler("MARTHA", "MARHTA").unchecked_value();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_TRUE(same_result(jaro_winkler("MARTHA", "MARHTA", nullopt, nullopt, nullopt, score), score));
   EXPECT_TRUE(same_result(
@@ -265,7 +265,7 @@ TEST(JaroWinkler, MatchesReferenceOnRandomPairs) {
     optional<double> cutoff;
     if (gen.pick(3) == 0) {
       const auto plain = reference(s1, s2, p, nullopt, ci);
-      cutoff = plain.value() + (gen.pick(2) ? 0.0 : 1e-9);
+      cutoff = plain.unchecked_value() + (gen.pick(2) ? 0.0 : 1e-9);
     }
     ASSERT_TRUE(same_result(jaro_winkler(s1, s2, p, max_len, ci, cutoff),
                             reference(s1, s2, p, max_len, ci, cutoff)))
@@ -404,11 +404,11 @@ TEST(JaroWinklerBatch, EqualsScalarOnRandomCandidates) {
 
     const auto scores = quillstone::jaro_winkler_batch(query, candidates, p, ci);
     ASSERT_TRUE(scores.has_value());
-    ASSERT_EQ(scores.value().size(), candidates.size());
-    const auto batch = JaroWinklerBatch::create(query, p, ci).value();
+    ASSERT_EQ(scores.unchecked_value().size(), candidates.size());
+    const auto batch = JaroWinklerBatch::create(query, p, ci).unchecked_value();
     for (std::size_t k = 0; k < candidates.size(); ++k) {
       const auto want = jaro_winkler(query, candidates[k], p, nullopt, ci, nullopt);
-      ASSERT_TRUE(same_result(scores.value()[k], want)) << "'" << query << "' / '" << owned[k] << "'";
+      ASSERT_TRUE(same_result(scores.unchecked_value()[k], want)) << "'" << query << "' / '" << owned[k] << "'";
       ASSERT_TRUE(same_result(batch.similarity(candidates[k]), want));
     }
   }
@@ -443,9 +443,9 @@ TEST(JaroWinklerBatch, LanesEqualScalarAtEveryLength) {
         const std::string q = encode(query);
         const auto scores = quillstone::jaro_winkler_batch(q, candidates, p, fold);
         ASSERT_TRUE(scores.has_value());
-        ASSERT_EQ(scores.value().size(), candidates.size());
+        ASSERT_EQ(scores.unchecked_value().size(), candidates.size());
         for (std::size_t k = 0; k < candidates.size(); ++k) {
-          ASSERT_TRUE(same_result(scores.value()[k], jaro_winkler(q, candidates[k], p, nullopt, fold, nullopt)))
+          ASSERT_TRUE(same_result(scores.unchecked_value()[k], jaro_winkler(q, candidates[k], p, nullopt, fold, nullopt)))
               << "'" << q << "' / '" << owned[k] << "' fold " << fold;
         }
       }
@@ -455,10 +455,10 @@ TEST(JaroWinklerBatch, LanesEqualScalarAtEveryLength) {
 
 TEST(JaroWinklerBatch, Examples) {
   const std::vector<quillstone::TextView> candidates = {"", "a", "", "MARHTA", "marhta", "marhta"};
-  const auto empty_query = quillstone::jaro_winkler_batch("", candidates).value();
+  const auto empty_query = quillstone::jaro_winkler_batch("", candidates).unchecked_value();
   EXPECT_EQ(empty_query, (std::vector<double>{1.0, 0.0, 1.0, 0.0, 0.0, 0.0}));
 
-  const auto folded = quillstone::jaro_winkler_batch("MARTHA", candidates, nullopt, true).value();
+  const auto folded = quillstone::jaro_winkler_batch("MARTHA", candidates, nullopt, true).unchecked_value();
   EXPECT_EQ(folded.size(), candidates.size());
   EXPECT_TRUE(same_bits(folded[0], 0.0));
   EXPECT_TRUE(same_bits(folded[3], 0.9611111111111111));
@@ -471,7 +471,7 @@ TEST(JaroWinklerBatch, Examples) {
   EXPECT_FALSE(JaroWinklerBatch::create("x", std::numeric_limits<double>::quiet_NaN(), nullopt).has_value());
   const auto none = quillstone::jaro_winkler_batch("MARTHA", {}, 0.25);
   ASSERT_TRUE(none.has_value());
-  EXPECT_TRUE(none.value().empty());
+  EXPECT_TRUE(none.unchecked_value().empty());
 }
 
 }  // namespace

@@ -186,7 +186,7 @@ PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* 
       [&](TextView query_view, std::span<const TextView> chunk, std::vector<double>& out) noexcept {
         const Result<std::vector<double>> part =
             quillstone::jaro_winkler_batch(query_view, chunk, p, case_insensitive);
-        out.insert(out.end(), part.value().begin(), part.value().end());
+        out.insert(out.end(), part.unchecked_value().begin(), part.unchecked_value().end());
       });
   release(query, candidates);
   if (!scored) return nullptr;

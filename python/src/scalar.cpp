@@ -29,7 +29,7 @@ PyObject* scalar(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     raise_match_error(result.error());
     return nullptr;
   }
-  return checked_result(to_python(result.value()));
+  return checked_result(to_python(result.unchecked_value()));
 }
 
 }  // namespace

@@ -59,8 +59,9 @@ class [[nodiscard]] Result {
 
   bool has_value() const noexcept { return !failed_; }
   explicit operator bool() const noexcept { return !failed_; }
-  const T& value() const& noexcept { return value_; }
-  T&& value() && noexcept { return std::move(value_); }
+  // The value, read without looking at has_value().
+  const T& unchecked_value() const& noexcept { return value_; }
+  T&& unchecked_value() && noexcept { return std::move(value_); }
   const MatchError& error() const noexcept { return error_; }
 
  private:
