@@ -17,6 +17,10 @@ import quillstone as q
 from conftest import Raises, numpy_bool
 
 CAPACITY_LIMIT = 178956970
+# A claim above sys.maxsize makes len() itself raise OverflowError: on a
+# 32-bit host 2**32 is such a claim, a length that raises, not a huge one.
+WORD_CLAIMS = [2 ** 32] if sys.maxsize >= 2 ** 32 else []
+RAISING_CLAIMS = [] if WORD_CLAIMS else [2 ** 32]
 DETACH_AT = 10000
 M = 10 ** 6
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -108,7 +112,8 @@ def raised(call):
 @pytest.mark.parametrize("claim", [
     50, 2, 0,  # more, fewer, none; huge claims are in scenario_huge_lengths
     ValueError("no length"), "3", -1, 2 ** 100,  # raises (the last three in the interpreter)
-], ids=["more", "fewer", "zero", "raises", "not an int", "negative", "2**100"])
+    *RAISING_CLAIMS,
+], ids=["more", "fewer", "zero", "raises", "not an int", "negative", "2**100"] + ["2**32"] * len(RAISING_CLAIMS))
 def test_a_lying_length_reads_every_item(take, claim):
     seq = Seq(ITEMS, claim)
     assert take(seq) == take(list(ITEMS))
@@ -142,7 +147,7 @@ def scenario_huge_lengths():
                 grown = vm_peak() - before
                 assert grown < 256 << 20, (name, make.__name__, claim, grown)
                 assert len(seq.reads) >= len(ITEMS)
-            for claim in (CAPACITY_LIMIT + 1, 2 ** 31 - 1, 2 ** 32, sys.maxsize):
+            for claim in (CAPACITY_LIMIT + 1, 2 ** 31 - 1, *WORD_CLAIMS, sys.maxsize):
                 seq = make(ITEMS, claim)
                 exc = raised(lambda: take(seq))  # noqa: B023 - called at once
                 assert type(exc) is panic and exc.args == ("capacity overflow",), (name, claim, exc)
