@@ -146,10 +146,11 @@ tsan: build-tsan
 	exit $$status
 
 # The whole Python suite with every test run on PARALLEL_THREADS threads at
-# once, on the free-threaded interpreter.
+# once, on the free-threaded interpreter (pytest loads the plugin from the
+# environment; without it the option is an error).
 test-parallel: build build-ft
-	env -u PYTHON_GIL QUILLSTONE_BUILD=$(BUILD) PYTHONPATH=$(FT_PATH) $(FT_PYTHON) -m pytest -q -p no:cacheprovider \
-	  -p pytest_run_parallel.plugin --parallel-threads=$(PARALLEL_THREADS) python/tests
+	env -u PYTHON_GIL QUILLSTONE_BUILD=$(BUILD) PYTHONPATH=$(FT_PATH) $(FT_PYTHON) -m pytest -p no:cacheprovider \
+	  --parallel-threads=$(PARALLEL_THREADS) python/tests
 
 build-fuzz:
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \

@@ -209,6 +209,7 @@ def test_iteration_that_raises_passes_the_exception_through(take, make):
 
 @takers
 @pytest.mark.parametrize("make", FAILING.values(), ids=FAILING.keys())
+@pytest.mark.thread_unsafe(reason="reads the panic report from stderr, which is the whole process's")
 def test_a_panic_from_iteration_comes_back_as_a_new_panic(take, make, panic_exception, capsys):
     original = panic_exception("iteration is broken")
     exc = raised(lambda: take(make(ITEMS, 3, original)))
@@ -242,6 +243,7 @@ def call_with_option(name, param, value):
 
 
 @pytest.mark.parametrize("name, param, hook", OPTION_HOOKS, ids=["%s %s" % h[:2] for h in OPTION_HOOKS])
+@pytest.mark.thread_unsafe(reason="reads the panic report from stderr, which is the whole process's")
 def test_a_raising_option_hook(name, param, hook, panic_exception, capsys):
     original = ArithmeticError("hook says no")
     exc = raised(lambda: call_with_option(name, param, hook(original)))

@@ -14,6 +14,9 @@ import pytest
 
 import quillstone as q
 
+pytestmark = pytest.mark.thread_unsafe(
+    reason="measures interpreter memory blocks and the RSS, which are the whole process's")
+
 CALLS = 1000  # per case, after the warm-up
 WARM_UP = 50
 ITEMS = 100  # candidates per sequence: a holder array leaked per call shows in the RSS
