@@ -145,6 +145,28 @@ tsan: build-tsan
 	if [ "$$reports" != 0 ]; then grep -l '^WARNING: ThreadSanitizer:' $(TSAN_BUILD)/reports/* | xargs cat; status=1; fi; \
 	exit $$status
 
+# Wheels for CPython 3.14 and for the free-threaded interpreter, through PEP 517
+# with the environment's own build tools (no package index is reached), then
+# auditwheel gives each the manylinux tag its symbol versions allow.
+wheel: build-ft
+	rm -rf $(WHEEL_DIR) && mkdir -p $(WHEEL_DIR)/raw
+	$(PYTHON) -m build --no-isolation --outdir $(WHEEL_DIR)/raw .
+	env -u PYTHON_GIL PYTHONPATH=/usr/lib/python3/dist-packages $(FT_PYTHON) -m build --no-isolation --wheel \
+	  --outdir $(WHEEL_DIR)/raw .
+	@set -e; for w in $(WHEEL_DIR)/raw/*.whl; do auditwheel repair --wheel-dir $(WHEEL_DIR) $$w; done
+	@ls $(WHEEL_DIR)/*.whl
+
+# Each wheel installed into a virtual environment of its own and checked
+# there, from inside that environment, with the checkout off the path.
+wheel-check: wheel
+	@set -e; for py in $(PYTHON) $(FT_PYTHON); do \
+	  tag=$$($$py -c 'import sys, sysconfig; print("cp%d%d%s" % (*sys.version_info[:2], "t" * bool(sysconfig.get_config_var("Py_GIL_DISABLED"))))'); \
+	  whl=$$(ls $(WHEEL_DIR)/quillstone-*-$$tag-manylinux*.whl); venv=$(CURDIR)/$(WHEEL_DIR)/venv-$$tag; \
+	  echo "== $$whl"; $$py -m venv --without-pip $$venv; \
+	  env -u PYTHON_GIL PYTHONPATH=/usr/lib/python3/dist-packages $$venv/bin/python -m pip install -q --no-index --no-deps $$whl; \
+	  (cd $$venv && env -u PYTHON_GIL -u PYTHONPATH $$venv/bin/python -I $(CURDIR)/python/tests/wheel_check.py); \
+	done
+
 # The whole Python suite with every test run on PARALLEL_THREADS threads at
 # once, on the free-threaded interpreter (pytest loads the plugin from the
 # environment; without it the option is an error).
