@@ -116,7 +116,7 @@ sanitize-each: build-asan
 # outside enters it).
 test-i386:
 	@test "$(QUILLSTONE_ARCH)" = i386 || { echo "make: test-i386 runs in the i386 environment: scripts/env --i386 make test-i386" >&2; exit 1; }
-	@python3.14 -c 'import struct, sys; sys.exit(None if struct.calcsize("P") == 4 else "not a 32-bit interpreter")'
+	@$(PYTHON) -c 'import struct, sys; sys.exit(None if struct.calcsize("P") == 4 else "not a 32-bit interpreter")'
 	cmake -S . -B $(I386_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PYTHON) \
 	  -DQUILLSTONE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(I386_BUILD)
