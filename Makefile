@@ -25,14 +25,29 @@ FUZZ_TARGETS := fuzz_levenshtein fuzz_damerau fuzz_jaro_winkler
 FUZZ_SECONDS ?= 60
 FUZZ_SMOKE_SECONDS ?= 10
 FUZZ_MAX_LEN ?= 1024
+# The module built with ThreadSanitizer for the interpreter built with it
+# (scripts/env exports it), the suites run under it, and the reports allowed.
+TSAN_PYTHON ?= $(QUILLSTONE_TSAN_PYTHON)
+TSAN_BUILD = $(BUILD)/tsan
+TSAN_TESTS ?= python/tests/test_threads.py python/tests/test_batch.py python/tests/test_ingest.py \
+  python/tests/test_hostile.py python/tests/test_module.py
+TSAN_SUPPRESSIONS = $(CURDIR)/python/tests/tsan.supp
+PARALLEL_THREADS ?= 4
+# The 32-bit x86 builds, made inside the i386 environment (scripts/env --i386).
+I386_BUILD = $(BUILD)/i386
+# Wheels: as built, repaired by auditwheel, and the virtual environments that check them.
+WHEEL_DIR = $(BUILD)/wheels
 
 TARGETS := build build-ft build-debug check test test-debug demo bench bench-core smoke sanitize \
   sanitize-core build-asan build-fuzz fuzz fuzz-smoke
 
 # The spelling job spread over threads and processes (demo/spelling_scale.py).
 TARGETS += demo-scale
+TARGETS += build-tsan tsan test-parallel wheel wheel-check sanitize-each
+# Run from outside the environment: they enter both the x86-64 and the i386 one.
+HOST_TARGETS := test test-i386
 
-.PHONY: $(TARGETS) configure clean
+.PHONY: $(TARGETS) $(HOST_TARGETS) configure clean
 
 ifeq ($(QUILLSTONE_ENV),1)
 
@@ -69,7 +84,7 @@ test-debug: build-debug
 
 # Everything: what check runs, the free-threaded interpreter, the debug
 # interpreter, the sanitizers, the fuzzers, the demo and the peer cross-check.
-test: check build-ft test-debug sanitize fuzz-smoke
+test: check build-ft test-debug sanitize fuzz-smoke tsan test-parallel wheel-check
 	env -u PYTHON_GIL PYTHONPATH=$(FT_PATH) $(FT_PYTHON) -c 'import os, sys, sysconfig, quillstone; \
 	  here = os.path.dirname(quillstone.__file__); \
 	  sys.exit("$(FT_PYTHON) is not a free-threaded build" if not sysconfig.get_config_var("Py_GIL_DISABLED") \
@@ -134,6 +149,76 @@ sanitize: sanitize-core
 	  sys.exit(None if here == os.path.abspath("$(ASAN_BUILD)/python") else "quillstone was imported from " + here)'
 	$(SANITIZED_PYTHON) -m pytest -q -p no:cacheprovider python/tests
 
+# The Python suite under the sanitizers one file per process: on a 32-bit
+# host the whole suite in one process exhausts the shadow's address space.
+sanitize-each: build-asan
+	@set -e; for f in python/tests/test_*.py; do \
+	  echo "== $$f"; $(SANITIZED_PYTHON) -m pytest -q -p no:cacheprovider $$f; \
+	done
+
+# The 32-bit x86 suites: the core's and the Python suite, then both again
+# under the sanitizers. Runs inside scripts/env --i386 (make test-i386 from
+# outside enters it).
+test-i386:
+	@test "$(QUILLSTONE_ARCH)" = i386 || { echo "make: test-i386 runs in the i386 environment: scripts/env --i386 make test-i386" >&2; exit 1; }
+	@$(PYTHON) -c 'import struct, sys; sys.exit(None if struct.calcsize("P") == 4 else "not a 32-bit interpreter")'
+	cmake -S . -B $(I386_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PYTHON) \
+	  -DQUILLSTONE_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(I386_BUILD)
+	ctest --test-dir $(I386_BUILD) --output-on-failure
+	QUILLSTONE_BUILD=$(I386_BUILD) PYTHONPATH=$(I386_BUILD)/python $(PYTHON) -m pytest -q -p no:cacheprovider python/tests
+	$(MAKE) --no-print-directory sanitize-core sanitize-each ASAN_BUILD=$(I386_BUILD)/asan
+
+build-tsan:
+	@test -n "$(TSAN_PYTHON)" || { echo "make: no ThreadSanitizer CPython: scripts/env provides one, or set QUILLSTONE_TSAN_PYTHON" >&2; exit 1; }
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DPython_EXECUTABLE=$(TSAN_PYTHON) -DQUILLSTONE_TSAN=ON -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF
+	cmake --build $(TSAN_BUILD)
+
+# Every process writes its reports to $(TSAN_BUILD)/reports; any report that
+# the suppressions do not cover fails the run, and the counts are shown.
+tsan: build-tsan
+	@rm -rf $(TSAN_BUILD)/reports && mkdir -p $(TSAN_BUILD)/reports
+	@status=0; env -u PYTHON_GIL \
+	  TSAN_OPTIONS="suppressions=$(TSAN_SUPPRESSIONS) print_suppressions=1 log_path=$(CURDIR)/$(TSAN_BUILD)/reports/tsan" \
+	  QUILLSTONE_BUILD=$(BUILD) PYTHONPATH=$(TSAN_BUILD)/python:/usr/lib/python3/dist-packages \
+	  $(TSAN_PYTHON) -m pytest -q -p no:cacheprovider $(TSAN_TESTS) || status=$$?; \
+	reports=$$(cat $(TSAN_BUILD)/reports/* 2>/dev/null | grep -c '^WARNING: ThreadSanitizer:' || true); \
+	suppressed=$$(cat $(TSAN_BUILD)/reports/* 2>/dev/null | \
+	  awk '/^ThreadSanitizer: Matched/ { in_list = 1; next } in_list && $$1 ~ /^[0-9]+$$/ { n += $$1; next } { in_list = 0 } END { print n + 0 }'); \
+	echo "tsan: $$reports reports, $$suppressed suppressed"; \
+	if [ "$$reports" != 0 ]; then grep -l '^WARNING: ThreadSanitizer:' $(TSAN_BUILD)/reports/* | xargs cat; status=1; fi; \
+	exit $$status
+
+# Wheels for CPython 3.14 and for the free-threaded interpreter, through PEP 517
+# with the environment's own build tools (no package index is reached), then
+# auditwheel gives each the manylinux tag its symbol versions allow.
+wheel: build-ft
+	rm -rf $(WHEEL_DIR) && mkdir -p $(WHEEL_DIR)/raw
+	$(PYTHON) -m build --no-isolation --outdir $(WHEEL_DIR)/raw .
+	env -u PYTHON_GIL PYTHONPATH=/usr/lib/python3/dist-packages $(FT_PYTHON) -m build --no-isolation --wheel \
+	  --outdir $(WHEEL_DIR)/raw .
+	@set -e; for w in $(WHEEL_DIR)/raw/*.whl; do auditwheel repair --wheel-dir $(WHEEL_DIR) $$w; done
+	@ls $(WHEEL_DIR)/*.whl
+
+# Each wheel installed into a virtual environment of its own and checked
+# there, from inside that environment, with the checkout off the path.
+wheel-check: wheel
+	@set -e; for py in $(PYTHON) $(FT_PYTHON); do \
+	  tag=$$($$py -c 'import sys, sysconfig; print("cp%d%d%s" % (*sys.version_info[:2], "t" * bool(sysconfig.get_config_var("Py_GIL_DISABLED"))))'); \
+	  whl=$$(ls $(WHEEL_DIR)/quillstone-*-$$tag-manylinux*.whl); venv=$(CURDIR)/$(WHEEL_DIR)/venv-$$tag; \
+	  echo "== $$whl"; $$py -m venv --without-pip $$venv; \
+	  env -u PYTHON_GIL PYTHONPATH=/usr/lib/python3/dist-packages $$venv/bin/python -m pip install -q --no-index --no-deps $$whl; \
+	  (cd $$venv && env -u PYTHON_GIL -u PYTHONPATH $$venv/bin/python -I $(CURDIR)/python/tests/wheel_check.py); \
+	done
+
+# The whole Python suite with every test run on PARALLEL_THREADS threads at
+# once, on the free-threaded interpreter (pytest loads the plugin from the
+# environment; without it the option is an error).
+test-parallel: build build-ft
+	env -u PYTHON_GIL QUILLSTONE_BUILD=$(BUILD) PYTHONPATH=$(FT_PATH) $(FT_PYTHON) -m pytest -p no:cacheprovider \
+	  --parallel-threads=$(PARALLEL_THREADS) python/tests
+
 build-fuzz:
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	  -DQUILLSTONE_FUZZ=ON -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF -DQUILLSTONE_PYTHON=OFF
@@ -164,8 +249,15 @@ fuzz-smoke: build-fuzz
 
 else
 
-$(TARGETS):
+$(filter-out $(HOST_TARGETS),$(TARGETS)):
 	scripts/env $(MAKE) --no-print-directory $@ BUILD=$(BUILD) $(MAKEOVERRIDES)
+
+test:
+	scripts/env $(MAKE) --no-print-directory test BUILD=$(BUILD) $(MAKEOVERRIDES)
+	$(MAKE) --no-print-directory test-i386 BUILD=$(BUILD) $(MAKEOVERRIDES)
+
+test-i386:
+	scripts/env --i386 $(MAKE) --no-print-directory test-i386 BUILD=$(BUILD) $(MAKEOVERRIDES)
 
 endif
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +16,12 @@
 
 #include "common.hpp"
 #include "match_masks.hpp"
+
+// Scores must be the same on every target, bit for bit: wider intermediates
+// (x87 without -mfpmath=sse) would round twice.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "double arithmetic must evaluate in double (FLT_EVAL_METHOD 0); on 32-bit x86 build with -msse2 -mfpmath=sse"
+#endif
 
 namespace quillstone::detail::jw {
 

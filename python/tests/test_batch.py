@@ -83,6 +83,7 @@ def test_more_candidates_than_the_target_can_hold(take, panic_exception):
 
 
 @takers
+@pytest.mark.thread_unsafe(reason="reads the panic report from stderr, which is the whole process's")
 def test_a_panic_from_len_comes_back_as_a_panic(take, panic_exception, capsys):
     with pytest.raises(BaseException) as info:
         take(Seq(["a"], panic_exception("len is broken")))

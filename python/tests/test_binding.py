@@ -359,6 +359,7 @@ def test_numpy_named_types_errors():
         assert info.value.args == (f"'{type(other).__qualname__}' object is not an instance of 'bool'",)
 
 
+@pytest.mark.thread_unsafe(reason="importorskip changes the warning filters, which are the whole process's")
 def test_real_numpy_booleans():
     # a numpy built for another interpreter fails with ImportError, not ModuleNotFoundError
     np = pytest.importorskip("numpy", exc_type=ImportError)

@@ -201,6 +201,7 @@ def test_except_exception_does_not_catch_a_panic(panic_exception):
     (lambda e: quillstone.damerau_batch("a", Raises(e)), "__getitem__"),
     (lambda e: quillstone._ingest_owned(Raises(e)), "__getitem__"),
 ], ids=["max_len", "score_cutoff", "p", "numpy truth slot", "iteration", "probe iteration"])
+@pytest.mark.thread_unsafe(reason="reads the panic report from stderr, which is the whole process's")
 def test_a_panic_from_python_code_comes_back_as_a_new_panic(call, hook, panic_exception, capsys):
     original = panic_exception("raised by user code")
     with pytest.raises(BaseException) as info:

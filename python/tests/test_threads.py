@@ -190,6 +190,7 @@ def mutate(lst, rng, stock):
 LONG_POOL = [("q%d" % i) * (60 + i) + "é" * (i % 2) + "日" * (i % 3 == 0) for i in range(20)]
 
 
+@pytest.mark.thread_unsafe(reason="sets the interpreter's switch interval, which is the whole process's")
 @pytest.mark.parametrize("pool", [POOL, LONG_POOL], ids=["short texts", "texts read in chunks"])
 def test_calls_survive_a_mutating_candidate_list(pool):
     everything = POOL + pool  # the mutator appends from POOL too
