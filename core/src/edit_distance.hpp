@@ -29,7 +29,7 @@
 #include <type_traits>
 #include <vector>
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__SSE2__)
 #include <immintrin.h>
 #endif
 
