@@ -17,6 +17,9 @@
 
 namespace quillstone::fuzz {
 
+using testing::reference_distance;
+using testing::reference_jaro_winkler;
+
 template <bool Osa>
 class EditDistanceHarness {
  public:

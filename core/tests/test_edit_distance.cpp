@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "edit_distance.hpp"
+#include "common.hpp"
 #include "quillstone/quillstone.hpp"
+#include "reference.hpp"
 
 namespace {
 
@@ -28,22 +29,8 @@ std::string utf8(const Chars& chars) {
   return out;
 }
 
-// The plain O(m·n) table; `osa` adds the adjacent transposition.
 std::size_t reference(const Chars& a, const Chars& b, bool osa) {
-  const std::size_t m = a.size(), n = b.size();
-  std::vector<std::vector<std::size_t>> d(m + 1, std::vector<std::size_t>(n + 1));
-  for (std::size_t i = 0; i <= m; ++i) d[i][0] = i;
-  for (std::size_t j = 0; j <= n; ++j) d[0][j] = j;
-  for (std::size_t i = 1; i <= m; ++i) {
-    for (std::size_t j = 1; j <= n; ++j) {
-      const std::size_t cost = a[i - 1] != b[j - 1];
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (osa && i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-      }
-    }
-  }
-  return d[m][n];
+  return quillstone::testing::reference_distance(a, b, osa);
 }
 
 // Alphabets small enough that matches and transpositions are frequent.

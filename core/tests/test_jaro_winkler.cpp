@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "common.hpp"
-#include "jaro_winkler_scan.hpp"
 #include "quillstone/quillstone.hpp"
+#include "reference.hpp"
 
 namespace {
 
@@ -46,39 +46,7 @@ std::string encode(std::u32string_view s) {
 
 // Matching, transpositions and the Winkler bonus, step by step.
 double reference_scan(const std::u32string& s1, const std::u32string& s2, double p) {
-  const std::size_t n1 = s1.size(), n2 = s2.size();
-  const std::size_t half = std::max(n1, n2) / 2;
-  const std::size_t w = half == 0 ? 0 : half - 1;
-  std::vector<bool> f1(n1), f2(n2);
-  std::size_t m = 0;
-  for (std::size_t i = 0; i < n1; ++i) {
-    for (std::size_t j = (i > w ? i - w : 0); j < std::min(n2, i + w + 1); ++j) {
-      if (!f2[j] && s2[j] == s1[i]) {
-        f1[i] = f2[j] = true;
-        ++m;
-        break;
-      }
-    }
-  }
-  if (m == 0) return 0.0;
-  std::u32string a, b;
-  for (std::size_t i = 0; i < n1; ++i) if (f1[i]) a.push_back(s1[i]);
-  for (std::size_t j = 0; j < n2; ++j) if (f2[j]) b.push_back(s2[j]);
-  std::size_t t = 0;
-  for (std::size_t k = 0; k < m; ++k) t += a[k] != b[k];
-  const double md = double(m);
-  const double x = md / double(n2);
-  const double y = x + md / double(n1);
-  const double z = double(m - t / 2) / md;
-  const double jaro = (y + z) / 3.0;
-  std::size_t l = 0;
-  while (l < std::min({std::size_t{4}, n1, n2}) && s1[l] == s2[l]) ++l;
-  if (jaro > 0.7) {
-    const double pl = p * double(l);
-    const double bonus = (1.0 - jaro) * pl;
-    return jaro + bonus;
-  }
-  return jaro;
+  return quillstone::testing::reference_jaro_winkler(s1, s2, p);
 }
 
 Result<double> reference(std::string_view a, std::string_view b, optional<double> p = nullopt,
@@ -273,10 +241,10 @@ TEST(JaroWinkler, MatchesReferenceOnRandomPairs) {
   }
 }
 
-// The three scans on the very same texts, lengths 1 to 64 around the 16/17
-// boundary and at 64, against each other and the reference.
+// Texts of 1 to 64 characters, around the 16/17 boundary and at 64, which
+// take the scans for short texts: the scalar call both ways round and the
+// batch against the reference, bit for bit.
 TEST(JaroWinkler, ScanPathsAgreeBitForBit) {
-  namespace jw = quillstone::detail::jw;
   Gen gen;
   for (int round = 0; round < 20000; ++round) {
     auto [s1, s2] = gen.pair(true, 64);
@@ -285,9 +253,12 @@ TEST(JaroWinkler, ScanPathsAgreeBitForBit) {
     s2 = s2.empty() ? "b" : s2.substr(0, 64);
     const double p = round % 2 ? 0.1 : 0.25;
     const double want = reference_scan(decode(s1), decode(s2), p);
-    ASSERT_TRUE(same_bits(jw::direct_scan(s1, s2, p), want)) << s1 << " / " << s2;
-    ASSERT_TRUE(same_bits(jw::bit_parallel_scan(s1, s2, p), want)) << s1 << " / " << s2;
-    ASSERT_TRUE(same_bits(jw::general_scan(s1, s1.size(), s2, s2.size(), p), want)) << s1 << " / " << s2;
+    ASSERT_TRUE(same_result(jaro_winkler(s1, s2, p), want)) << s1 << " / " << s2;
+    ASSERT_TRUE(same_result(jaro_winkler(s2, s1, p), reference_scan(decode(s2), decode(s1), p)))
+        << s1 << " / " << s2;
+    const std::vector<std::string_view> one = {s2};
+    const auto batch = quillstone::jaro_winkler_batch(s1, one, p);
+    ASSERT_TRUE(batch.has_value() && same_bits(batch.unchecked_value()[0], want)) << s1 << " / " << s2;
   }
 }
 
@@ -307,11 +278,10 @@ TEST(JaroWinkler, LongTextsMatchReference) {
   }
 }
 
-// Each scan for long or non-ASCII texts against the general scan on the
-// very same texts, wherever its precondition holds; ASCII texts go through
-// the multi-word scan both as bytes and decoded.
+// Long or non-ASCII texts, which take the multi-word and character scans:
+// the scalar call both ways round and the batch (its lanes or its prepared
+// multi-word masks) against the reference, bit for bit.
 TEST(JaroWinkler, NewScansAgreeWithGeneralScan) {
-  namespace jw = quillstone::detail::jw;
   Gen gen;
   for (int round = 0; round < 3000; ++round) {
     const std::u32string& alphabet = Gen::kAlphabets[gen.pick(std::size(Gen::kAlphabets))];
@@ -319,22 +289,15 @@ TEST(JaroWinkler, NewScansAgreeWithGeneralScan) {
                             : std::pair{gen.text(alphabet, 1 + gen.pick(64)),
                                         gen.text(alphabet, 1 + gen.pick(64))};
     const std::string s1 = encode(a), s2 = encode(b);
-    const std::size_t n1 = a.size(), n2 = b.size();
-    const bool ascii = quillstone::detail::is_ascii(s1) && quillstone::detail::is_ascii(s2);
     const double p = round % 3 ? 0.1 : 0.25;
-    const double want = jw::general_scan(s1, n1, s2, n2, p);
-    SCOPED_TRACE(std::to_string(n1) + " / " + std::to_string(n2) + " characters: '" + s1 +
+    const double want = reference_scan(a, b, p);
+    SCOPED_TRACE(std::to_string(a.size()) + " / " + std::to_string(b.size()) + " characters: '" + s1 +
                  "' / '" + s2 + "'");
-    ASSERT_TRUE(same_bits(jw::multiword_scan(s1, n1, s2, n2, false, p), want));
-    if (ascii) {
-      ASSERT_TRUE(same_bits(jw::multiword_scan(s1, n1, s2, n2, true, p), want));
-    }
-    if (n1 <= jw::kWordChars && n2 <= jw::kWordChars) {
-      ASSERT_TRUE(same_bits(jw::character_scan(s1, n1, s2, n2, p), want));
-    }
-    if (n1 <= jw::kSmallChars && n2 <= jw::kSmallChars) {
-      ASSERT_TRUE(same_bits(jw::small_scan(s1, n1, s2, n2, p), want));
-    }
+    ASSERT_TRUE(same_result(jaro_winkler(s1, s2, p), want));
+    ASSERT_TRUE(same_result(jaro_winkler(s2, s1, p), reference_scan(b, a, p)));
+    const std::vector<std::string_view> one = {s2};
+    const auto batch = quillstone::jaro_winkler_batch(s1, one, p);
+    ASSERT_TRUE(batch.has_value() && same_bits(batch.unchecked_value()[0], want));
   }
 }
 
@@ -342,7 +305,6 @@ TEST(JaroWinkler, NewScansAgreeWithGeneralScan) {
 // that characters share slots both while the masks are built and during the
 // scan; a full map of 64 keys in the one-word scan.
 TEST(JaroWinkler, ManyDistinctWideCharacters) {
-  namespace jw = quillstone::detail::jw;
   std::u32string cjk;
   for (char32_t c = 0x4E00; c < 0x4E00 + 700; ++c) cjk.push_back(c);
   const std::u32string mixed = cjk.substr(0, 64) + U"aé";
@@ -356,12 +318,11 @@ TEST(JaroWinkler, ManyDistinctWideCharacters) {
     }
     const std::string s1 = encode(a), s2 = encode(b);
     const double want = reference_scan(a, b, 0.1);
-    ASSERT_TRUE(same_bits(jw::multiword_scan(s1, a.size(), s2, b.size(), false, 0.1), want))
-        << a.size() << " / " << b.size();
-    ASSERT_TRUE(same_result(jaro_winkler(s1, s2), want));
-    if (a.size() <= jw::kWordChars && b.size() <= jw::kWordChars) {
-      ASSERT_TRUE(same_bits(jw::character_scan(s1, a.size(), s2, b.size(), 0.1), want));
-    }
+    ASSERT_TRUE(same_result(jaro_winkler(s1, s2), want)) << a.size() << " / " << b.size();
+    ASSERT_TRUE(same_result(jaro_winkler(s2, s1), reference_scan(b, a, 0.1)));
+    const std::vector<std::string_view> one = {s2};
+    const auto batch = quillstone::jaro_winkler_batch(s1, one);
+    ASSERT_TRUE(batch.has_value() && same_bits(batch.unchecked_value()[0], want));
   }
 }
 
@@ -369,7 +330,6 @@ TEST(JaroWinkler, ManyDistinctWideCharacters) {
 // words on: the same score through the plain loops, which the scan falls
 // back to there.
 TEST(JaroWinkler, LongTextWithVastAlphabet) {
-  namespace jw = quillstone::detail::jw;
   std::u32string s2;
   for (std::size_t k = 0; k < 70000; ++k) s2.push_back(char32_t(0x4E00 + (k * 7919) % 21000));
   Gen gen;
@@ -378,9 +338,8 @@ TEST(JaroWinkler, LongTextWithVastAlphabet) {
     for (int edits = 0; edits < 20; ++edits) s1 = gen.mutate(s1, s2.substr(0, 50));
     const std::string e1 = encode(s1), e2 = encode(s2);
     const double want = reference_scan(s1, s2, 0.1);
-    ASSERT_TRUE(same_bits(jw::multiword_scan(e1, s1.size(), e2, s2.size(), false, 0.1), want));
-    ASSERT_TRUE(same_bits(jw::multiword_scan(e2, s2.size(), e1, s1.size(), false, 0.1),
-                          reference_scan(s2, s1, 0.1)));
+    ASSERT_TRUE(same_result(jaro_winkler(e1, e2), want));
+    ASSERT_TRUE(same_result(jaro_winkler(e2, e1), reference_scan(s2, s1, 0.1)));
   }
 }
 

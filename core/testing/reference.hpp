@@ -1,16 +1,19 @@
-// The definitions the fuzzers hold the core to, written as plainly as
-// possible over decoded characters: the full dynamic-programming tables of
-// both edit distances, and the Jaro-Winkler matching loops step by step with
-// the float operations in their one fixed order.
+// The definitions the tests and the fuzzers hold the core to, written as
+// plainly as possible over decoded characters: the full dynamic-programming
+// tables of both edit distances, and the Jaro-Winkler matching loops step by
+// step with the float operations in their one fixed order. One copy serves
+// every C++ suite.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
 #include <vector>
 
-#include "fuzz_input.hpp"
+namespace quillstone::testing {
 
-namespace quillstone::fuzz {
+// A decoded text: one Unicode scalar value per element.
+using Chars = std::u32string;
 
 // Levenshtein, or with `osa` also the transposition of two adjacent
 // characters where neither is edited again.
@@ -81,4 +84,4 @@ inline double reference_jaro_winkler(const Chars& s1, const Chars& s2, double p)
   return jaro + bonus;
 }
 
-}  // namespace quillstone::fuzz
+}  // namespace quillstone::testing
