@@ -36,7 +36,7 @@ import data  # noqa: E402
 import quillstone  # noqa: E402
 
 FUNCTIONS = ("levenshtein_batch", "damerau_batch", "jaro_winkler_batch")
-TARGET_TWO_THREADS = 1.7
+TARGET_TWO_THREADS = 1.8
 
 
 def run_threads(fn, query, candidates, threads: int, calls: int,
