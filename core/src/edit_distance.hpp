@@ -634,16 +634,6 @@ std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept
 
 // ---------------------------------------------------------------- the pattern
 
-// Single-word masks: characters below U+0100 in a direct table, the others
-// in a hash table.
-struct WordMasks {
-  ByteMasks narrow;
-  WideMasks wide;
-
-  std::uint64_t operator()(unsigned char b) const noexcept { return narrow.entry[b]; }
-  std::uint64_t operator()(char32_t c) const noexcept { return c < 256 ? narrow.entry[c] : wide.find(c); }
-};
-
 // A pattern prepared once for any number of texts: its characters' match
 // masks in one word (at most 64 characters) or in PatternMasks. The text it
 // is built from is borrowed and must outlive it.
@@ -652,23 +642,7 @@ class EditPattern {
  public:
   EditPattern(TextView text, std::size_t m, bool ascii) noexcept : text_(text), m_(m), ascii_(ascii) {
     if (m_ <= kWordBits) {
-      word_.emplace();
-      if (ascii_) {
-        for (std::size_t i = 0; i < m_; ++i) {
-          word_->narrow.entry[static_cast<unsigned char>(text[i])] |= std::uint64_t{1} << i;
-        }
-      } else {
-        const char* p = text.data();
-        for (std::size_t i = 0; i < m_; ++i) {
-          const char32_t c = decode_next(p);
-          const std::uint64_t bit = std::uint64_t{1} << i;
-          if (c < 256) {
-            word_->narrow.entry[c] |= bit;
-          } else {
-            word_->wide.slot(c) |= bit;
-          }
-        }
-      }
+      word_.emplace(text, m_);
     } else if (ascii_) {
       blocks_.emplace(reinterpret_cast<const unsigned char*>(text.data()), m_);
     } else {
@@ -678,10 +652,8 @@ class EditPattern {
     }
   }
 
-  TextView text() const noexcept { return text_; }
   std::size_t size() const noexcept { return m_; }
-  bool ascii() const noexcept { return ascii_; }
-  const WordMasks* word_masks() const noexcept { return word_ ? &*word_ : nullptr; }
+  const CharacterMasks* word_masks() const noexcept { return word_ ? &*word_ : nullptr; }
 
   // The distance to `other` (n characters, ASCII or not), or some value
   // above k when it exceeds k. Common affixes are left out first.
@@ -710,20 +682,20 @@ class EditPattern {
                        : scan(affixes.prefix_chars, m, Utf8Reader(rest), len, k);
   }
 
-  // Pattern positions `begin` to begin + m against a text of n characters,
-  // neither empty.
   // The band of k over the whole of a long pattern.
   template <class Reader>
   std::size_t scan_band(std::size_t m, Reader text, std::size_t n, std::size_t k) const noexcept {
     return long_pattern_scan<Metric>(*blocks_, 0, m, text, n, std::min(k, std::max(m, n)));
   }
 
+  // Pattern positions `begin` to begin + m against a text of n characters,
+  // neither empty.
   template <class Reader>
   std::size_t scan(std::size_t begin, std::size_t m, Reader text, std::size_t n, std::size_t k,
                    std::size_t excess = 0) const noexcept {
     if (word_) {
-      const WordMasks& masks = *word_;
-      return column_scan<Metric>(m, text, n, [&](auto c) { return masks(c) >> begin; }, k);
+      const CharacterMasks& masks = *word_;
+      return column_scan<Metric>(m, text, n, [&](auto c) { return masks.lookup(c) >> begin; }, k);
     }
     return long_pattern_distance<Metric>(*blocks_, begin, m, text, n, k, excess);
   }
@@ -732,7 +704,7 @@ class EditPattern {
   TextView text_;
   std::size_t m_;
   bool ascii_;
-  std::optional<WordMasks> word_;
+  std::optional<CharacterMasks> word_;
   std::optional<PatternMasks> blocks_;
 };
 
@@ -1120,12 +1092,11 @@ class EditBatch {
         folded_(fold_ ? to_lower_full(query) : std::string(query)),
         ascii_(is_ascii(folded_)),
         pattern_(folded_, ascii_ ? folded_.size() : count_chars(folded_), ascii_),
-        numbers_(folded_, ascii_),
-        raw_empty_(query.empty()) {
-    static_assert(sizeof(lane_masks_) == sizeof(WordMasks{}.narrow.entry));
+        numbers_(folded_, ascii_) {
+    static_assert(sizeof(lane_masks_) == sizeof(ByteMasks{}.entry));
     // The lanes read candidate bytes unfolded: a folding query's letters
     // mark both their cases.
-    if (const WordMasks* masks = pattern_.word_masks(); masks != nullptr && ascii_ && !folded_.empty()) {
+    if (const CharacterMasks* masks = pattern_.word_masks(); masks != nullptr && ascii_ && !folded_.empty()) {
       std::memcpy(lane_masks_.data(), masks->narrow.entry, sizeof(lane_masks_));
       if (fold_) {
         for (unsigned char c = 'A'; c <= 'Z'; ++c) lane_masks_[c] = lane_masks_[c + 0x20];
@@ -1147,7 +1118,7 @@ class EditBatch {
   // characters once folded; false otherwise.
   bool number(TextView candidate, std::size_t index, NumberedCandidates& out) const noexcept {
     // Four bytes a character at most: a longer text may still qualify.
-    if (raw_empty_ || candidate.empty() || candidate.size() > 4 * kCandidateLaneMax) return false;
+    if (pattern_.size() == 0 || candidate.empty() || candidate.size() > 4 * kCandidateLaneMax) return false;
     std::string folded;
     const bool ascii = is_ascii(candidate);
     if (ascii && candidate.size() > kCandidateLaneMax) return false;
@@ -1175,8 +1146,9 @@ class EditBatch {
   const QueryNumbers& numbers() const noexcept { return numbers_; }
 
   std::size_t distance(TextView candidate) const noexcept {
-    // An empty query scores a candidate by its own count, unfolded.
-    if (raw_empty_) return count_chars(candidate);
+    // An empty query (folding empties no text) scores a candidate by its own
+    // count, unfolded.
+    if (pattern_.size() == 0) return count_chars(candidate);
     std::string folded;
     if (fold_) {
       folded = to_lower_full(candidate);
@@ -1185,7 +1157,6 @@ class EditBatch {
     const bool ascii = is_ascii(candidate);
     const std::size_t n = ascii ? candidate.size() : count_chars(candidate);
     if (n == 0) return pattern_.size();
-    if (pattern_.size() == 0) return n;
     return pattern_.distance(candidate, n, ascii, kUnbounded);
   }
 
@@ -1195,7 +1166,6 @@ class EditBatch {
   bool ascii_;
   EditPattern<Metric> pattern_;
   QueryNumbers numbers_;
-  bool raw_empty_;
   bool lanes_ = false;
   std::array<std::uint64_t, 256> lane_masks_{};
 };

@@ -17,10 +17,8 @@ namespace quillstone::detail {
 
 inline constexpr std::size_t kWordBits = 64;
 
-// Direct table of match masks indexed by character code, in the caller's
-// frame: characters below U+0100 on the character path (256 entries), bytes
-// on the byte path, where both texts are ASCII and 128 entries cover every
-// byte that can be looked up (half the table to clear on every call).
+// Direct table of match masks indexed by character code, in the owner's
+// storage: characters below U+0100, or bytes.
 template <std::size_t Entries>
 struct DirectMasks {
   std::uint64_t entry[Entries];
@@ -28,7 +26,6 @@ struct DirectMasks {
   DirectMasks() noexcept { std::memset(entry, 0, sizeof entry); }
 };
 using ByteMasks = DirectMasks<256>;
-using AsciiMasks = DirectMasks<128>;
 
 // Masks of characters U+0100 and above for a pattern of at most Keys
 // distinct such characters: open addressing on the character, with twice as
