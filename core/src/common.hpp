@@ -10,6 +10,15 @@
 
 #include "quillstone/quillstone.hpp"
 
+// A vector-lane kernel compiled for AVX2 and for the baseline, the one to run
+// chosen at load time by what the processor has; everything it calls is
+// inlined into each clone.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QUILLSTONE_LANE_CLONES __attribute__((target_clones("avx2", "default"), flatten))
+#else
+#define QUILLSTONE_LANE_CLONES
+#endif
+
 namespace quillstone::detail {
 
 // True when no byte is 0x80 or above. Eight bytes at a time.

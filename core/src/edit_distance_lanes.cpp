@@ -5,12 +5,6 @@
 
 namespace quillstone::detail {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QUILLSTONE_LANE_CLONES __attribute__((target_clones("avx2", "default"), flatten))
-#else
-#define QUILLSTONE_LANE_CLONES
-#endif
-
 QUILLSTONE_LANE_CLONES
 void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept {

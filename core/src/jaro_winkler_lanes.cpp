@@ -5,28 +5,22 @@
 
 namespace quillstone::detail::jw {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QUILLSTONE_JARO_CLONES __attribute__((target_clones("avx2", "default"), flatten))
-#else
-#define QUILLSTONE_JARO_CLONES
-#endif
-
-QUILLSTONE_JARO_CLONES
+QUILLSTONE_LANE_CLONES
 void jaro_lanes_8(const std::uint8_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept {
   jaro_lanes(columns, n, w, out);
 }
 
-QUILLSTONE_JARO_CLONES
+QUILLSTONE_LANE_CLONES
 void jaro_lanes_16(const std::uint16_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept {
   jaro_lanes(columns, n, w, out);
 }
 
-QUILLSTONE_JARO_CLONES
+QUILLSTONE_LANE_CLONES
 void jaro_lanes_32(const std::uint32_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept {
   jaro_lanes(columns, n, w, out);
 }
 
-QUILLSTONE_JARO_CLONES
+QUILLSTONE_LANE_CLONES
 void jaro_lanes_64(const std::uint64_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept {
   jaro_lanes(columns, n, w, out);
 }
