@@ -43,7 +43,7 @@ inline std::size_t count_chars(TextView text) noexcept {
 }
 
 // Decodes the character at `p` (well-formed UTF-8) and advances `p`.
-inline char32_t decode_next(const char*& p) noexcept {
+[[gnu::always_inline]] inline char32_t decode_next(const char*& p) noexcept {
   const auto b0 = static_cast<unsigned char>(*p++);
   if (b0 < 0x80) return b0;
   if (b0 < 0xE0) {

@@ -371,11 +371,12 @@ class WorkWords {
 // whose first position in `masks` is a multiple of 64. Words is the
 // pattern's word count, or 0 for any: a fixed count of a few words keeps
 // the vectors in registers.
-template <EditMetric Metric, std::size_t Words, class Reader>
-std::size_t full_scan_of(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+template <EditMetric Metric, std::size_t Words, class Reader, class Masks>
+std::size_t full_scan_of(Masks& masks, std::size_t begin, std::size_t m, Reader text,
                          std::size_t n) noexcept {
   const std::size_t w = Words != 0 ? Words : (m + kWordBits - 1) / kWordBits;
   const std::size_t first = begin / kWordBits;
+  masks.reach(first + w);
   WorkWords state(Words != 0 ? 0 : 4 * w);
   std::array<std::uint64_t, 4 * Words> fixed{};
   std::uint64_t* vp = Words != 0 ? fixed.data() : state.data();
@@ -419,8 +420,8 @@ std::size_t full_scan_of(const PatternMasks& masks, std::size_t begin, std::size
   return score;
 }
 
-template <EditMetric Metric, class Reader>
-std::size_t full_scan(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+template <EditMetric Metric, class Reader, class Masks>
+std::size_t full_scan(Masks& masks, std::size_t begin, std::size_t m, Reader text,
                       std::size_t n) noexcept {
   switch ((m + kWordBits - 1) / kWordBits) {
     case 2: return full_scan_of<Metric, 2>(masks, begin, m, text, n);
@@ -430,21 +431,31 @@ std::size_t full_scan(const PatternMasks& masks, std::size_t begin, std::size_t 
   }
 }
 
+// The pattern words that w windows from `pos` on read.
+inline std::size_t window_words(std::ptrdiff_t pos, std::size_t w) noexcept {
+  return static_cast<std::size_t>(std::max<std::ptrdiff_t>(pos, 0)) / kWordBits + w + 1;
+}
+
 // A pattern of more than 64 characters (positions `begin` to begin + m of
 // `masks`) against a text of n: the band of k, or every word where the band
 // would be as wide. Above k the result is some value above k.
-template <EditMetric Metric, class Reader>
-std::size_t long_pattern_scan(const PatternMasks& masks, std::size_t begin, std::size_t m, Reader text,
+template <EditMetric Metric, class Reader, class Masks>
+std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Reader text,
                               std::size_t n, std::size_t k) noexcept {
   const Band band(m, n, k);
   const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
   if (band.words() == 1) {
-    return band_scan_word<Metric>([&](auto c, std::ptrdiff_t pos) { return masks.row(c).bits(pos); },
-                                  begin, m, text, n, k, band);
+    return band_scan_word<Metric>(
+        [&](auto c, std::ptrdiff_t pos) __attribute__((always_inline)) {
+          masks.reach(window_words(pos, 1));
+          return masks.row(c).bits(pos);
+        },
+        begin, m, text, n, k, band);
   }
   if (band.words() < full_words && band.words() <= kMaxBandWords) {
     return band_scan_any<Metric>(
-        [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) {
+        [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) __attribute__((always_inline)) {
+          masks.reach(window_words(pos, w));
           const PatternMasks::Row row = masks.row(c);
 #pragma GCC unroll 4
           for (std::size_t t = 0; t < w; ++t) out[t] = row.bits(pos + static_cast<std::ptrdiff_t>(t * kWordBits));
@@ -464,8 +475,8 @@ inline constexpr std::size_t kFewWordsBand = 14;
 // The same without a bound, or with one that may be far above the distance:
 // bands of growing width, each stopped as soon as the distance must exceed
 // it, until one holds the distance.
-template <EditMetric Metric, class Reader>
-std::size_t long_pattern_distance(const PatternMasks& masks, std::size_t begin, std::size_t m,
+template <EditMetric Metric, class Reader, class Masks>
+std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m,
                                   Reader text, std::size_t n, std::size_t k,
                                   std::size_t excess = 0) noexcept {
   const std::size_t gap = m > n ? m - n : n - m;
@@ -521,6 +532,39 @@ inline Affixes common_affixes(TextView a, TextView b, bool ascii) noexcept {
   out.prefix_chars = ascii ? p : count_chars(a.substr(0, p));
   out.suffix_chars = ascii ? s : count_chars(a.substr(a.size() - s));
   return out;
+}
+
+// ---------------------------------------------------------------- counting
+
+// A lower bound on both distances from character counts: an insertion or a
+// deletion changes one count by one, a substitution at most two, a
+// transposition none, so at least (L1 + |m - n|) / 2 edits separate texts
+// whose counts differ by L1 in all. Characters are counted by their first
+// byte, which puts each one in exactly one class: coarser classes only
+// lower the bound. m and n are the texts' lengths in characters.
+inline std::size_t count_bound(TextView a, TextView b, std::size_t m, std::size_t n) noexcept {
+  // Four tables, so that runs of one byte do not wait on each other.
+  std::int64_t counts[4][256] = {};
+  const auto tally = [&](TextView text, std::int64_t step) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t i = 0;
+    for (; i + 4 <= text.size(); i += 4) {
+      counts[0][p[i]] += step;
+      counts[1][p[i + 1]] += step;
+      counts[2][p[i + 2]] += step;
+      counts[3][p[i + 3]] += step;
+    }
+    for (; i < text.size(); ++i) counts[0][p[i]] += step;
+  };
+  tally(a, 1);
+  tally(b, -1);
+  std::size_t l1 = m > n ? m - n : n - m;
+  for (std::size_t c = 0; c < 256; ++c) {
+    if ((c & 0xC0) == 0x80) continue;  // continuation bytes start no character
+    const std::int64_t d = counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
+    l1 += static_cast<std::size_t>(d < 0 ? -d : d);
+  }
+  return (l1 + 1) / 2;
 }
 
 // ---------------------------------------------------------------- small bounds
@@ -682,12 +726,6 @@ class EditPattern {
                        : scan(affixes.prefix_chars, m, Utf8Reader(rest), len, k);
   }
 
-  // The band of k over the whole of a long pattern.
-  template <class Reader>
-  std::size_t scan_band(std::size_t m, Reader text, std::size_t n, std::size_t k) const noexcept {
-    return long_pattern_scan<Metric>(*blocks_, 0, m, text, n, std::min(k, std::max(m, n)));
-  }
-
   // Pattern positions `begin` to begin + m against a text of n characters,
   // neither empty.
   template <class Reader>
@@ -712,8 +750,8 @@ class EditPattern {
 // affixes, for one call: short patterns and single-word bands compare the
 // pattern's characters directly; the rest build the pattern's masks.
 template <EditMetric Metric, class Reader>
-std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, Reader text, std::size_t n,
-                             std::size_t k) noexcept {
+std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextView text_bytes, Reader text,
+                             std::size_t n, std::size_t k) noexcept {
   const auto compared = [&](auto run) {
     if (ascii) return run(static_cast<const ComparedPattern<unsigned char>*>(nullptr));
     return run(static_cast<const ComparedPattern<char32_t>*>(nullptr));
@@ -728,8 +766,10 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, Reader
       });
     });
   }
+  if (m <= kWordBits) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k);
   std::size_t excess = 0;
-  if (m > kWordBits && n - m <= kWordBand) {
+  bool single = false;  // a single-word band to try on the masks first
+  if (n - m <= kWordBand) {
     // Without a cutoff a pattern of a few words tries only a narrow band:
     // it fails fast on unrelated texts, whose whole column is cheap anyway.
     const std::size_t widest = k >= kUnbounded && m <= kFewWords * kWordBits
@@ -748,28 +788,48 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, Reader
       });
       if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
       excess = 2 * (tried - (n - m));
+    } else {
+      // Without a cutoff the doubling bands start with this one.
+      single = k < kUnbounded;
     }
   }
-  // Under a cutoff, one band of it: narrower ones would be tried in vain
-  // beside the cheap single-word band that just failed. On an ASCII pattern
-  // its windows are compared too, which beats building the masks of a text
-  // that the band may leave after a few columns.
-  if (k < kUnbounded && m > kWordBits) {
-    const std::size_t bounded = std::min(k, std::max(m, n));
-    const Band band(m, n, bounded);
-    if (ascii && band.words() > 1 && band.words() <= kMaxBandWords &&
-        band.words() < (m + kWordBits - 1) / kWordBits) {
-      const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2, kWordBits * (band.words() + 1));
-      return band_scan_any<Metric>(
-          [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) {
-            for (std::size_t t = 0; t < w; ++t) out[t] = chars.bits<4>(c, pos + static_cast<std::ptrdiff_t>(t * kWordBits));
-          },
-          0, m, text, n, bounded, band);
+  // The masks are filled as far as the bands reach.
+  const auto run = [&](auto masks) {
+    if (single) {
+      const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
+      const std::size_t d = long_pattern_scan<Metric>(masks, 0, m, text, n, tried);
+      if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
+      excess = 2 * (tried - (n - m));
     }
-  }
-  const EditPattern<Metric> prepared(pattern, m, ascii);
-  if (k < kUnbounded && excess != 0) return prepared.scan_band(m, text, n, k);
-  return prepared.scan(0, m, text, n, k, excess);
+    if (k < n && Band(m, n, k).words() > 1) {
+      // A cutoff beyond a single word's band: the counts, read once, may
+      // already show that the distance exceeds it, for far less than the band.
+      if (count_bound(pattern, text_bytes, m, n) > k) return k + 1;
+      // One band of the cutoff: narrower ones would be tried in vain beside
+      // the single-word band that failed. On an ASCII pattern its windows
+      // are compared, which beats reading the masks of words the band may
+      // leave after a few columns.
+      const Band band(m, n, k);
+      if constexpr (std::is_same_v<decltype(masks), GrowingMasks<ByteReader>>) {
+        if (band.words() <= kMaxBandWords && band.words() < (m + kWordBits - 1) / kWordBits) {
+          const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2, kWordBits * (band.words() + 1));
+          return band_scan_any<Metric>(
+              [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) {
+                for (std::size_t t = 0; t < w; ++t) {
+                  out[t] = chars.bits<4>(c, pos + static_cast<std::ptrdiff_t>(t * kWordBits));
+                }
+              },
+              0, m, text, n, k, band);
+        }
+      }
+    }
+    if (k < kUnbounded && excess != 0) {
+      return long_pattern_scan<Metric>(masks, 0, m, text, n, std::min(k, std::max(m, n)));
+    }
+    return long_pattern_distance<Metric>(masks, 0, m, text, n, k, excess);
+  };
+  if (ascii) return run(GrowingMasks<ByteReader>(ByteReader(pattern), m));
+  return run(GrowingMasks<Utf8Reader>(Utf8Reader(pattern), m));
 }
 
 // The whole scalar operation: preparation, length cutoff, empty inputs, the
@@ -809,7 +869,9 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
   // An ASCII pattern beside a non-ASCII text is still indexed by byte.
   const bool pattern_ascii = in.both_ascii || is_ascii(pattern);
   const bool text_ascii = in.both_ascii || is_ascii(text);
-  const auto scan = [&](auto reader) { return bound(one_off_distance<Metric>(pattern, pm, pattern_ascii, reader, tn, k)); };
+  const auto scan = [&](auto reader) {
+    return bound(one_off_distance<Metric>(pattern, pm, pattern_ascii, text, reader, tn, k));
+  };
   return text_ascii ? scan(ByteReader(text)) : scan(Utf8Reader(text));
 }
 
@@ -1027,7 +1089,7 @@ inline constexpr auto kCandidateLanes =
 // The query's characters numbered from 1 in order of first occurrence.
 class QueryNumbers {
  public:
-  QueryNumbers(TextView query, bool ascii) noexcept : wide_(ascii ? 0 : count_chars(query)) {
+  QueryNumbers(TextView query, bool ascii) noexcept {
     const char* p = query.data();
     const char* end = p + query.size();
     std::uint32_t next = 1;

@@ -176,6 +176,39 @@ TEST(EditDistance, KernelsAgree) {
   }
 }
 
+// Long texts from near-duplicates to unrelated ones under cutoffs on either
+// side of the distance: bands that stop early or run to the end, character
+// counts that settle the answer or cannot (a shuffled text has the same
+// counts), patterns of every alphabet, on either side.
+TEST(EditDistance, LongTextsUnderCutoffs) {
+  std::mt19937_64 rng(17);
+  for (int i = 0; i < 48; ++i) {
+    const Chars& alphabet = kAlphabets[i % kAlphabets.size()];
+    const Chars a = random_text(rng, alphabet, 200 + rng() % 1800);
+    Chars b = a;
+    switch (i / kAlphabets.size() % 4) {
+      case 0: for (int e = 0; e < 3; ++e) b = mutate(rng, b, alphabet); break;
+      case 1:  // edits that bring in another alphabet's characters
+        for (std::size_t e = a.size() / (10 + rng() % 40); e > 0; --e) {
+          b = mutate(rng, b, kAlphabets[(i + 1) % kAlphabets.size()]);
+        }
+        break;
+      case 2: std::shuffle(b.begin(), b.end(), rng); break;
+      default: b = random_text(rng, alphabet, a.size() + rng() % 50); break;
+    }
+    const std::string sa = utf8(a), sb = utf8(b);
+    for (bool osa : {false, true}) {
+      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const std::size_t d = reference(a, b, osa);
+      for (std::size_t k : {d / 4, d / 2, d == 0 ? 0 : d - 1, d, d + 1, 2 * d + 70}) {
+        const std::size_t expected = d <= k ? d : k + 1;
+        ASSERT_EQ(metric(sa, sb, {}, {}, k).unchecked_value(), expected) << i << " cutoff " << k;
+        ASSERT_EQ(metric(sb, sa, {}, {}, k).unchecked_value(), expected) << i << " cutoff " << k;
+      }
+    }
+  }
+}
+
 // Cutoffs of 0 to 3 on long ASCII texts a few edits apart, transpositions
 // among them, where the few edit sequences a small bound allows are tried.
 TEST(EditDistance, SmallCutoffsOnLongTexts) {
