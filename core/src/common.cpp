@@ -108,14 +108,10 @@ std::optional<MatchError> Prepared::prepare(TextView str_1, TextView str_2,
     s1 = str_1;
     s2 = str_2;
   }
-  both_ascii = is_ascii(s1) && is_ascii(s2);
-  if (both_ascii) {
-    n1 = s1.size();
-    n2 = s2.size();
-  } else {
-    n1 = count_chars(s1);
-    n2 = count_chars(s2);
-  }
+  const TextShape shape1 = shape_of(s1), shape2 = shape_of(s2);
+  both_ascii = shape1.ascii && shape2.ascii;
+  n1 = shape1.chars;
+  n2 = shape2.chars;
   if (max_len) {
     if (n1 > *max_len) return InputTooLong{"str_1", n1, *max_len};
     if (n2 > *max_len) return InputTooLong{"str_2", n2, *max_len};

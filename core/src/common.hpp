@@ -2,11 +2,16 @@
 // lower-casing and the input preparation of the scalar operations.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "quillstone/quillstone.hpp"
 
@@ -35,12 +40,94 @@ inline bool is_ascii(TextView text) noexcept {
   return (acc & 0x8080808080808080ull) == 0;
 }
 
-// Number of Unicode scalar values: the bytes that are not continuation bytes.
-inline std::size_t count_chars(TextView text) noexcept {
-  std::size_t count = 0;
-  for (unsigned char c : text) count += (c & 0xC0) != 0x80;
-  return count;
+// A text's number of Unicode scalar values (the bytes that are not
+// continuation bytes) and whether it is ASCII, read in one pass.
+struct TextShape {
+  std::size_t chars;
+  bool ascii;
+};
+
+// The same of eight bytes, as a word: its high bits, and its continuation
+// bytes (high bit set, the next one clear), one per byte, summed by a multiply.
+struct WordShape {
+  std::uint64_t high;
+  std::size_t continuation;
+};
+
+inline WordShape shape_of_word(std::uint64_t w) noexcept {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  const std::uint64_t cont = w & ~(w << 1) & kHigh;
+  return {w & kHigh, static_cast<std::size_t>(((cont >> 7) * 0x0101010101010101ull) >> 56)};
 }
+
+inline TextShape shape_of(TextView text) noexcept {
+  const char* p = text.data();
+  const std::size_t n = text.size();
+  if (n < 16 && std::endian::native == std::endian::little) {
+    // Two words that may overlap, the second without the bytes they share.
+    std::uint64_t high = 0;
+    std::size_t continuation = 0;
+    if (n >= 8) {
+      std::uint64_t first, last;
+      std::memcpy(&first, p, 8);
+      std::memcpy(&last, p + n - 8, 8);
+      if (n > 8) last &= ~std::uint64_t{0} << (8 * (16 - n));
+      else last = 0;
+      const WordShape a = shape_of_word(first), b = shape_of_word(last);
+      high = a.high | b.high;
+      continuation = a.continuation + b.continuation;
+    } else {
+      std::uint64_t w = 0;
+      std::memcpy(&w, p, n);
+      const WordShape a = shape_of_word(w);
+      high = a.high;
+      continuation = a.continuation;
+    }
+    return {n - continuation, high == 0};
+  }
+  std::size_t continuation = 0, i = 0;
+#if defined(__SSE2__)
+  // Continuation bytes, 0x80 to 0xBF, are the signed bytes below -64: each
+  // adds one to its byte of `run`, which is summed before it can overflow.
+  const __m128i below = _mm_set1_epi8(-64), zero = _mm_setzero_si128();
+  __m128i high = zero, run = zero;
+  const auto sum = [&] {
+    const __m128i halves = _mm_sad_epu8(run, zero);
+    continuation += static_cast<std::size_t>(_mm_cvtsi128_si32(halves)) +
+                    static_cast<std::size_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(halves, halves)));
+    run = zero;
+  };
+  const auto add = [&](__m128i v) {
+    high = _mm_or_si128(high, v);
+    run = _mm_sub_epi8(run, _mm_cmplt_epi8(v, below));
+  };
+  for (std::size_t block = 0; i + 16 <= n; i += 16) {
+    add(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+    if (++block == 255) {
+      sum();
+      block = 0;
+    }
+  }
+  // The last 16 bytes, the ones already read masked out.
+  if (i < n) {
+    const __m128i lane = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i fresh = _mm_cmpgt_epi8(lane, _mm_set1_epi8(static_cast<char>(15 - (n - i))));
+    add(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n - 16)), fresh));
+  }
+  sum();
+  return {n - continuation, _mm_movemask_epi8(high) == 0};
+#else
+  std::uint64_t high = 0;
+  for (; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(p[i]);
+    high |= c & 0x80;
+    continuation += (c & 0xC0) == 0x80;
+  }
+  return {n - continuation, high == 0};
+#endif
+}
+
+inline std::size_t count_chars(TextView text) noexcept { return shape_of(text).chars; }
 
 // Decodes the character at `p` (well-formed UTF-8) and advances `p`.
 [[gnu::always_inline]] inline char32_t decode_next(const char*& p) noexcept {

@@ -510,19 +510,63 @@ struct Affixes {
 
 inline bool is_continuation(char c) noexcept { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
+// Equal leading bytes of a and b, at most `limit`.
+inline std::size_t equal_run(const char* a, const char* b, std::size_t limit) noexcept {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= limit; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const auto same = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
+    if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(same));
+  }
+#endif
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= limit; i += 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 8;
+    }
+  }
+  while (i < limit && a[i] == b[i]) ++i;
+  return i;
+}
+
+// Equal trailing bytes of the texts ending at a_end and b_end, at most `limit`.
+inline std::size_t equal_run_back(const char* a_end, const char* b_end, std::size_t limit) noexcept {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= limit; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a_end - i - 16));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b_end - i - 16));
+    const auto same = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
+    if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countl_one(same << 16));
+  }
+#endif
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= limit; i += 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a_end - i - 8, 8);
+      std::memcpy(&y, b_end - i - 8, 8);
+      if (x != y) return i + static_cast<std::size_t>(std::countl_zero(x ^ y)) / 8;
+    }
+  }
+  while (i < limit && a_end[-1 - static_cast<std::ptrdiff_t>(i)] == b_end[-1 - static_cast<std::ptrdiff_t>(i)]) ++i;
+  return i;
+}
+
+
 inline Affixes common_affixes(TextView a, TextView b, bool ascii) noexcept {
   Affixes out;
   const std::size_t shortest = std::min(a.size(), b.size());
-  std::size_t p = 0;
-  while (p < shortest && a[p] == b[p]) ++p;
+  std::size_t p = equal_run(a.data(), b.data(), shortest);
   // A difference inside a character moves the prefix back to its start
   // (equal bytes before it put the same boundaries in both texts).
   if (!ascii) {
     while (p > 0 && p < shortest && is_continuation(a[p])) --p;
   }
-  std::size_t s = 0;
-  const std::size_t room = shortest - p;
-  while (s < room && a[a.size() - 1 - s] == b[b.size() - 1 - s]) ++s;
+  std::size_t s = equal_run_back(a.data() + a.size(), b.data() + b.size(), shortest - p);
   // Equal bytes from the end may begin inside a character: move past it.
   if (!ascii) {
     while (s > 0 && is_continuation(a[a.size() - s])) --s;
@@ -607,21 +651,6 @@ constexpr EditModels edit_models(std::size_t k, std::size_t gap, bool transposit
     if (a == b + gap) out.model[out.count++] = packed;
   }
   return out;
-}
-
-// Equal leading bytes of a and b, at most `limit`.
-inline std::size_t equal_run(const char* a, const char* b, std::size_t limit) noexcept {
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  for (; i + 16 <= limit; i += 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    const auto same = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
-    if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(same));
-  }
-#endif
-  while (i < limit && a[i] == b[i]) ++i;
-  return i;
 }
 
 template <EditMetric Metric>

@@ -261,6 +261,28 @@ TEST(EditDistance, LargeAlphabets) {
   }
 }
 
+// Character counts of texts of every length up to a few vectors, mixing
+// characters of one to four bytes: a distance to the empty text is the
+// count, and so is the length an InputTooLong reports.
+TEST(EditDistance, CountsCharactersOfEveryLength) {
+  std::mt19937_64 rng(19);
+  const Chars alphabet = U"ab\u00e9\u0436\u65e5\U0001F600";
+  for (std::size_t len = 0; len <= 80; ++len) {
+    for (int round = 0; round < 8; ++round) {
+      const Chars chars = random_text(rng, round == 0 ? Chars(U"ab") : alphabet, len);
+      const std::string text = utf8(chars);
+      SCOPED_TRACE(text);
+      EXPECT_EQ(levenshtein_bp(text, "").unchecked_value(), len);
+      EXPECT_EQ(damerau_bp("", text).unchecked_value(), len);
+      if (len > 0) {
+        const auto error = levenshtein_bp("", text, len - 1, {}, {});
+        ASSERT_FALSE(error);
+        EXPECT_EQ(std::get<InputTooLong>(error.error()).len, len);
+      }
+    }
+  }
+}
+
 struct Example {
   const char* a;
   const char* b;
