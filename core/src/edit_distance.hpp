@@ -822,7 +822,10 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
       single = k < kUnbounded;
     }
   }
-  // The masks are filled as far as the bands reach.
+  // Without a cutoff the bands reach the whole pattern: its masks are built
+  // at once, which costs less than filling them as the scan goes.
+  if (k >= kUnbounded) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k, excess);
+  // Under one they are filled as far as the bands reach.
   const auto run = [&](auto masks) {
     if (single) {
       const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
