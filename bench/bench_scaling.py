@@ -4,7 +4,9 @@ Each thread runs its own batch call of one query against Debian's dictionary,
 repeated; the threads are released together by a barrier and the wall time
 runs until the last one finishes. Throughput is candidates scored per second
 over all threads, reported as a ratio to one thread. Each figure is the best
-of several rounds, taken with the garbage collector off. Beside each ratio,
+of several rounds, taken with the garbage collector off; the rounds of the
+thread counts alternate, so that a busy spell of the machine falls on all of
+them alike rather than on one count's baseline. Beside each ratio,
 the CPU time the threads used divided by the wall time shows how many cores
 they really had, and the CPU time per call against one thread shows whether
 the threads slowed each other down. A low ratio with few cores in use means
@@ -87,7 +89,7 @@ def main() -> int:
     parser.add_argument("--query", default="intention")
     parser.add_argument("--seconds", type=float, default=0.4,
                         help="aim for about this much work per thread per round")
-    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--rounds", type=int, default=5)
     args = parser.parse_args()
     counts = sorted({int(c) for c in args.threads.split(",")})
     if 1 not in counts:
@@ -119,11 +121,13 @@ def main() -> int:
         fn(args.query, words)
         calls = max(1, round(args.seconds / (time.perf_counter() - start)))
         rate, cores, cost = {}, {}, {}
+        runs: dict[int, list[tuple[float, float]]] = {n: [] for n in counts}
         gc.disable()
         try:
-            for n in counts:
-                rounds = [run_threads(fn, args.query, words, n, calls, expected)
-                          for _ in range(args.rounds)]
+            for _ in range(args.rounds):
+                for n in counts:
+                    runs[n].append(run_threads(fn, args.query, words, n, calls, expected))
+            for n, rounds in runs.items():
                 wall, cpu = min(rounds)
                 rate[n] = n * calls * len(words) / wall
                 cores[n] = cpu / wall
