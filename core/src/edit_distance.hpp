@@ -705,6 +705,48 @@ std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept
   return best;
 }
 
+// A bound k on the Levenshtein distance of two long ASCII texts without
+// common affixes, small beside their length: Landau and Vishkin's furthest
+// reaching diagonals. For e = 0, 1, ... each diagonal j - i within e of the
+// main one keeps the last row it reaches with e edits, one edit beyond the
+// rows its neighbours reached with e - 1, then as far as the texts stay
+// equal (16 bytes at a time). The cost grows with e², not with the texts, so
+// near-duplicates under a modest bound take a few runs along their equal
+// stretches. Above k the result is k + 1.
+inline constexpr std::size_t kDiagonalBound = 32;
+
+inline std::size_t diagonal_distance(TextView a, TextView b, std::size_t k) noexcept {
+  const auto la = static_cast<std::ptrdiff_t>(a.size()), lb = static_cast<std::ptrdiff_t>(b.size());
+  const auto sk = static_cast<std::ptrdiff_t>(k);
+  const std::ptrdiff_t target = lb - la;  // the diagonal of the last cell
+  // Row reached on diagonal d, at reach[d + k + 1]; unreached: below any row.
+  constexpr std::ptrdiff_t kNone = std::numeric_limits<std::ptrdiff_t>::min() / 2;
+  std::ptrdiff_t reach[2 * kDiagonalBound + 3], next[2 * kDiagonalBound + 3];
+  std::fill(reach, reach + 2 * k + 3, kNone);
+  const auto slide = [&](std::ptrdiff_t i, std::ptrdiff_t d) {
+    const std::ptrdiff_t room = std::min(la - i, lb - i - d);
+    return room <= 0 ? i : i + static_cast<std::ptrdiff_t>(equal_run(a.data() + i, b.data() + i + d,
+                                                                     static_cast<std::size_t>(room)));
+  };
+  reach[sk + 1] = slide(0, 0);
+  if (target == 0 && reach[sk + 1] == la) return 0;
+  for (std::ptrdiff_t e = 1; e <= sk; ++e) {
+    std::copy(reach, reach + 2 * k + 3, next);
+    for (std::ptrdiff_t d = -e; d <= e; ++d) {
+      const std::ptrdiff_t at = d + sk + 1;
+      // Substitution, a step along the text, a step down the pattern.
+      std::ptrdiff_t i = std::max({reach[at] + 1, reach[at - 1], reach[at + 1] + 1});
+      const std::ptrdiff_t first = std::max<std::ptrdiff_t>(0, -d), last = std::min(la, lb - d);
+      if (i < first || first > last) continue;
+      i = slide(std::min(i, last), d);
+      next[at] = i;
+      if (d == target && i == la) return static_cast<std::size_t>(e);
+    }
+    std::copy(next, next + 2 * k + 3, reach);
+  }
+  return k + 1;
+}
+
 // ---------------------------------------------------------------- the pattern
 
 // A pattern prepared once for any number of texts: its characters' match
@@ -893,9 +935,16 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
     std::swap(pattern, text);
     std::swap(pm, tn);
   }
-  // A small bound on long ASCII texts: the few edit sequences it allows.
+  // A small bound on long ASCII texts: the few edit sequences it allows, or
+  // for Levenshtein the diagonals it reaches.
   if (score_cutoff && *score_cutoff <= kSmallBound && in.both_ascii && pm > kSmallBoundFrom) {
     return bound(small_bound_distance<Metric>(text, pattern, *score_cutoff));
+  }
+  if constexpr (Metric == EditMetric::Levenshtein) {
+    if (score_cutoff && *score_cutoff <= kDiagonalBound && in.both_ascii &&
+        (*score_cutoff + 1) * (*score_cutoff + 1) <= pm) {
+      return bound(diagonal_distance(pattern, text, *score_cutoff));
+    }
   }
   const std::size_t k = score_cutoff ? std::min(*score_cutoff, kUnbounded) : kUnbounded;
   // An ASCII pattern beside a non-ASCII text is still indexed by byte.
