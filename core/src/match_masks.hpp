@@ -316,11 +316,10 @@ class PatternMasks {
       : m_(m), words_((m + kWordBits - 1) / kWordBits), stride_(words_ + 1),
         rows_(stride_ + kWindowReach, 0) {}
 
-  // The masks of a whole pattern.
+  // The masks of a whole pattern: its rows are numbered first, so that the
+  // table is allocated once.
   template <class Char>
-  PatternMasks(const Char* pattern, std::size_t m) noexcept : PatternMasks(m) {
-    for (std::size_t i = 0; i < m; ++i) add(i, pattern[i]);
-  }
+  PatternMasks(const Char* pattern, std::size_t m) noexcept;
 
   std::size_t words() const noexcept { return words_; }
   // Scans ask for the words they are about to read; these are all there.
@@ -381,6 +380,33 @@ class PatternMasks {
   std::vector<std::uint64_t> rows_;
   std::vector<WideMasks> blocks_;  // words_ + 1 tables when used, the last one empty
 };
+
+template <class Char>
+PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept
+    : m_(m), words_((m + kWordBits - 1) / kWordBits), stride_(words_ + 1) {
+  std::uint32_t rows = 1;
+  for (std::size_t i = 0; i < m; ++i) {
+    const char32_t c = pattern[i];
+    if (c < 256) {
+      if (narrow_[c] == 0) narrow_[c] = rows++;
+    } else if constexpr (sizeof(Char) > 1) {
+      if (wide_.insert(c, rows) == rows) ++rows;
+    }
+  }
+  if (rows * stride_ > std::max(kRowWordsAlways, kRowWordsPerChar * m)) {
+    // Too many wide characters for a row each: all of them go to the tables.
+    wide_ = CharIndex();
+    std::fill(narrow_, narrow_ + 256, 0);
+    rows = 1;
+    for (std::size_t i = 0; i < m; ++i) {
+      const char32_t c = pattern[i];
+      if (c < 256 && narrow_[c] == 0) narrow_[c] = rows++;
+    }
+    blocks_.resize(words_ + 1);
+  }
+  rows_.assign(rows * stride_ + kWindowReach, 0);
+  for (std::size_t i = 0; i < m; ++i) add(i, pattern[i]);
+}
 
 // The masks of a pattern read by one scan, filled a word at a time as the
 // scan first reaches each word: a band that stops early never decodes or
