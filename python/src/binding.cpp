@@ -77,7 +77,14 @@ void raise_missing(const FunctionDescription& function, std::span<PyObject* cons
 // No Python code runs here, so an error to clear is the interpreter's own.
 std::size_t find_parameter(const FunctionDescription& function, PyObject* keyword) {
   Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
+  const char* utf8 = nullptr;
+  // Keyword names are nearly always compact ASCII strs, whose bytes are their UTF-8.
+  if (PyUnicode_Check(keyword) && PyUnicode_IS_COMPACT_ASCII(keyword)) {
+    utf8 = static_cast<const char*>(PyUnicode_DATA(keyword));
+    size = PyUnicode_GET_LENGTH(keyword);
+  } else {
+    utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
+  }
   if (utf8 == nullptr) {
     PyErr_Clear();
     return function.parameters.size();
