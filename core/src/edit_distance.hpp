@@ -552,7 +552,7 @@ inline std::size_t equal_run_back(const char* a_end, const char* b_end, std::siz
       if (x != y) return i + static_cast<std::size_t>(std::countl_zero(x ^ y)) / 8;
     }
   }
-  while (i < limit && a_end[-1 - static_cast<std::ptrdiff_t>(i)] == b_end[-1 - static_cast<std::ptrdiff_t>(i)]) ++i;
+  while (i < limit && *(a_end - 1 - i) == *(b_end - 1 - i)) ++i;
   return i;
 }
 

@@ -334,9 +334,8 @@ class PatternMasks {
       r = narrow_[c];
     } else {
       r = wide_.find(c);
-      if (r == 0 && blocks_.empty() && (rows() + 1) * stride_ <= std::max(kRowWordsAlways, kRowWordsPerChar * m_)) {
-        r = wide_.insert(c, new_row());
-      }
+      const bool room = (rows() + 1) * stride_ <= std::max(kRowWordsAlways, kRowWordsPerChar * m_);
+      if (r == 0 && blocks_.empty() && room) r = wide_.insert(c, new_row());
       if (r == 0) {
         if (blocks_.empty()) blocks_.resize(words_ + 1);
         blocks_[i / kWordBits].slot(c) |= bit;
@@ -346,7 +345,9 @@ class PatternMasks {
     rows_[r * stride_ + i / kWordBits] |= bit;
   }
 
-  [[gnu::always_inline]] Row row(unsigned char b) const noexcept { return Row(row_start(narrow_[b]), nullptr, b, words_); }
+  [[gnu::always_inline]] Row row(unsigned char b) const noexcept {
+    return Row(row_start(narrow_[b]), nullptr, b, words_);
+  }
   [[gnu::always_inline]] Row row(char32_t c) const noexcept {
     if (c < 256) return row(static_cast<unsigned char>(c));
     const std::uint32_t r = wide_.find(c);
