@@ -78,7 +78,7 @@ inline TextShape shape_of(TextView text) noexcept {
       continuation = a.continuation + b.continuation;
     } else {
       std::uint64_t w = 0;
-      std::memcpy(&w, p, n);
+      if (n != 0) std::memcpy(&w, p, n);  // an empty view may have no data
       const WordShape a = shape_of_word(w);
       high = a.high;
       continuation = a.continuation;

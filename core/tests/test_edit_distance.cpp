@@ -265,6 +265,11 @@ TEST(EditDistance, LargeAlphabets) {
 // characters of one to four bytes: a distance to the empty text is the
 // count, and so is the length an InputTooLong reports.
 TEST(EditDistance, CountsCharactersOfEveryLength) {
+  // An empty view may carry no data at all.
+  EXPECT_EQ(levenshtein_bp(TextView{}, "ab").unchecked_value(), 2u);
+  EXPECT_EQ(damerau_bp("\u0436", TextView{}, {}, true, {}).unchecked_value(), 1u);
+  EXPECT_EQ(quillstone::levenshtein_batch("", std::vector<TextView>{TextView{}, "ab"}),
+            (std::vector<std::size_t>{0, 2}));
   std::mt19937_64 rng(19);
   const Chars alphabet = U"ab\u00e9\u0436\u65e5\U0001F600";
   for (std::size_t len = 0; len <= 80; ++len) {
