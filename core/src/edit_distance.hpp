@@ -454,7 +454,8 @@ std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Re
   }
   if (band.words() < full_words && band.words() <= kMaxBandWords) {
     return band_scan_any<Metric>(
-        [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) __attribute__((always_inline)) {
+        [&](auto c, std::ptrdiff_t pos, std::uint64_t* out,
+            std::size_t w) __attribute__((always_inline)) {
           masks.reach(window_words(pos, w));
           const PatternMasks::Row row = masks.row(c);
 #pragma GCC unroll 4
@@ -721,7 +722,9 @@ inline std::size_t diagonal_distance(TextView a, TextView b, std::size_t k) noex
   const std::ptrdiff_t target = lb - la;  // the diagonal of the last cell
   // Row reached on diagonal d, at reach[d + k + 1]; unreached: below any row.
   constexpr std::ptrdiff_t kNone = std::numeric_limits<std::ptrdiff_t>::min() / 2;
-  std::ptrdiff_t reach[2 * kDiagonalBound + 3], next[2 * kDiagonalBound + 3];
+  std::ptrdiff_t rows[2][2 * kDiagonalBound + 3];
+  std::ptrdiff_t* reach = rows[0];
+  std::ptrdiff_t* next = rows[1];
   std::fill(reach, reach + 2 * k + 3, kNone);
   const auto slide = [&](std::ptrdiff_t i, std::ptrdiff_t d) {
     const std::ptrdiff_t room = std::min(la - i, lb - i - d);
@@ -742,7 +745,7 @@ inline std::size_t diagonal_distance(TextView a, TextView b, std::size_t k) noex
       next[at] = i;
       if (d == target && i == la) return static_cast<std::size_t>(e);
     }
-    std::copy(next, next + 2 * k + 3, reach);
+    std::swap(reach, next);
   }
   return k + 1;
 }
@@ -839,7 +842,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
   }
   if (m <= kWordBits) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k);
   std::size_t excess = 0;
-  bool single = false;  // a single-word band to try on the masks first
+  bool single = false;  // under a cutoff, a single-word band to try on the masks first
   if (n - m <= kWordBand) {
     // Without a cutoff a pattern of a few words tries only a narrow band:
     // it fails fast on unrelated texts, whose whole column is cheap anyway.
@@ -860,12 +863,12 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
       if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
       excess = 2 * (tried - (n - m));
     } else {
-      // Without a cutoff the doubling bands start with this one.
-      single = k < kUnbounded;
+      single = true;
     }
   }
   // Without a cutoff the bands reach the whole pattern: its masks are built
-  // at once, which costs less than filling them as the scan goes.
+  // at once, which costs less than filling them as the scan goes, and the
+  // doubling bands start with the single word.
   if (k >= kUnbounded) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k, excess);
   // Under one they are filled as far as the bands reach.
   const auto run = [&](auto masks) {
@@ -886,7 +889,8 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
       const Band band(m, n, k);
       if constexpr (std::is_same_v<decltype(masks), GrowingMasks<ByteReader>>) {
         if (band.words() <= kMaxBandWords && band.words() < (m + kWordBits - 1) / kWordBits) {
-          const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2, kWordBits * (band.words() + 1));
+          const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2,
+                                                     kWordBits * (band.words() + 1));
           return band_scan_any<Metric>(
               [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) {
                 for (std::size_t t = 0; t < w; ++t) {
@@ -897,9 +901,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
         }
       }
     }
-    if (k < kUnbounded && excess != 0) {
-      return long_pattern_scan<Metric>(masks, 0, m, text, n, std::min(k, std::max(m, n)));
-    }
+    if (excess != 0) return long_pattern_scan<Metric>(masks, 0, m, text, n, std::min(k, std::max(m, n)));
     return long_pattern_distance<Metric>(masks, 0, m, text, n, k, excess);
   };
   if (ascii) return run(GrowingMasks<ByteReader>(ByteReader(pattern), m));

@@ -334,8 +334,7 @@ class PatternMasks {
       r = narrow_[c];
     } else {
       r = wide_.find(c);
-      const bool room = (rows() + 1) * stride_ <= std::max(kRowWordsAlways, kRowWordsPerChar * m_);
-      if (r == 0 && blocks_.empty() && room) r = wide_.insert(c, new_row());
+      if (r == 0 && blocks_.empty() && (rows() + 1) * stride_ <= row_budget()) r = wide_.insert(c, new_row());
       if (r == 0) {
         if (blocks_.empty()) blocks_.resize(words_ + 1);
         blocks_[i / kWordBits].slot(c) |= bit;
@@ -358,6 +357,8 @@ class PatternMasks {
  private:
   const std::uint64_t* row_start(std::uint32_t r) const noexcept { return rows_.data() + r * stride_; }
   std::size_t rows() const noexcept { return (rows_.size() - kWindowReach) / stride_; }
+  // The words the rows may take; every character below U+0100 fits.
+  std::size_t row_budget() const noexcept { return std::max(kRowWordsAlways, kRowWordsPerChar * m_); }
 
   // A zero row at the end, before the padding (zero as well).
   std::uint32_t new_row() noexcept {
@@ -386,15 +387,16 @@ template <class Char>
 PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept
     : m_(m), words_((m + kWordBits - 1) / kWordBits), stride_(words_ + 1) {
   std::uint32_t rows = 1;
+  bool tables = false;
   for (std::size_t i = 0; i < m; ++i) {
     const char32_t c = pattern[i];
     if (c < 256) {
       if (narrow_[c] == 0) narrow_[c] = rows++;
     } else if constexpr (sizeof(Char) > 1) {
-      if (wide_.insert(c, rows) == rows) ++rows;
+      if (!tables && wide_.insert(c, rows) == rows) tables = ++rows * stride_ > row_budget();
     }
   }
-  if (rows * stride_ > std::max(kRowWordsAlways, kRowWordsPerChar * m)) {
+  if (tables || rows * stride_ > row_budget()) {
     // Too many wide characters for a row each: all of them go to the tables.
     wide_ = CharIndex();
     std::fill(narrow_, narrow_ + 256, 0);
