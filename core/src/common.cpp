@@ -109,7 +109,9 @@ std::optional<MatchError> Prepared::prepare(TextView str_1, TextView str_2,
     s2 = str_2;
   }
   const TextShape shape1 = shape_of(s1), shape2 = shape_of(s2);
-  both_ascii = shape1.ascii && shape2.ascii;
+  ascii1 = shape1.ascii;
+  ascii2 = shape2.ascii;
+  both_ascii = ascii1 && ascii2;
   n1 = shape1.chars;
   n2 = shape2.chars;
   if (max_len) {

@@ -26,18 +26,37 @@
 
 namespace quillstone::detail {
 
-// True when no byte is 0x80 or above. Eight bytes at a time.
+// The n < 8 bytes at p as the low bytes of a word (on a little-endian
+// machine), the rest zero: loads whose count depends only on the size
+// class, no call and no byte loop.
+inline std::uint64_t load_short(const char* p, std::size_t n) noexcept {
+  if (n >= 4) {
+    std::uint32_t lo, hi;
+    std::memcpy(&lo, p, 4);
+    std::memcpy(&hi, p + n - 4, 4);
+    // The two overlap on equal bytes, so or-ing them rebuilds the text.
+    return lo | std::uint64_t{hi} << (8 * (n - 4));
+  }
+  if (n == 0) return 0;  // an empty view may have no data
+  const auto byte = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i); };
+  return byte(0) | byte(n / 2) | byte(n - 1);
+}
+
+// True when no byte is 0x80 or above.
 inline bool is_ascii(TextView text) noexcept {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
   const char* p = text.data();
-  std::size_t n = text.size();
-  std::uint64_t acc = 0;
-  for (; n >= 8; p += 8, n -= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
+  const std::size_t n = text.size();
+  // Any byte order keeps each byte's high bit a high bit.
+  if (n < 8) return (load_short(p, n) & kHigh) == 0;
+  // Words from the start, and the last eight bytes, which may overlap them.
+  std::uint64_t acc = 0, word;
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
+    std::memcpy(&word, p + i, 8);
     acc |= word;
   }
-  for (; n > 0; ++p, --n) acc |= static_cast<unsigned char>(*p);
-  return (acc & 0x8080808080808080ull) == 0;
+  std::memcpy(&word, p + n - 8, 8);
+  return ((acc | word) & kHigh) == 0;
 }
 
 // A text's number of Unicode scalar values (the bytes that are not
@@ -77,9 +96,7 @@ inline TextShape shape_of(TextView text) noexcept {
       high = a.high | b.high;
       continuation = a.continuation + b.continuation;
     } else {
-      std::uint64_t w = 0;
-      if (n != 0) std::memcpy(&w, p, n);  // an empty view may have no data
-      const WordShape a = shape_of_word(w);
+      const WordShape a = shape_of_word(load_short(p, n));
       high = a.high;
       continuation = a.continuation;
     }
@@ -173,7 +190,7 @@ std::string to_lower_full(TextView text) noexcept;
 struct Prepared {
   TextView s1, s2;
   std::size_t n1 = 0, n2 = 0;
-  bool both_ascii = false;
+  bool ascii1 = false, ascii2 = false, both_ascii = false;
 
   Prepared() = default;
   Prepared(const Prepared&) = delete;

@@ -933,9 +933,11 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
   };
   TextView pattern = cut(in.s1), text = cut(in.s2);
   std::size_t pm = rest1, tn = rest2;
+  bool pattern_ascii = in.ascii1, text_ascii = in.ascii2;
   if (pm > tn) {
     std::swap(pattern, text);
     std::swap(pm, tn);
+    std::swap(pattern_ascii, text_ascii);
   }
   // A small bound on long ASCII texts: the few edit sequences it allows, or
   // for Levenshtein the diagonals it reaches.
@@ -949,9 +951,10 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
     }
   }
   const std::size_t k = score_cutoff ? std::min(*score_cutoff, kUnbounded) : kUnbounded;
-  // An ASCII pattern beside a non-ASCII text is still indexed by byte.
-  const bool pattern_ascii = in.both_ascii || is_ascii(pattern);
-  const bool text_ascii = in.both_ascii || is_ascii(text);
+  // An ASCII pattern beside a non-ASCII text is still indexed by byte, as
+  // is what is left of a text once its non-ASCII affixes are gone.
+  pattern_ascii = pattern_ascii || is_ascii(pattern);
+  text_ascii = text_ascii || is_ascii(text);
   const auto scan = [&](auto reader) {
     return bound(one_off_distance<Metric>(pattern, pm, pattern_ascii, text, reader, tn, k));
   };

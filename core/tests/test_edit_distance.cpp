@@ -288,6 +288,24 @@ TEST(EditDistance, CountsCharactersOfEveryLength) {
   }
 }
 
+TEST(EditDistance, FindsOneWideCharacterAnywhere) {
+  // What is left between the affixes of a non-ASCII pair may be ASCII or
+  // not; one wide character at any place of any length must count as one.
+  for (std::size_t len = 1; len <= 40; ++len) {
+    const std::string plain(len, 'x');
+    for (std::size_t at = 0; at < len; ++at) {
+      std::string wide = plain;
+      wide.replace(at, 1, "\u65e5");
+      const std::string a = "\u00fcw" + wide, b = "\u00fcv" + plain + "y";
+      SCOPED_TRACE(a);
+      for (const std::optional<std::size_t> cutoff : {std::optional<std::size_t>{}, {3}, {40}}) {
+        EXPECT_EQ(levenshtein_bp(a, b, {}, {}, cutoff).unchecked_value(), 3u);
+        EXPECT_EQ(damerau_bp(b, a, {}, {}, cutoff).unchecked_value(), 3u);
+      }
+    }
+  }
+}
+
 struct Example {
   const char* a;
   const char* b;

@@ -235,6 +235,15 @@ bool to_float(PyObject* obj, double& out) {
 }
 
 bool to_u32(PyObject* obj, std::size_t& out) {
+  // A small exact int is read in place; anything else takes the general
+  // conversion, which raises the errors.
+  if (PyLong_CheckExact(obj) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj))) [[likely]] {
+    const Py_ssize_t small = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(obj));
+    if (small >= 0 && static_cast<std::uint64_t>(small) <= UINT32_MAX) {
+      out = static_cast<std::size_t>(small);
+      return true;
+    }
+  }
   unsigned long long value;
   if (PyLong_Check(obj)) [[likely]] {
     value = PyLong_AsUnsignedLongLong(obj);
