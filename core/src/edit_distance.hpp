@@ -579,6 +579,40 @@ inline Affixes common_affixes(TextView a, TextView b, bool ascii) noexcept {
   return out;
 }
 
+// ---------------------------------------------------------------- likeness
+
+// Whether two texts of at least kLikenessBytes bytes look like near-
+// duplicates at either end: most of 16 bytes from the start (or the end) of
+// one are found in the other at the same place or up to two bytes off. A
+// few edits leave most of them; unrelated texts of any language match a few.
+// Only chooses between ways of computing the same distance.
+inline constexpr std::size_t kLikenessBytes = 20;
+
+inline bool look_alike(TextView a, TextView b) noexcept {
+  constexpr int kLike = 11;  // of 16
+  const auto matches = [](const char* x, const char* y) {
+    // x[0..16) against y[d..d + 16) for d = 0..4: x sits two bytes in.
+#if defined(__SSE2__)
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+    __m128i any = _mm_setzero_si128();
+    for (int d = 0; d <= 4; ++d) {
+      any = _mm_or_si128(any, _mm_cmpeq_epi8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + d))));
+    }
+    return std::popcount(static_cast<unsigned>(_mm_movemask_epi8(any)));
+#else
+    int count = 0;
+    for (int i = 0; i < 16; ++i) {
+      bool any = false;
+      for (int d = 0; d <= 4; ++d) any |= x[i] == y[i + d];
+      count += any;
+    }
+    return count;
+#endif
+  };
+  return matches(a.data() + 2, b.data()) >= kLike ||
+         matches(a.data() + a.size() - 18, b.data() + b.size() - 20) >= kLike;
+}
+
 // ---------------------------------------------------------------- counting
 
 // A lower bound on both distances from character counts: an insertion or a
@@ -843,12 +877,13 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
   if (m <= kWordBits) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k);
   std::size_t excess = 0;
   bool single = false;  // under a cutoff, a single-word band to try on the masks first
-  if (n - m <= kWordBand) {
-    // Without a cutoff a pattern of a few words tries only a narrow band:
-    // it fails fast on unrelated texts, whose whole column is cheap anyway.
-    const std::size_t widest = k >= kUnbounded && m <= kFewWords * kWordBits
-                                   ? std::min(kWordBand, n - m + kFewWordsBand)
-                                   : kWordBand;
+  // Without a cutoff a pattern of a few words tries only a narrow band, and
+  // only on texts that look alike: the whole column costs little more than
+  // a band that fails.
+  const bool few = k >= kUnbounded && m <= kFewWords * kWordBits;
+  static_assert(kLikenessBytes <= kWordBits);  // both texts have more characters
+  if (n - m <= kWordBand && (!few || look_alike(pattern, text_bytes))) {
+    const std::size_t widest = few ? std::min(kWordBand, n - m + kFewWordsBand) : kWordBand;
     const std::size_t tried = std::min({k, std::max(m, n), widest});
     const Band band(m, n, tried);
     const std::size_t chunks = (band.bits() + 15) / 16;
