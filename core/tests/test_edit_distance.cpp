@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common.hpp"
+#include "edit_distance.hpp"
 #include "quillstone/quillstone.hpp"
 #include "reference.hpp"
 
@@ -175,6 +176,42 @@ TEST(EditDistance, KernelsAgree) {
     }
   }
 }
+
+#if defined(QUILLSTONE_WAVEFRONT)
+// Whole columns of 3 or 4 words run as a skewed vector kernel where the
+// processor has AVX2 and as a scalar chain of words elsewhere, so the public
+// calls on one machine reach only one of them: both run here on the same
+// masks, against the reference.
+template <quillstone::EditMetric Metric, std::size_t Words>
+void expect_full_columns_agree(const Chars& a, const Chars& b) {
+  using namespace quillstone::detail;
+  const std::string sb = utf8(b);
+  const PatternMasks masks(a.data(), a.size());
+  const std::size_t d = reference(a, b, Metric == quillstone::EditMetric::OptimalAlignment);
+  EXPECT_EQ((full_scan_of<Metric, Words>(masks, 0, a.size(), Utf8Reader(sb), b.size())), d);
+  EXPECT_EQ((wavefront_scan<Metric, Words>(masks, 0, a.size(), Utf8Reader(sb), b.size())), d);
+}
+
+TEST(EditDistance, FullColumnKernelsAgree) {
+  if (!quillstone::detail::has_wavefront()) GTEST_SKIP() << "no AVX2 here";
+  std::mt19937_64 rng(23);
+  for (int i = 0; i < 300; ++i) {
+    const Chars& alphabet = kAlphabets[rng() % kAlphabets.size()];
+    const Chars a = random_text(rng, alphabet, 129 + rng() % 128);
+    // Texts from empty to several chunks of columns; near the pattern or not.
+    const Chars b = rng() % 2 ? mutate(rng, a, alphabet) : random_text(rng, alphabet, rng() % 400);
+    SCOPED_TRACE(utf8(a) + " | " + utf8(b));
+    using quillstone::EditMetric;
+    if (a.size() <= 192) {
+      expect_full_columns_agree<EditMetric::Levenshtein, 3>(a, b);
+      expect_full_columns_agree<EditMetric::OptimalAlignment, 3>(a, b);
+    } else {
+      expect_full_columns_agree<EditMetric::Levenshtein, 4>(a, b);
+      expect_full_columns_agree<EditMetric::OptimalAlignment, 4>(a, b);
+    }
+  }
+}
+#endif
 
 // Long texts from near-duplicates to unrelated ones under cutoffs on either
 // side of the distance: bands that stop early or run to the end, character
