@@ -453,8 +453,9 @@ __attribute__((target("avx2"))) std::size_t wavefront_scan(Masks& masks, std::si
   const std::uint64_t last = std::uint64_t{1} << ((m - 1) % kWordBits);
   std::size_t score = m;
   // The masks of a chunk of steps, already skewed: entry s holds word t of
-  // column s - t in lane t, zero outside the text. Column j fills entries j
-  // to j + 3, so the last three entries of a chunk carry over to the next.
+  // column s - t in lane t (zero before the text, and in lanes above the
+  // pattern). Column j fills entries j to j + 3, so the last three entries
+  // of a chunk carry over to the next.
   constexpr std::size_t kChunk = 64;
   Lanes skew[kChunk + 3] = {};
   const std::size_t steps = n + Words - 1;
