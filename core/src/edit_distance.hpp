@@ -843,26 +843,55 @@ std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept
   return best;
 }
 
-// A bound k on the Levenshtein distance of two long ASCII texts without
-// common affixes, small beside their length: Landau and Vishkin's furthest
+// Equal leading characters of two decoded texts, at most `limit`.
+inline std::size_t equal_run(const char32_t* a, const char32_t* b, std::size_t limit) noexcept {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 4 <= limit; i += 4) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const auto same = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, y))));
+    if (same != 0xF) return i + static_cast<std::size_t>(std::countr_one(same));
+  }
+#endif
+  while (i < limit && a[i] == b[i]) ++i;
+  return i;
+}
+
+// A bound k on the Levenshtein distance of two long texts without common
+// affixes, small beside their length: Landau and Vishkin's furthest
 // reaching diagonals. For e = 0, 1, ... each diagonal j - i within e of the
 // main one keeps the last row it reaches with e edits, one edit beyond the
 // rows its neighbours reached with e - 1, then as far as the texts stay
-// equal (16 bytes at a time). The cost grows with e², not with the texts, so
-// near-duplicates under a modest bound take a few runs along their equal
-// stretches. Above k the result is k + 1.
+// equal (16 ASCII bytes or 4 characters at a time). The cost grows with e²,
+// not with the texts, so near-duplicates under a modest bound take a few
+// runs along their equal stretches. Above k the result is k + 1. `Char` is
+// char for ASCII, char32_t for decoded text.
 inline constexpr std::size_t kDiagonalBound = 32;
+// Beyond kDiagonalBound, bounds of up to one in this many characters: the
+// band would read every column, the diagonals about k² cells at most.
+inline constexpr std::size_t kDiagonalSpan = 32;
 
-inline std::size_t diagonal_distance(TextView a, TextView b, std::size_t k) noexcept {
+template <class Char>
+std::size_t diagonal_distance(std::basic_string_view<Char> a, std::basic_string_view<Char> b,
+                              std::size_t k) noexcept {
   const auto la = static_cast<std::ptrdiff_t>(a.size()), lb = static_cast<std::ptrdiff_t>(b.size());
   const auto sk = static_cast<std::ptrdiff_t>(k);
   const std::ptrdiff_t target = lb - la;  // the diagonal of the last cell
   // Row reached on diagonal d, at reach[d + k + 1]; unreached: below any row.
   constexpr std::ptrdiff_t kNone = std::numeric_limits<std::ptrdiff_t>::min() / 2;
+  const std::size_t span = 2 * k + 3;
   std::ptrdiff_t rows[2][2 * kDiagonalBound + 3];
+  std::vector<std::ptrdiff_t> wide;
   std::ptrdiff_t* reach = rows[0];
   std::ptrdiff_t* next = rows[1];
-  std::fill(reach, reach + 2 * k + 3, kNone);
+  if (k > kDiagonalBound) {
+    wide.resize(2 * span);
+    reach = wide.data();
+    next = reach + span;
+  }
+  std::fill(reach, reach + span, kNone);
+  std::fill(next, next + span, kNone);
   const auto slide = [&](std::ptrdiff_t i, std::ptrdiff_t d) {
     const std::ptrdiff_t room = std::min(la - i, lb - i - d);
     return room <= 0 ? i : i + static_cast<std::ptrdiff_t>(equal_run(a.data() + i, b.data() + i + d,
@@ -871,7 +900,8 @@ inline std::size_t diagonal_distance(TextView a, TextView b, std::size_t k) noex
   reach[sk + 1] = slide(0, 0);
   if (target == 0 && reach[sk + 1] == la) return 0;
   for (std::ptrdiff_t e = 1; e <= sk; ++e) {
-    std::copy(reach, reach + 2 * k + 3, next);
+    // Diagonals beyond e - 1 are unreached in both rows.
+    std::copy(reach + sk + 1 - (e - 1), reach + sk + 2 + (e - 1), next + sk + 1 - (e - 1));
     for (std::ptrdiff_t d = -e; d <= e; ++d) {
       const std::ptrdiff_t at = d + sk + 1;
       // Substitution, a step along the text, a step down the pattern.
@@ -885,6 +915,37 @@ inline std::size_t diagonal_distance(TextView a, TextView b, std::size_t k) noex
     std::swap(reach, next);
   }
   return k + 1;
+}
+
+// The diagonals under a bound beyond kDiagonalBound cost up to k² even on
+// texts that differ far more, where the band stops early. A prefix of one
+// in kProbeShare characters (at least kProbeChars), under its share of the
+// bound with room to spare, shows first whether the whole may come within
+// it; nullopt when it does not, and the band is left to decide. Other texts
+// than ASCII are decoded, the prefix first.
+inline constexpr std::size_t kProbeShare = 16;
+inline constexpr std::size_t kProbeChars = 256;
+
+inline std::optional<std::size_t> probed_diagonal_distance(TextView pattern, std::size_t m, TextView text,
+                                                           std::size_t n, bool ascii, std::size_t k) noexcept {
+  const std::size_t probe = std::min(m, std::max(kProbeChars, m / kProbeShare));
+  const auto share = static_cast<std::size_t>(std::uint64_t{3} * k * probe / (std::uint64_t{2} * m)) + 4;
+  if (ascii) {
+    if (diagonal_distance(pattern.substr(0, probe), text.substr(0, probe), share) > share) return std::nullopt;
+    return diagonal_distance(pattern, text, k);
+  }
+  std::u32string a(m, U'\0'), b(n, U'\0');
+  const char* pa = pattern.data();
+  const char* pb = text.data();
+  for (std::size_t i = 0; i < probe; ++i) {
+    a[i] = decode_next(pa);
+    b[i] = decode_next(pb);
+  }
+  const std::u32string_view a_view(a), b_view(b);
+  if (diagonal_distance(a_view.substr(0, probe), b_view.substr(0, probe), share) > share) return std::nullopt;
+  for (std::size_t i = probe; i < m; ++i) a[i] = decode_next(pa);
+  for (std::size_t i = probe; i < n; ++i) b[i] = decode_next(pb);
+  return diagonal_distance(a_view, b_view, k);
 }
 
 // ---------------------------------------------------------------- the pattern
@@ -1086,6 +1147,10 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
     if (score_cutoff && *score_cutoff <= kDiagonalBound && in.both_ascii &&
         (*score_cutoff + 1) * (*score_cutoff + 1) <= pm) {
       return bound(diagonal_distance(pattern, text, *score_cutoff));
+    }
+    if (score_cutoff && *score_cutoff > kDiagonalBound && *score_cutoff <= pm / kDiagonalSpan) {
+      const auto d = probed_diagonal_distance(pattern, pm, text, tn, in.both_ascii, *score_cutoff);
+      if (d) return bound(*d);
     }
   }
   const std::size_t k = score_cutoff ? std::min(*score_cutoff, kUnbounded) : kUnbounded;

@@ -301,6 +301,47 @@ TEST(EditDistance, LargeAlphabets) {
 // Character counts of texts of every length up to a few vectors, mixing
 // characters of one to four bytes: a distance to the empty text is the
 // count, and so is the length an InputTooLong reports.
+// Long near-duplicates under cutoffs from 33 to a thirty-second of their
+// length, the edits spread evenly or packed at the end (where a look at the
+// start sees a near-duplicate that the whole is not), a block missing, and
+// unrelated texts.
+TEST(EditDistance, LongNearDuplicatesUnderWideCutoffs) {
+  std::mt19937_64 rng(29);
+  for (int i = 0; i < 24; ++i) {
+    const Chars& alphabet = kAlphabets[i % kAlphabets.size()];
+    const Chars a = random_text(rng, alphabet, 2200 + rng() % 200);
+    Chars b;
+    switch (i / kAlphabets.size()) {
+      case 0:  // about 60 edits, spread
+        b = a;
+        for (int e = 0; e < 20; ++e) b = mutate(rng, b, alphabet);
+        break;
+      case 1: {  // the same number, all in the last tenth
+        const std::size_t head = a.size() * 9 / 10;
+        Chars tail(a.begin() + static_cast<std::ptrdiff_t>(head), a.end());
+        for (int e = 0; e < 20; ++e) tail = mutate(rng, tail, alphabet);
+        b = Chars(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(head)) + tail;
+        break;
+      }
+      case 2: {  // a block missing near the end: the path keeps to the outermost diagonal
+        const std::size_t block = a.size() / 48;
+        b = a.substr(0, a.size() - block - 1) + a.back();
+        b.front() = alphabet[(alphabet.find(b.front()) + 1) % alphabet.size()];
+        b.back() = alphabet[(alphabet.find(b.back()) + 1) % alphabet.size()];
+        break;
+      }
+      default: b = random_text(rng, alphabet, a.size() + rng() % 40); break;
+    }
+    const std::string sa = utf8(a), sb = utf8(b);
+    const std::size_t d = reference(a, b, false);
+    for (std::size_t k : {std::size_t{33}, d == 0 ? 0 : d - 1, d, d + 1, a.size() / 32}) {
+      const std::size_t expected = d <= k ? d : k + 1;
+      ASSERT_EQ(levenshtein_bp(sa, sb, {}, {}, k).unchecked_value(), expected) << i << " cutoff " << k;
+      ASSERT_EQ(levenshtein_bp(sb, sa, {}, {}, k).unchecked_value(), expected) << i << " cutoff " << k;
+    }
+  }
+}
+
 TEST(EditDistance, CountsCharactersOfEveryLength) {
   // An empty view may carry no data at all.
   EXPECT_EQ(levenshtein_bp(TextView{}, "ab").unchecked_value(), 2u);
