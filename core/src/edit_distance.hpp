@@ -614,18 +614,21 @@ struct Affixes {
 
 inline bool is_continuation(char c) noexcept { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// Equal leading bytes of a and b, at most `limit`.
-inline std::size_t equal_run(const char* a, const char* b, std::size_t limit) noexcept {
+// Equal leading characters of a and b, at most `limit`: bytes, or decoded
+// characters (equal when all their bytes are), 16 bytes at a time.
+template <class Char>
+inline std::size_t equal_run(const Char* a, const Char* b, std::size_t limit) noexcept {
   std::size_t i = 0;
 #if defined(__SSE2__)
-  for (; i + 16 <= limit; i += 16) {
+  constexpr std::size_t kStep = 16 / sizeof(Char);
+  for (; i + kStep <= limit; i += kStep) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
     const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
     const auto same = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
-    if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(same));
+    if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(same)) / sizeof(Char);
   }
 #endif
-  if constexpr (std::endian::native == std::endian::little) {
+  if constexpr (sizeof(Char) == 1 && std::endian::native == std::endian::little) {
     for (; i + 8 <= limit; i += 8) {
       std::uint64_t x, y;
       std::memcpy(&x, a + i, 8);
@@ -841,21 +844,6 @@ std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept
     best = std::min(best, cost);
   }
   return best;
-}
-
-// Equal leading characters of two decoded texts, at most `limit`.
-inline std::size_t equal_run(const char32_t* a, const char32_t* b, std::size_t limit) noexcept {
-  std::size_t i = 0;
-#if defined(__SSE2__)
-  for (; i + 4 <= limit; i += 4) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    const auto same = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, y))));
-    if (same != 0xF) return i + static_cast<std::size_t>(std::countr_one(same));
-  }
-#endif
-  while (i < limit && a[i] == b[i]) ++i;
-  return i;
 }
 
 // A bound k on the Levenshtein distance of two long texts without common
