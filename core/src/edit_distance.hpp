@@ -888,7 +888,8 @@ std::size_t diagonal_distance(std::basic_string_view<Char> a, std::basic_string_
   reach[sk + 1] = slide(0, 0);
   if (target == 0 && reach[sk + 1] == la) return 0;
   for (std::ptrdiff_t e = 1; e <= sk; ++e) {
-    // Diagonals beyond e - 1 are unreached in both rows.
+    // Only diagonals within e - 1 have been reached; both rows hold the
+    // unreached mark beyond them.
     std::copy(reach + sk + 1 - (e - 1), reach + sk + 2 + (e - 1), next + sk + 1 - (e - 1));
     for (std::ptrdiff_t d = -e; d <= e; ++d) {
       const std::ptrdiff_t at = d + sk + 1;
