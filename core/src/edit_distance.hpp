@@ -610,6 +610,11 @@ std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m
 struct Affixes {
   std::size_t prefix_bytes = 0, suffix_bytes = 0;
   std::size_t prefix_chars = 0, suffix_chars = 0;
+
+  // What is left of a text between them.
+  TextView rest(TextView text) const noexcept {
+    return text.substr(prefix_bytes, text.size() - prefix_bytes - suffix_bytes);
+  }
 };
 
 inline bool is_continuation(char c) noexcept { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -664,7 +669,8 @@ inline std::size_t equal_run_back(const char* a_end, const char* b_end, std::siz
 }
 
 
-inline Affixes common_affixes(TextView a, TextView b, bool ascii) noexcept {
+// The affixes' bytes; their characters only when `count` is true.
+inline Affixes common_affixes(TextView a, TextView b, bool ascii, bool count = true) noexcept {
   Affixes out;
   const std::size_t shortest = std::min(a.size(), b.size());
   std::size_t p = equal_run(a.data(), b.data(), shortest);
@@ -680,8 +686,10 @@ inline Affixes common_affixes(TextView a, TextView b, bool ascii) noexcept {
   }
   out.prefix_bytes = p;
   out.suffix_bytes = s;
-  out.prefix_chars = ascii ? p : count_chars(a.substr(0, p));
-  out.suffix_chars = ascii ? s : count_chars(a.substr(a.size() - s));
+  if (count) {
+    out.prefix_chars = ascii ? p : count_chars(a.substr(0, p));
+    out.suffix_chars = ascii ? s : count_chars(a.substr(a.size() - s));
+  }
   return out;
 }
 
@@ -981,8 +989,7 @@ class EditPattern {
     const std::size_t len = n - affixes.prefix_chars - affixes.suffix_chars;
     if (m == 0) return len;
     if (len == 0) return m;
-    const TextView rest =
-        other.substr(affixes.prefix_bytes, other.size() - affixes.prefix_bytes - affixes.suffix_bytes);
+    const TextView rest = affixes.rest(other);
     return other_ascii ? scan(affixes.prefix_chars, m, ByteReader(rest), len, k)
                        : scan(affixes.prefix_chars, m, Utf8Reader(rest), len, k);
   }
@@ -1111,15 +1118,20 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
   if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
   if (m == 0) return bound(n);
   if (n == 0) return bound(m);
-  const Affixes affixes = common_affixes(in.s1, in.s2, in.both_ascii);
-  const std::size_t rest1 = m - affixes.prefix_chars - affixes.suffix_chars;
-  const std::size_t rest2 = n - affixes.prefix_chars - affixes.suffix_chars;
+  const Affixes affixes = common_affixes(in.s1, in.s2, in.both_ascii, false);
+  TextView pattern = affixes.rest(in.s1), text = affixes.rest(in.s2);
+  // Both texts lose the same characters with the affixes: counting what is
+  // left of one (the ASCII or the shorter one) gives the other's.
+  std::size_t rest1, rest2;
+  if (in.ascii1 || (!in.ascii2 && pattern.size() <= text.size())) {
+    rest1 = in.ascii1 ? pattern.size() : count_chars(pattern);
+    rest2 = n - (m - rest1);
+  } else {
+    rest2 = in.ascii2 ? text.size() : count_chars(text);
+    rest1 = m - (n - rest2);
+  }
   if (rest1 == 0) return bound(rest2);
   if (rest2 == 0) return bound(rest1);
-  const auto cut = [&](TextView s) {
-    return s.substr(affixes.prefix_bytes, s.size() - affixes.prefix_bytes - affixes.suffix_bytes);
-  };
-  TextView pattern = cut(in.s1), text = cut(in.s2);
   std::size_t pm = rest1, tn = rest2;
   bool pattern_ascii = in.ascii1, text_ascii = in.ascii2;
   if (pm > tn) {
