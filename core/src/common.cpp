@@ -111,7 +111,6 @@ std::optional<MatchError> Prepared::prepare(TextView str_1, TextView str_2,
   const TextShape shape1 = shape_of(s1), shape2 = shape_of(s2);
   ascii1 = shape1.ascii;
   ascii2 = shape2.ascii;
-  both_ascii = ascii1 && ascii2;
   n1 = shape1.chars;
   n2 = shape2.chars;
   if (max_len) {

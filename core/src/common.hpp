@@ -26,6 +26,9 @@
 
 namespace quillstone::detail {
 
+// The high bit of every byte of a word.
+inline constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
 // The n < 8 bytes at p as the low bytes of a word (on a little-endian
 // machine), the rest zero: loads whose count depends only on the size
 // class, no call and no byte loop.
@@ -44,11 +47,10 @@ inline std::uint64_t load_short(const char* p, std::size_t n) noexcept {
 
 // True when no byte is 0x80 or above.
 inline bool is_ascii(TextView text) noexcept {
-  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
   const char* p = text.data();
   const std::size_t n = text.size();
   // Any byte order keeps each byte's high bit a high bit.
-  if (n < 8) return (load_short(p, n) & kHigh) == 0;
+  if (n < 8) return (load_short(p, n) & kHighBits) == 0;
   // Words from the start, and the last eight bytes, which may overlap them.
   std::uint64_t acc = 0, word;
   for (std::size_t i = 0; i + 8 < n; i += 8) {
@@ -56,7 +58,7 @@ inline bool is_ascii(TextView text) noexcept {
     acc |= word;
   }
   std::memcpy(&word, p + n - 8, 8);
-  return ((acc | word) & kHigh) == 0;
+  return ((acc | word) & kHighBits) == 0;
 }
 
 // A text's number of Unicode scalar values (the bytes that are not
@@ -74,9 +76,8 @@ struct WordShape {
 };
 
 inline WordShape shape_of_word(std::uint64_t w) noexcept {
-  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
-  const std::uint64_t cont = w & ~(w << 1) & kHigh;
-  return {w & kHigh, static_cast<std::size_t>(((cont >> 7) * 0x0101010101010101ull) >> 56)};
+  const std::uint64_t cont = w & ~(w << 1) & kHighBits;
+  return {w & kHighBits, static_cast<std::size_t>(((cont >> 7) * 0x0101010101010101ull) >> 56)};
 }
 
 inline TextShape shape_of(TextView text) noexcept {
@@ -190,7 +191,9 @@ std::string to_lower_full(TextView text) noexcept;
 struct Prepared {
   TextView s1, s2;
   std::size_t n1 = 0, n2 = 0;
-  bool ascii1 = false, ascii2 = false, both_ascii = false;
+  bool ascii1 = false, ascii2 = false;
+
+  bool both_ascii() const noexcept { return ascii1 && ascii2; }
 
   Prepared() = default;
   Prepared(const Prepared&) = delete;

@@ -605,15 +605,21 @@ std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m
 
 // ---------------------------------------------------------------- affixes
 
-// The common prefix and suffix of two texts, in bytes and in characters. The
-// affixes end on character boundaries and do not overlap.
+// The common prefix and suffix of two texts, in bytes. The affixes end on
+// character boundaries and do not overlap.
 struct Affixes {
   std::size_t prefix_bytes = 0, suffix_bytes = 0;
-  std::size_t prefix_chars = 0, suffix_chars = 0;
 
-  // What is left of a text between them.
+  // What is left of either text between them.
   TextView rest(TextView text) const noexcept {
     return text.substr(prefix_bytes, text.size() - prefix_bytes - suffix_bytes);
+  }
+  // Their characters, counted in either text.
+  std::size_t prefix_chars(TextView text, bool ascii) const noexcept {
+    return ascii ? prefix_bytes : count_chars(text.substr(0, prefix_bytes));
+  }
+  std::size_t suffix_chars(TextView text, bool ascii) const noexcept {
+    return ascii ? suffix_bytes : count_chars(text.substr(text.size() - suffix_bytes));
   }
 };
 
@@ -669,8 +675,7 @@ inline std::size_t equal_run_back(const char* a_end, const char* b_end, std::siz
 }
 
 
-// The affixes' bytes; their characters only when `count` is true.
-inline Affixes common_affixes(TextView a, TextView b, bool ascii, bool count = true) noexcept {
+inline Affixes common_affixes(TextView a, TextView b, bool ascii) noexcept {
   Affixes out;
   const std::size_t shortest = std::min(a.size(), b.size());
   std::size_t p = equal_run(a.data(), b.data(), shortest);
@@ -686,10 +691,6 @@ inline Affixes common_affixes(TextView a, TextView b, bool ascii, bool count = t
   }
   out.prefix_bytes = p;
   out.suffix_bytes = s;
-  if (count) {
-    out.prefix_chars = ascii ? p : count_chars(a.substr(0, p));
-    out.suffix_chars = ascii ? s : count_chars(a.substr(a.size() - s));
-  }
   return out;
 }
 
@@ -973,11 +974,13 @@ class EditPattern {
   std::size_t distance(TextView other, std::size_t n, bool other_ascii, std::size_t k) const noexcept {
     const bool ascii = ascii_ && other_ascii;
     Affixes affixes = common_affixes(text_, other, ascii);
+    std::size_t prefix_chars = affixes.prefix_chars(other, ascii);
+    const std::size_t suffix_chars = affixes.suffix_chars(other, ascii);
     // A long pattern's masks are read from a word boundary: keep the rest of
     // the prefix, which changes nothing but a few columns of work.
     if (blocks_) {
-      const std::size_t keep = affixes.prefix_chars % kWordBits;
-      affixes.prefix_chars -= keep;
+      const std::size_t keep = prefix_chars % kWordBits;
+      prefix_chars -= keep;
       std::size_t bytes = affixes.prefix_bytes;
       for (std::size_t back = 0; back < keep; ++back) {
         --bytes;
@@ -985,13 +988,13 @@ class EditPattern {
       }
       affixes.prefix_bytes = bytes;
     }
-    const std::size_t m = m_ - affixes.prefix_chars - affixes.suffix_chars;
-    const std::size_t len = n - affixes.prefix_chars - affixes.suffix_chars;
+    const std::size_t m = m_ - prefix_chars - suffix_chars;
+    const std::size_t len = n - prefix_chars - suffix_chars;
     if (m == 0) return len;
     if (len == 0) return m;
     const TextView rest = affixes.rest(other);
-    return other_ascii ? scan(affixes.prefix_chars, m, ByteReader(rest), len, k)
-                       : scan(affixes.prefix_chars, m, Utf8Reader(rest), len, k);
+    return other_ascii ? scan(prefix_chars, m, ByteReader(rest), len, k)
+                       : scan(prefix_chars, m, Utf8Reader(rest), len, k);
   }
 
   // Pattern positions `begin` to begin + m against a text of n characters,
@@ -1118,7 +1121,7 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
   if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
   if (m == 0) return bound(n);
   if (n == 0) return bound(m);
-  const Affixes affixes = common_affixes(in.s1, in.s2, in.both_ascii, false);
+  const Affixes affixes = common_affixes(in.s1, in.s2, in.both_ascii());
   TextView pattern = affixes.rest(in.s1), text = affixes.rest(in.s2);
   // Both texts lose the same characters with the affixes: counting what is
   // left of one (the ASCII or the shorter one) gives the other's.
@@ -1141,16 +1144,16 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
   }
   // A small bound on long ASCII texts: the few edit sequences it allows, or
   // for Levenshtein the diagonals it reaches.
-  if (score_cutoff && *score_cutoff <= kSmallBound && in.both_ascii && pm > kSmallBoundFrom) {
+  if (score_cutoff && *score_cutoff <= kSmallBound && in.both_ascii() && pm > kSmallBoundFrom) {
     return bound(small_bound_distance<Metric>(text, pattern, *score_cutoff));
   }
   if constexpr (Metric == EditMetric::Levenshtein) {
-    if (score_cutoff && *score_cutoff <= kDiagonalBound && in.both_ascii &&
+    if (score_cutoff && *score_cutoff <= kDiagonalBound && in.both_ascii() &&
         (*score_cutoff + 1) * (*score_cutoff + 1) <= pm) {
       return bound(diagonal_distance(pattern, text, *score_cutoff));
     }
     if (score_cutoff && *score_cutoff > kDiagonalBound && *score_cutoff <= pm / kDiagonalSpan) {
-      const auto d = probed_diagonal_distance(pattern, pm, text, tn, in.both_ascii, *score_cutoff);
+      const auto d = probed_diagonal_distance(pattern, pm, text, tn, in.both_ascii(), *score_cutoff);
       if (d) return bound(*d);
     }
   }

@@ -184,8 +184,8 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double
   const std::size_t longer = std::max(in.n1, in.n2);
   double result;
   if (longer > jw::kWordChars) {
-    result = jw::multiword_scan(in.s1, in.n1, in.s2, in.n2, in.both_ascii, scale_value);
-  } else if (in.both_ascii) {
+    result = jw::multiword_scan(in.s1, in.n1, in.s2, in.n2, in.both_ascii(), scale_value);
+  } else if (in.both_ascii()) {
     result = longer <= jw::kDirectScanMax ? jw::direct_scan(in.s1, in.s2, scale_value)
                                           : jw::bit_parallel_scan(in.s1, in.s2, scale_value);
   } else {

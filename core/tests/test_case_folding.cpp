@@ -80,7 +80,7 @@ TEST(LowerFull, PreparationSeesFoldedText) {
 
   quillstone::detail::Prepared kelvin;
   ASSERT_FALSE(kelvin.prepare(utf8(U"\u212A"), "k", 1, true).has_value());
-  EXPECT_TRUE(kelvin.both_ascii);
+  EXPECT_TRUE(kelvin.both_ascii());
   EXPECT_EQ(kelvin.n1, 1u);
   EXPECT_EQ(kelvin.s1, kelvin.s2);
 }
