@@ -13,11 +13,14 @@
 //                batch sees the texts (see `kRepeats`); then K entries of
 //                three bytes
 //   texts        the rest, split at 0xFF. A byte below 0x80 is that ASCII
-//                character; 0x80 to 0xFE picks palette entry (b - 0x80) mod K,
-//                or the Latin-1 character b when the palette is empty.
+//                character; 0x80 to 0xFD picks palette entry (b - 0x80) mod K,
+//                or the Latin-1 character b when the palette is empty; 0xFE
+//                doubles the text so far (up to kLongestText characters).
 //
 // Small palettes make repeated characters, and so matches and
-// transpositions, frequent while still mixing every UTF-8 length.
+// transpositions, frequent while still mixing every UTF-8 length. Doubling
+// reaches the texts of a thousand characters and more that some paths need,
+// within a short input.
 #pragma once
 
 #include <bit>
@@ -207,6 +210,8 @@ struct Case {
 
 // Texts beyond this many are ignored, so that one input stays cheap.
 inline constexpr std::size_t kMaxTexts = 12;
+// Doubling stops short of this many characters.
+inline constexpr std::size_t kLongestText = 2500;
 
 // The batch's candidate list is the texts over and over, so that batches
 // score many candidates of equal length together.
@@ -243,6 +248,9 @@ inline Case decode(const std::uint8_t* data, std::size_t size) {
     if (b == 0xFF) {
       if (c.chars.size() == kMaxTexts) break;
       c.chars.emplace_back();
+    } else if (b == 0xFE) {
+      Chars& text = c.chars.back();
+      if (2 * text.size() <= kLongestText) text += Chars(text);
     } else if (b < 0x80) {
       c.chars.back().push_back(b);
     } else if (palette.empty()) {

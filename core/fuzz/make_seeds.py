@@ -16,6 +16,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 FOLD_ABSENT, FOLD_FALSE, FOLD_TRUE = 0, 1, 2
 MAX_LEN, CUTOFF = 4, 8
+# In a seed's text: double the text so far (byte 0xFE).
+TWICE = "\ufffe"
 
 
 def palette_entry(c):
@@ -39,7 +41,7 @@ def seed(texts, fold=FOLD_ABSENT, max_len=None, cutoff=None, p_choice=0, p_bytes
     index into kRepeats."""
     flags = fold | (MAX_LEN if max_len is not None else 0) | (CUTOFF if cutoff is not None else 0)
     flags |= p_choice << 4
-    palette = sorted({c for t in texts for c in t if ord(c) >= 0x80})
+    palette = sorted({c for t in texts for c in t if ord(c) >= 0x80 and c != TWICE})
     assert len(palette) <= 16, "at most 16 non-ASCII characters per seed"
     out = bytearray([flags, max_len or 0, cutoff or 0])
     out += p_bytes
@@ -48,7 +50,8 @@ def seed(texts, fold=FOLD_ABSENT, max_len=None, cutoff=None, p_choice=0, p_bytes
         out += palette_entry(c)
     encoded = []
     for t in texts:
-        encoded.append(bytes(ord(c) if ord(c) < 0x80 else 0x80 + palette.index(c) for c in t))
+        encoded.append(bytes(0xFE if c == TWICE else ord(c) if ord(c) < 0x80 else 0x80 + palette.index(c)
+                             for c in t))
     out += b"\xff".join(encoded)
     return bytes(out)
 
@@ -80,6 +83,17 @@ def edit_distance_seeds():
              fold=FOLD_TRUE, repeat=7),
         seed(["a" * 40 + "b" * 20, "b" * 20 + "a" * 40, "ab" * 30], repeat=4),
         seed(["abc", "abc", "ab", "", "abcd"], repeat=5),
+        # Sentences of three words: the whole column, with no cutoff.
+        seed(["the quick brown fox jumps over the lazy dog " * 4, "pack my box with five dozen liquor jugs " * 4]),
+        # Texts of over 1,056 characters that differ from their first
+        # character to their last, edits repeated 8 times, under a cutoff
+        # above 32 that stays within a thirty-second of them, in ASCII and in
+        # Cyrillic: the furthest-reaching diagonals.
+        seed(["the quick brown fox jumps over the lazy dog " * 3 + "!!!" + TWICE * 3,
+              "Xhe quick brown fox jumps over the lazy dog " + "the quick brown fox jumps over the lazy dog " * 2
+              + "!?!" + TWICE * 3], cutoff=33),
+        seed(["жили были дед да баба, была у них курочка ряба " * 3 + TWICE * 3,
+              "к" + ("жили были дед да баба, была у них курочка ряба " * 3)[1:-1] + "," + TWICE * 3], cutoff=34),
     ]
 
 
