@@ -89,24 +89,39 @@ class Work:
     candidates: list[str] = field(default_factory=list)
     cutoff: int | None = None                    # edit distances; Jaro-Winkler uses JW_CUTOFF
     fold: bool = False
+    fresh: bool = False                          # scalar: new str objects for every run
+    queries: list[str] = field(default_factory=list)  # all-pairs: every query × every candidate
+    same_as: str = ""                            # the row this one is compared with, if any
 
     @property
     def items(self) -> int:
+        if self.group == "all-pairs":
+            return len(self.queries) * len(self.candidates)
         return len(self.pairs) if self.group == "scalar" else len(self.candidates)
 
     @property
+    def cells_per_item(self) -> float:
+        """Dynamic-programming cells per pair, for the all-pairs rows' GCUPS."""
+        q = sum(map(len, self.queries)) / max(len(self.queries), 1)
+        return q * sum(map(len, self.candidates)) / max(len(self.candidates), 1)
+
+    @property
     def unit(self) -> str:
-        return "call" if self.group == "scalar" else "candidate"
+        return {"scalar": "call", "batch": "candidate", "all-pairs": "pair"}[self.group]
 
     @property
     def size(self) -> str:
         if self.group == "batch":
             return f"{len(self.candidates):,} candidates"
+        if self.group == "all-pairs":
+            return f"{len(self.queries):,} × {len(self.candidates):,}"
         if len(self.pairs) == 1:
             return "1 pair"
         return f"{len(self.pairs):,} pairs"
 
     def inputs(self) -> list[tuple[str, str]]:
+        if self.group == "all-pairs":
+            return [(q, c) for q in self.queries for c in self.candidates]
         return self.pairs if self.group == "scalar" else [(self.query, c) for c in self.candidates]
 
     def cutoff_for(self, metric: str):
@@ -180,6 +195,85 @@ def build_works(size: dict) -> list[Work]:
     works.append(Work("batch", "a sentence against sentences",
                       query=data.edit(sent_list[0], 2, data.alphabet_of(sent_list[:100]), rng),
                       candidates=sent_list))
+    works += other_scripts(size, english, rng)
+    works += long_unrelated(size, rng)
+    works += all_pairs(size, rng)
+    return works
+
+
+def other_scripts(size: dict, english: list[str], rng: random.Random) -> list[Work]:
+    """Names with diacritics beside the same names without them, CJK, emoji
+    handles, pairs of one ASCII and one accented side, and strs that the
+    module has never seen."""
+    works = []
+    names = data.person_names(size["word_pairs"], rng)
+    variants = data.name_variants(names, rng)
+    accented = list(zip(names, variants))
+    plain = [(data.strip_accents(a), data.strip_accents(b)) for a, b in accented]
+    works += [Work("scalar", "names with diacritics against variants", accented),
+              Work("scalar", "the same names without diacritics", plain,
+                   same_as="names with diacritics against variants"),
+              Work("scalar", "names with diacritics against variants, folded", accented,
+                   fold=True),
+              Work("scalar", "the same names without diacritics, folded", plain, fold=True,
+                   same_as="names with diacritics against variants, folded"),
+              Work("scalar", "names with diacritics against variants, fresh strs", accented,
+                   fresh=True, same_as="names with diacritics against variants"),
+              Work("scalar", "names with diacritics against their ASCII form",
+                   [(n, data.strip_accents(n)) for n in names])]
+    cjk = data.cjk_sentences(size["sentence_pairs"], rng)
+    works.append(Work("scalar", "CJK near-duplicate sentences, 1–3 edits",
+                      [(s, data.edit(s, rng.randint(1, 3), data.CJK, rng)) for s in cjk]))
+    handles = data.emoji_handles(size["word_pairs"], english, rng)
+    works.append(Work("scalar", "handles with emoji, 1–2 edits",
+                      [(h, data.edit(h, rng.choice((1, 2)), data.alphabet_of(handles), rng))
+                       for h in handles]))
+
+    name_list = data.person_names(size["short_candidates"] * 3 // 5, rng)
+    query = data.name_variants([rng.choice(name_list)], rng)[0]
+    works += [Work("batch", "a name against names with diacritics", query=query,
+                   candidates=name_list),
+              Work("batch", "the same name against the same names without diacritics",
+                   query=data.strip_accents(query),
+                   candidates=[data.strip_accents(n) for n in name_list],
+                   same_as="a name against names with diacritics")]
+    words = data.cjk_words(size["language_list"] * 4, rng)
+    works.append(Work("batch", "a CJK word against CJK words",
+                      query=data.edit(rng.choice(words), 1, data.CJK[:-2], rng), candidates=words))
+    handle_list = data.emoji_handles(size["short_candidates"] // 6, english, rng)
+    works.append(Work("batch", "a handle with emoji against handles",
+                      query=data.edit(rng.choice(handle_list), 1, "abcdefg", rng),
+                      candidates=handle_list))
+    cjk_list = data.cjk_sentences(size["sentence_list"] // 6, rng)
+    works.append(Work("batch", "a CJK sentence against CJK sentences",
+                      query=data.edit(cjk_list[0], 2, data.CJK, rng), candidates=cjk_list))
+    return works
+
+
+def long_unrelated(size: dict, rng: random.Random) -> list[Work]:
+    """Random texts of one alphabet that share nothing but it: distances of
+    about half their length, with and without a cutoff of a tenth of it."""
+    works = []
+    for alphabet, letters in data.ALPHABETS.items():
+        for length in (1000, 5000):
+            pairs = [(data.random_text(letters, length, rng), data.random_text(letters, length, rng))
+                     for _ in range(3)]
+            for cutoff in (None, length // 10):
+                works.append(Work("scalar", f"unrelated {alphabet} texts, {length:,} characters"
+                                  + (f", cutoff {cutoff}" if cutoff else ""), pairs, cutoff=cutoff))
+    return works
+
+
+def all_pairs(size: dict, rng: random.Random) -> list[Work]:
+    """Random lower-case strings, every query against every candidate."""
+    works = []
+    for length, candidates in ((16, 20_000), (64, 20_000), (100, 20_000), (1000, 1_000)):
+        candidates = max(100, candidates * size["short_candidates"] // 50_000)
+        letters = "abcdefghijklmnopqrstuvwxyz"
+        works.append(Work("all-pairs", f"all pairs, {length:,}-character random strings",
+                          queries=[data.random_text(letters, length, rng) for _ in range(8)],
+                          candidates=[data.random_text(letters, length, rng)
+                                      for _ in range(candidates)]))
     return works
 
 
@@ -205,6 +299,7 @@ class Impl:
     label: str
     run: Callable[[], object]
     results: Callable[[], list]
+    prepare: Callable[[], None] | None = None   # before every run, not timed
 
 
 def load_libraries():
@@ -279,10 +374,19 @@ def compiled_loop(fn: Callable, kwargs: dict, lower: bool, pairs: list):
     return namespace["make"](fn, pairs, **kwargs)
 
 
+def fresh_copy(text: str) -> str:
+    """A new str object equal to `text`, which no library has seen yet."""
+    return text.encode("utf-8", "surrogatepass").decode("utf-8", "surrogatepass")
+
+
 def scalar_impls(work: Work, metric: str, table: dict[str, list[Scorer]]) -> list[Impl]:
     longest = max(max(len(a), len(b)) for a, b in work.pairs)
     cutoff = work.cutoff_for(metric)
     impls = []
+    pairs = list(work.pairs)   # refilled with new strs before every run of a fresh row
+
+    def refill() -> None:
+        pairs[:] = [(fresh_copy(a), fresh_copy(b)) for a, b in work.pairs]
     for s in table[metric]:
         if (cutoff is not None and not s.cutoff) or (s.longest and longest > s.longest):
             continue
@@ -298,8 +402,32 @@ def scalar_impls(work: Work, metric: str, table: dict[str, list[Scorer]]) -> lis
             how = " (processor=str.lower)"
         elif lower:
             how = " (str.lower() in the loop)"
-        run, results = compiled_loop(s.fn, kwargs, lower, work.pairs)
-        impls.append(Impl(s.lib, s.label + how, run, results))
+        run, results = compiled_loop(s.fn, kwargs, lower, pairs)
+        impls.append(Impl(s.lib, s.label + how, run, results, refill if work.fresh else None))
+    return impls
+
+
+def all_pairs_impls(work: Work, metric: str, qs, mods) -> list[Impl]:
+    """A batch call per query against one cdist call over all the queries."""
+    queries, cands = work.queries, work.candidates
+    fn = {"Levenshtein": qs.levenshtein_batch, "OSA": qs.damerau_batch,
+          "Jaro-Winkler": qs.jaro_winkler_batch}[metric]
+    impls = [Impl("quillstone", f"quillstone.{fn.__name__} per query",
+                  lambda: [fn(q, cands) for q in queries],
+                  lambda: [x for q in queries for x in fn(q, cands)])]
+    rf = mods.get("rapidfuzz")
+    if rf is not None:
+        import numpy as np
+        d = rf.distance
+        scorer, kwargs = {"Levenshtein": (d.Levenshtein.distance, {}),
+                          "OSA": (d.OSA.distance, {}),
+                          "Jaro-Winkler": (d.JaroWinkler.similarity, {"prefix_weight": 0.1})}[metric]
+        ckw = dict(scorer_kwargs=kwargs, workers=1,
+                   dtype=np.float64 if metric == "Jaro-Winkler" else np.int32)
+        impls.append(Impl("cdist", "rapidfuzz process.cdist(queries, candidates, workers=1)",
+                          lambda: rf.process.cdist(queries, cands, scorer=scorer, **ckw),
+                          lambda: rf.process.cdist(queries, cands, scorer=scorer,
+                                                   **ckw).ravel().tolist()))
     return impls
 
 
@@ -408,6 +536,7 @@ class Cell:
     untimed: list[str]                 # too slow to be the fastest peer
     ratio: float | None = None         # quillstone / fastest peer
     fastest: str | None = None
+    cells_per_item: float = 0.0        # all-pairs rows: dynamic-programming cells per pair
 
     @property
     def quillstone_ns(self) -> float:
@@ -421,11 +550,20 @@ CLOCKS = {"cpu": time.thread_time_ns, "wall": time.perf_counter_ns}
 clock = CLOCKS["cpu"]
 
 
-def one_run(run: Callable[[], object], reps: int) -> int:
-    start = clock()
+def one_run(run: Callable[[], object], reps: int,
+            prepare: Callable[[], None] | None = None) -> int:
+    if prepare is None:
+        start = clock()
+        for _ in range(reps):
+            run()
+        return clock() - start
+    total = 0
     for _ in range(reps):
+        prepare()
+        start = clock()
         run()
-    return clock() - start
+        total += clock() - start
+    return total
 
 
 def warm_up(works: list[Work], table: dict[str, list[Scorer]], seconds: float = 0.2) -> None:
@@ -446,8 +584,8 @@ def time_cell(work: Work, metric: str, impls: list[Impl], size: dict) -> Cell:
     gc.disable()
     try:
         for i in impls:
-            one_run(i.run, 1)
-        first = {i.label: one_run(i.run, 1) for i in impls}
+            one_run(i.run, 1, i.prepare)
+        first = {i.label: one_run(i.run, 1, i.prepare) for i in impls}
         fastest_peer = min((first[i.label] for i in impls if i.lib != "quillstone"), default=0)
         timed = [i for i in impls
                  if i.lib == "quillstone" or first[i.label] <= SLOWER * fastest_peer]
@@ -455,14 +593,15 @@ def time_cell(work: Work, metric: str, impls: list[Impl], size: dict) -> Cell:
         best = {i.label: math.inf for i in timed}
         for r in range(size["rounds"]):
             for i in timed[r % len(timed):] + timed[:r % len(timed)]:
-                best[i.label] = min(best[i.label], one_run(i.run, reps))
+                best[i.label] = min(best[i.label], one_run(i.run, reps, i.prepare))
     finally:
         gc.enable()
     per_item = reps * work.items
     cell = Cell(work.group, work.name, work.size, metric, work.unit,
                 {label: t / per_item for label, t in best.items()},
                 {i.label: i.lib for i in impls},
-                [i.label for i in impls if i not in timed])
+                [i.label for i in impls if i not in timed],
+                cells_per_item=work.cells_per_item if work.group == "all-pairs" else 0.0)
     peers = {label: t for label, t in cell.best_ns.items() if cell.libs[label] != "quillstone"}
     if peers:
         cell.fastest = min(peers, key=peers.get)
@@ -473,16 +612,22 @@ def time_cell(work: Work, metric: str, impls: list[Impl], size: dict) -> Cell:
 # ------------------------------------------------------------------ reports
 
 def machine() -> dict:
-    model = "?"
+    model, flags = "?", set()
     try:
         with open("/proc/cpuinfo", encoding="utf-8") as f:
-            model = next((line.split(":", 1)[1].strip() for line in f
-                          if line.startswith("model name")), "?")
+            lines = f.read().splitlines()
+        model = next((line.split(":", 1)[1].strip() for line in lines
+                      if line.startswith("model name")), "?")
+        flags = set(next((line.split(":", 1)[1].split() for line in lines
+                          if line.startswith("flags")), []))
     except OSError:
         pass
+    vector = [f for f in ("sse4_2", "avx2", "avx512f", "avx512bw", "avx512vl", "avx512vbmi")
+              if f in flags]
     gil = sys._is_gil_enabled() if hasattr(sys, "_is_gil_enabled") else True
     return {
         "cpu": model,
+        "vector": " ".join(vector) or "none of SSE4.2, AVX2, AVX-512",
         "cores": os.cpu_count(),
         "usable_cores": len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity")
         else os.cpu_count(),
@@ -517,6 +662,32 @@ def summaries(cells: list[Cell]) -> list[tuple[str, int, float | None]]:
     return rows
 
 
+def against_itself(cells: list[Cell], same_as: dict[str, str]) -> list[str]:
+    """Each library's time on a row over its time on the row it is compared
+    with: names with diacritics over the same names without, fresh strs over
+    strs seen before."""
+    by_key = {(c.work, c.metric): c for c in cells}
+    rows = []
+    for work, other in same_as.items():
+        # fresh strs over strs seen before; diacritics over none
+        top, bottom = (work, other) if "fresh" in work else (other, work)
+        for metric in METRICS:
+            a, b = by_key.get((top, metric)), by_key.get((bottom, metric))
+            if a is None or b is None:
+                continue
+            ratios = {lib: a.best_ns[label] / b.best_ns[label]
+                      for label, lib in a.libs.items() if label in a.best_ns and label in b.best_ns}
+            rows.append(f"| {top} / {bottom} | {metric} | "
+                        + ", ".join(f"{PEER_CODES.get(lib, lib)} {r:.2f}" for lib, r in ratios.items())
+                        + " |")
+    if not rows:
+        return []
+    return ["## Against itself", "",
+            "Each library's time on the first row over its time on the second (1.00: the "
+            "same cost).", "",
+            "| rows | metric | ratios |", "|---|---|---|", *rows, ""]
+
+
 def load_baseline(path: Path) -> list[Cell]:
     """The cells of an earlier run's matrix.json, to show beside this run's."""
     with open(path, encoding="utf-8") as f:
@@ -529,7 +700,8 @@ def markdown(cells: list[Cell], meta: dict, baseline: list[Cell]) -> str:
     baseline = [c for c in baseline if (c.work, c.metric) in shown]
     before = {(c.work, c.metric): c.ratio for c in baseline}
     out = ["# quillstone workload matrix", "",
-           f"Machine: {m['cpu']}, {m['cores']} cores ({m['usable_cores']} usable), {m['system']}; "
+           f"Machine: {m['cpu']} ({m.get('vector', '?')}), {m['cores']} cores "
+           f"({m['usable_cores']} usable), {m['system']}; "
            f"{m['python']}; load average {m['load_before'][0]:.2f} before the run, "
            f"{m['load_after'][0]:.2f} after it.",
            "Peers: " + ", ".join(f"{k} {v}" for k, v in meta["peers"].items()) + ".",
@@ -560,11 +732,17 @@ def markdown(cells: list[Cell], meta: dict, baseline: list[Cell]) -> str:
             else:
                 mark = "**" if c.ratio > 1 else ""
                 was = before.get((c.work, c.metric))
+                gcups = (f" · {c.cells_per_item / c.quillstone_ns:.1f} against "
+                         f"{c.cells_per_item / c.best_ns[c.fastest]:.1f} GCUPS"
+                         if c.cells_per_item else "")
                 parts.append(f"{mark}{c.ratio:.2f}{mark} · {fmt_ns(c.quillstone_ns)} · "
-                             f"{PEER_CODES[c.libs[c.fastest]]}"
+                             f"{PEER_CODES[c.libs[c.fastest]]}{gcups}"
                              + (f" (was {was:.2f})" if was is not None else ""))
         out.append(f"| {work} | {size} | " + " | ".join(parts) + " |")
-    out += ["", "Bold: quillstone is slower than the fastest peer.", "",
+    out += ["", "Bold: quillstone is slower than the fastest peer. All-pairs rows: "
+            "quillstone's and the peer's dynamic-programming cells per second (GCUPS).", ""]
+    out += against_itself(cells, meta.get("same_as", {}))
+    out += [
             "## Geometric means of the ratios", "",
             "| cells | count | geometric mean |" + (" before |" if baseline else ""),
             "|---|---:|---:|" + ("---:|" if baseline else "")]
@@ -612,6 +790,7 @@ def main() -> int:
                      for name in mods}
     table = scorers(qs, mods)
     works = [w for w in build_works(size) if args.only in w.name]
+    meta["same_as"] = {w.name: w.same_as for w in works if w.same_as}
     print(f"{len(works)} workloads built in {time.perf_counter() - started:.1f} s "
           f"({mode} sizes)", flush=True)
     checker = Checker(table, size["reference_sample"])
@@ -621,6 +800,7 @@ def main() -> int:
     total = len(works) * len(METRICS)
     for n, (work, metric) in enumerate(((w, m) for w in works for m in METRICS), 1):
         impls = (scalar_impls(work, metric, table) if work.group == "scalar"
+                 else all_pairs_impls(work, metric, qs, mods) if work.group == "all-pairs"
                  else batch_impls(work, metric, qs, mods, table))
         if metric == METRICS[0]:
             row_failures = checker.failures

@@ -223,3 +223,83 @@ def mixed_case_pairs(pairs: list[tuple[str, str]], seed: int) -> list[tuple[str,
         return s
 
     return [(recase(a), recase(b)) for a, b in pairs]
+
+
+# ------------------------------------------------------------ made-up text
+#
+# Scripts the word lists do not cover, made up from fixed pieces with the
+# caller's seeded generator.
+
+# Name pieces whose letters outside ASCII all decompose into an ASCII letter
+# and combining marks, so that dropping the accents keeps every length.
+GIVEN_NAMES = ("José", "Zoë", "Renée", "Jürgen", "Ångström", "Françoise", "Dvořák", "Çelik",
+               "Mónica", "Lucía", "Simón", "Ana", "Björn", "Inês", "Jiří",
+               "Noémie", "Tomáš", "Günther", "Helène", "Márta", "Ramón", "Chloé", "Eugène",
+               "Ignacio", "Žofie", "Ondřej", "Agnès", "Joël", "Müge", "Ülkü")
+SURNAMES = ("Müller", "Gonçalves", "Dvořáková", "Sánchez", "Nuñez", "Kovačević", "Lefèvre",
+            "Schröder", "Öztürk", "Håkansson", "Peña", "Šťastný", "Brontë", "Fernández",
+            "Böhm", "Čapek", "Garçon", "Hernández", "Jäger", "Kühn", "Martínez", "Novák",
+            "Pérez", "Rodríguez", "Szabó", "Wäscher", "Yáñez", "Ibáñez",
+            "Lopes", "Smith")
+
+
+def strip_accents(text: str) -> str:
+    """The text with its combining marks dropped after decomposition."""
+    import unicodedata
+    decomposed = unicodedata.normalize("NFD", text)
+    return "".join(c for c in decomposed if not unicodedata.combining(c))
+
+
+def person_names(count: int, rng: random.Random) -> list[str]:
+    """Given name, sometimes a second one, and surname, with diacritics."""
+    def one() -> str:
+        given = rng.sample(GIVEN_NAMES, rng.choice((1, 1, 2)))
+        return " ".join(given + [rng.choice(SURNAMES)])
+    return [one() for _ in range(count)]
+
+
+def name_variants(names: list[str], rng: random.Random) -> list[str]:
+    """Each name as a user might type it: accents dropped, a typo or two,
+    or its case changed, one of them at random."""
+    alphabet = alphabet_of(names)
+
+    def variant(name: str) -> str:
+        kind = rng.randrange(3)
+        if kind == 0:
+            return strip_accents(name)
+        if kind == 1:
+            return edit(name, rng.choice((1, 2)), alphabet, rng)
+        return rng.choice((name.upper(), name.lower()))
+    return [variant(n) for n in names]
+
+
+# Common CJK ideographs and two punctuation marks, for words and sentences.
+CJK = "".join(chr(c) for c in range(0x4E00, 0x4E00 + 3000, 3)) + "，。"
+EMOJI = "".join(chr(c) for c in range(0x1F600, 0x1F650)) + "🎉🔥✨❤"
+
+
+def cjk_words(count: int, rng: random.Random) -> list[str]:
+    """Words of two to four ideographs."""
+    return ["".join(rng.choices(CJK[:-2], k=rng.randint(2, 4))) for _ in range(count)]
+
+
+def cjk_sentences(count: int, rng: random.Random, length: int = 40) -> list[str]:
+    """Sentences of `length` ideographs and punctuation."""
+    return ["".join(rng.choices(CJK, k=length)) for _ in range(count)]
+
+
+def emoji_handles(count: int, words: list[str], rng: random.Random) -> list[str]:
+    """Handles such as 'sunny_kate🎉', from dictionary words and emoji."""
+    def one() -> str:
+        core = "_".join(rng.sample(words, 2)).lower()
+        return core + "".join(rng.choices(EMOJI, k=rng.randint(1, 3)))
+    return [one() for _ in range(count)]
+
+
+# Alphabets for random unrelated texts.
+ALPHABETS = {"DNA": "ACGT", "Latin": "abcdefghijklmnopqrstuvwxyz     ",
+             "Cyrillic": "абвгдежзийклмнопрстуфхцчшщъыьэюя     "}
+
+
+def random_text(alphabet: str, length: int, rng: random.Random) -> str:
+    return "".join(rng.choices(alphabet, k=length))

@@ -56,3 +56,35 @@ def test_misspellings_near_duplicates_and_redrawn_texts():
     assert all(a != b for a, b in data.unrelated(sents))
     a, b = data.long_pair(WORDS, 1000, 0.1, rng, substitutions_only=True)
     assert len(a) == len(b) == 1000 and 0 < levenshtein(a, b) <= 150
+
+
+def test_names_lose_only_their_accents():
+    rng = random.Random(3)
+    names = data.person_names(300, rng)
+    assert all(not n.isascii() or n.endswith(("Lopes", "Smith")) for n in names)
+    for name in names:
+        plain = data.strip_accents(name)
+        assert plain.isascii() and len(plain) == len(name)
+    variants = data.name_variants(names, rng)
+    kinds = {"accents": 0, "case": 0, "typo": 0}
+    for name, variant in zip(names, variants):
+        if variant == data.strip_accents(name) != name:
+            kinds["accents"] += 1
+        elif variant in (name.upper(), name.lower()):
+            kinds["case"] += 1
+        else:
+            kinds["typo"] += 1
+            assert 0 < damerau(name, variant) <= 2
+    assert min(kinds.values()) > 50, kinds
+
+
+@pytest.mark.parametrize("make, script", [
+    (lambda rng: data.cjk_words(200, rng), lambda c: "\u4e00" <= c <= "\u9fff"),
+    (lambda rng: data.cjk_sentences(20, rng), lambda c: "\u4e00" <= c <= "\u9fff" or c in "，。"),
+    (lambda rng: data.emoji_handles(200, WORDS, rng),
+     lambda c: c.isascii() or c in data.EMOJI),
+], ids=["CJK words", "CJK sentences", "emoji handles"])
+def test_made_up_texts_keep_to_their_script(make, script):
+    texts = make(random.Random(4))
+    assert len(set(texts)) > len(texts) // 2
+    assert all(text and all(map(script, text)) for text in texts)
