@@ -1,5 +1,6 @@
 // levenshtein_batch, damerau_batch and jaro_winkler_batch: one query against a
-// sequence of candidates, scored chunk by chunk, a list back in candidate order.
+// sequence of candidates taken at one moment, scored chunk by chunk, a list
+// back in candidate order.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -35,50 +36,13 @@ bool fail_after_candidates(CandidateTexts& candidates) {
   return false;
 }
 
-// Scores the candidates chunk by chunk with `compute`, appending to `out`;
-// with kDetachThreshold candidates or more, every chunk is scored detached
-// from the interpreter, and the next one is read attached. Nothing in
-// `compute` touches a Python object, and nothing throws: an allocation
-// failure while detached ends the process. False with the exception set.
-template <class T, class Compute>
-bool score_chunks(const PyBackedStr& query, CandidateTexts& candidates, std::vector<T>& out,
-                  Compute compute) {
-  const bool detach = candidates.size() >= kDetachThreshold;
-  out.reserve(candidates.size());
-  for (;;) {
-    const CandidateTexts::Next next = candidates.next();
-    if (next == CandidateTexts::Next::kEnd) return true;
-    if (next == CandidateTexts::Next::kError) {
-      argument_extraction_error("candidates");
-      return false;
-    }
-    const std::span<const TextView> chunk = candidates.chunk();
-    PyThreadState* thread = detach ? PyEval_SaveThread() : nullptr;
-    compute(query.view(), chunk, out);
-    if (thread != nullptr) PyEval_RestoreThread(thread);
-  }
-}
-
 // Gives the holders' references back; only ever called attached.
 void release(PyBackedStr& query, CandidateTexts& candidates) noexcept {
   candidates.release();
   query.reset();
 }
 
-// A list of exactly values.size() slots, filled in order.
-template <class T, PyObject* (*Make)(T)>
-PyObject* to_list(const std::vector<T>& values) {
-  OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(values.size()))));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = checked_result(Make(values[i]));
-    if (item == nullptr) return nullptr;  // the list's empty slots are null
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-  }
-  return list.release();
-}
-
-PyObject* make_int(std::size_t value) { return PyLong_FromUnsignedLongLong(value); }
+PyObject* make_int(std::size_t value) { return checked_result(PyLong_FromUnsignedLongLong(value)); }
 
 // Similarities repeat a lot across candidates; equal scores (bit for bit) of
 // one call share one float object instead of allocating one each.
@@ -114,16 +78,39 @@ class FloatCache {
   std::vector<Slot> slots_;
 };
 
-PyObject* to_float_list(const std::vector<double>& values) {
-  OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(values.size()))));
+// Scores the candidates chunk by chunk with `compute` and writes each
+// chunk's scores, made into objects by `make`, straight into the result list,
+// whose slots match the candidates one for one. With kDetachThreshold
+// candidates or more every chunk is scored detached from the interpreter;
+// the next one is read, and the objects made, attached. Nothing in `compute`
+// touches a Python object, and nothing throws: an allocation failure while
+// detached ends the process. The list, or null with the exception set (the
+// slots not filled yet are null, which the list's release skips).
+template <class T, class Compute, class Make>
+PyObject* score_into_list(const PyBackedStr& query, CandidateTexts& candidates, Compute compute,
+                          Make make) {
+  OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(candidates.size()))));
   if (!list) return nullptr;
-  FloatCache cache(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = cache.make(values[i]);
-    if (item == nullptr) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  const bool detach = candidates.size() >= kDetachThreshold;
+  std::vector<T> scores;
+  Py_ssize_t filled = 0;
+  for (;;) {
+    const CandidateTexts::Next next = candidates.next();
+    if (next == CandidateTexts::Next::kEnd) return list.release();
+    if (next == CandidateTexts::Next::kError) {
+      argument_extraction_error("candidates");
+      return nullptr;
+    }
+    const std::span<const TextView> chunk = candidates.chunk();
+    PyThreadState* thread = detach ? PyEval_SaveThread() : nullptr;
+    compute(query.view(), chunk, scores);
+    if (thread != nullptr) PyEval_RestoreThread(thread);
+    for (const T score : scores) {
+      PyObject* item = make(score);
+      if (item == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), filled++, item);
+    }
   }
-  return list.release();
 }
 
 using EditDistanceBatchCore = std::vector<std::size_t> (*)(TextView, std::span<const TextView>,
@@ -137,16 +124,14 @@ PyObject* edit_distance_batch(PyObject* const* args, Py_ssize_t nargs, PyObject*
     fail_after_candidates(candidates);
     return nullptr;
   }
-  std::vector<std::size_t> distances;
-  const bool scored = score_chunks(
-      query, candidates, distances,
+  PyObject* list = score_into_list<std::size_t>(
+      query, candidates,
       [&](TextView query_view, std::span<const TextView> chunk, std::vector<std::size_t>& out) noexcept {
-        const std::vector<std::size_t> part = Core(query_view, chunk, case_insensitive);
-        out.insert(out.end(), part.begin(), part.end());
-      });
+        out = Core(query_view, chunk, case_insensitive);
+      },
+      make_int);
   release(query, candidates);
-  if (!scored) return nullptr;
-  return to_list<std::size_t, make_int>(distances);
+  return list;
 }
 
 }  // namespace
@@ -180,17 +165,15 @@ PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* 
     }
     return nullptr;
   }
-  std::vector<double> similarities;
-  const bool scored = score_chunks(
-      query, candidates, similarities,
+  FloatCache floats(candidates.size());
+  PyObject* list = score_into_list<double>(
+      query, candidates,
       [&](TextView query_view, std::span<const TextView> chunk, std::vector<double>& out) noexcept {
-        const Result<std::vector<double>> part =
-            quillstone::jaro_winkler_batch(query_view, chunk, p, case_insensitive);
-        out.insert(out.end(), part.unchecked_value().begin(), part.unchecked_value().end());
-      });
+        out = quillstone::jaro_winkler_batch(query_view, chunk, p, case_insensitive).unchecked_value();
+      },
+      [&](double value) { return floats.make(value); });
   release(query, candidates);
-  if (!scored) return nullptr;
-  return to_float_list(similarities);
+  return list;
 }
 
 }  // namespace quillstone::python

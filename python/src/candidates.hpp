@@ -142,67 +142,67 @@ auto with_units(PyObject* str, F f) noexcept {
   }
 }
 
-// The candidates of a batch call, read chunk by chunk as text views that stay
-// valid while the thread is detached, so that the extra memory per candidate
-// does not grow with the candidates' length:
-// - an exact list is read under its lock, a chunk at a time: the chunk's
-//   texts are copied, as UTF-8, into one buffer of bounded size owned by the
-//   call, so the items' reference counts are not touched (on a free-threaded
-//   interpreter those are shared with every other thread that reads the same
-//   list). Each chunk is the list as it was at one moment; positions that
-//   the list no longer has when their chunk is read end the candidates;
-// - an exact tuple is immutable: one reference to it keeps every item alive.
-//   Its ASCII texts are viewed in place; the others are copied as for a
-//   list, so that no str gains a cached UTF-8 form as long as its text;
+// The candidates of a batch call, taken at one moment and read chunk by chunk
+// as text views that stay valid while the thread is detached:
+// - an exact list is copied into a tuple by the interpreter, in one pass
+//   under the list's lock that runs no Python code (so that with a GIL no
+//   other thread runs during it either): what another thread does to the
+//   list afterwards changes nothing here. The copy costs a pointer and a
+//   reference per candidate;
+// - an exact tuple is immutable: one reference to it keeps every item alive;
 // - any other sequence is read by iteration into backed texts first, whole,
 //   since reading it runs Python code.
+// The items of a list or tuple that are ASCII are viewed in place; the others
+// are copied, as UTF-8, a chunk at a time into one buffer of bounded size
+// owned by the call, so that the extra memory per candidate does not grow
+// with the texts and no str gains a cached UTF-8 form as long as its text.
 // A candidate that cannot be taken (not a str, or not encodable) raises when
 // its chunk is read.
 class CandidateTexts {
  public:
-  // Candidates per chunk; a list's chunk also ends before its texts pass
-  // kChunkBytes, unless it is a single text.
+  // Candidates per chunk; a chunk also ends before its copied texts pass
+  // kChunkBytes.
   static constexpr std::size_t kChunkItems = 16384;
   static constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
   static constexpr std::size_t kPrefetchAhead = 8;
 
   enum class Next { kChunk, kEnd, kError };
 
-  // Checks the object and, for a sequence other than an exact list or tuple,
-  // takes every item in. False with the exception set (the caller adds the
-  // parameter note).
+  // Checks the object and takes its items in. False with the exception set
+  // (the caller adds the parameter note).
   bool open(PyObject* candidates) {
-    if (PyTuple_CheckExact(candidates) || PyList_CheckExact(candidates)) {
-      const Py_ssize_t size = PyTuple_CheckExact(candidates) ? PyTuple_GET_SIZE(candidates)
-                                                            : PyList_GET_SIZE(candidates);
-      if (size > kMaxCandidates) return raise_capacity_overflow();
-      source_ = OwnedRef::borrowed(candidates);
-      size_ = static_cast<std::size_t>(size);
+    if (PyTuple_CheckExact(candidates)) {
+      tuple_ = OwnedRef::borrowed(candidates);
+    } else if (PyList_CheckExact(candidates)) {
+      if (PyList_GET_SIZE(candidates) > kMaxCandidates) return raise_capacity_overflow();
+      tuple_ = OwnedRef(PyList_AsTuple(candidates));  // MemoryError, if it fails
+      if (!tuple_) return false;
+    } else {
+      if (!extract_candidates(candidates, held_, append_backed_text)) return false;
+      size_ = held_.size();
       return opened_ = true;
     }
-    if (!extract_candidates(candidates, held_, append_backed_text)) return false;
-    size_ = held_.size();
+    const Py_ssize_t size = PyTuple_GET_SIZE(tuple_.get());
+    if (size > kMaxCandidates) return raise_capacity_overflow();
+    items_ = {PySequence_Fast_ITEMS(tuple_.get()), static_cast<std::size_t>(size)};
+    size_ = items_.size();
     return opened_ = true;
   }
 
   // Whether open() succeeded.
   bool opened() const noexcept { return opened_; }
 
-  // The number of candidates when they were opened.
+  // The number of candidates; the chunks hold exactly this many texts.
   std::size_t size() const noexcept { return size_; }
 
   // Reads the next chunk into chunk(); kError with the exception set.
   Next next() {
-    big_.reset();
     views_.clear();
     if (position_ >= size_) return Next::kEnd;
     const std::size_t end = std::min(size_, position_ + kChunkItems);
-    if (!source_) {
-      for (; position_ < end; ++position_) views_.push_back(held_[position_].view());
-    } else if (!copy_items(end)) {
-      return Next::kError;
-    }
-    return views_.empty() ? Next::kEnd : Next::kChunk;
+    if (!items_.empty()) return read_items(end) ? Next::kChunk : Next::kError;
+    for (; position_ < end; ++position_) views_.push_back(held_[position_].view());
+    return Next::kChunk;
   }
 
   std::span<const std::string_view> chunk() const noexcept { return views_; }
@@ -219,100 +219,71 @@ class CandidateTexts {
   // Gives the references back; only ever called attached.
   void release() noexcept {
     views_.clear();
+    items_ = {};
     held_.clear();
-    big_.reset();
-    source_.reset();
+    tuple_.reset();
   }
 
  private:
-  // Takes the items from position_ on, up to `end`: the texts of a list are
-  // copied, as UTF-8, under the list's lock; those of a tuple only when they
-  // are not ASCII, since the UTF-8 form of an ASCII str is its own data.
-  // Nothing in the loop under the lock can block: blocking (on another lock,
-  // or for a collection that stops the world) would suspend the list's lock
-  // and let another thread change the list under the loop. An item that
-  // needs the interpreter (one that is not a str, or has no UTF-8 form) is
-  // held and dealt with afterwards, and so is a text that does not fit the
-  // buffer on its own, which becomes a chunk of its own.
-  bool copy_items(std::size_t end) {
-    PyObject* source = source_.get();
-    const bool list = PyList_CheckExact(source);
+  // Reads the items from position_ on, up to `end` or until the buffer is
+  // full: an ASCII str is its own UTF-8 form; any other is encoded into the
+  // buffer, and one that has no UTF-8 form, is not a str, or does not fit
+  // the buffer on its own goes to the interpreter, which raises or gives the
+  // str a UTF-8 form of its own.
+  bool read_items(std::size_t end) {
     texts_.clear();
-    Py_BEGIN_CRITICAL_SECTION(source);
-    end = std::min(end, static_cast<std::size_t>(Py_SIZE(source)));
-    PyObject* const* items = PySequence_Fast_ITEMS(source);
     std::size_t used = 0;
     for (; position_ < end; ++position_) {
       // Items lie anywhere in memory: asking for those a few places ahead
-      // keeps several misses in flight while this one is encoded.
+      // keeps several misses in flight while this one is read.
       if (position_ + kPrefetchAhead < end) {
-        const char* ahead = reinterpret_cast<const char*>(items[position_ + kPrefetchAhead]);
+        const char* ahead = reinterpret_cast<const char*>(items_[position_ + kPrefetchAhead]);
         __builtin_prefetch(ahead);
         __builtin_prefetch(ahead + 64);
       }
-      PyObject* item = items[position_];
-      if (!PyUnicode_Check(item)) {
-        big_ = OwnedRef::borrowed(item);
-        break;
-      }
-      const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(item));
-      const bool ascii = PyUnicode_IS_ASCII(item);
-      if (ascii && !list) {
+      PyObject* item = items_[position_];
+      const bool str = PyUnicode_Check(item);
+      const auto length = str ? static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)) : 0;
+      if (str && PyUnicode_IS_ASCII(item)) {
         texts_.push_back({static_cast<const char*>(PyUnicode_DATA(item)), 0, length});
         continue;
       }
-      const std::size_t size = ascii ? length : with_units(item, [&](const auto* units) {
+      const std::size_t size = !str ? kNoUtf8 : with_units(item, [&](const auto* units) {
         return utf8_size(units, length);
       });
-      if (size == kNoUtf8) {
-        big_ = OwnedRef::borrowed(item);
-        break;
+      if (size == kNoUtf8 || size > kChunkBytes) {
+        std::string_view view;
+        if (!to_text(item, view)) return false;
+        texts_.push_back({view.data(), 0, view.size()});
+        continue;
       }
-      if (used + size > kChunkBytes) {
-        if (texts_.empty()) {
-          big_ = OwnedRef::borrowed(item);
-          ++position_;
-        }
-        break;
-      }
+      if (used + size > kChunkBytes) break;
       if (bytes_.size() < used + size) {
         bytes_.resize(std::min(kChunkBytes, std::max(used + size, 2 * bytes_.size())));
       }
-      char* at = bytes_.data() + used;  // null while the buffer is empty
-      if (ascii) {
-        if (size != 0) std::memcpy(at, PyUnicode_DATA(item), length);
-      } else {
-        with_units(item, [&](const auto* units) { write_utf8(units, length, at); });
-      }
+      with_units(item, [&](const auto* units) { write_utf8(units, length, bytes_.data() + used); });
       texts_.push_back({nullptr, used, size});
       used += size;
     }
-    Py_END_CRITICAL_SECTION();
     for (const Text& text : texts_) {
       views_.emplace_back(text.direct != nullptr ? text.direct : bytes_.data() + text.at, text.size);
     }
-    if (!big_) return true;
-    // The interpreter's own view of the item, or its error (for an item that
-    // is not a str, or has no UTF-8 form).
-    std::string_view view;
-    if (!to_text(big_.get(), view)) return false;
-    views_.push_back(view);
     return true;
   }
 
-  // A text of the chunk: a tuple's ASCII item in place, or a place in the
-  // buffer, which may move while the chunk is read.
+  // A text of the chunk: in place, or a place in the buffer, which may move
+  // while the chunk is read.
   struct Text {
     const char* direct;
     std::size_t at, size;
   };
 
-  OwnedRef source_;  // an exact tuple or list
-  std::vector<PyBackedStr> held_;  // the items of any other sequence
-  OwnedRef big_;     // an item dealt with outside the list's lock
+  OwnedRef tuple_;                  // an exact tuple, or a list's copy: items_
+  std::span<PyObject* const> items_;
+  std::vector<PyBackedStr> held_;   // the items of any other sequence
   std::size_t size_ = 0, position_ = 0;
   bool opened_ = false;
-  std::vector<char> bytes_;  // the texts of a list's chunk
+  std::vector<char> bytes_;  // the encoded texts of a chunk
   std::vector<Text> texts_;
   std::vector<std::string_view> views_;
 };

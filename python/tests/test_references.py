@@ -361,6 +361,20 @@ def test_long_batches_give_back_what_they_took(name, objects):
     assert_no_leak(getattr(q, name), args, {}, None, watched(objects, args, {}), calls=30)
 
 
+@pytest.mark.parametrize("bad, exc", [(lambda o: o.bad, TypeError), (lambda o: o.lone, UnicodeEncodeError)],
+                         ids=["int", "unencodable"])
+@pytest.mark.parametrize("name", BATCHES)
+def test_a_bad_candidate_after_detached_chunks_gives_back_everything(name, bad, exc, objects):
+    # more candidates than one chunk holds, the bad one last: the chunks
+    # before it are scored detached and written into the list that the
+    # failure then drops
+    items = [fresh(("w%d", "日本%d")[i % 2] % i) for i in range(2 * DETACH_AT)] * 2
+    items.append(bad(objects))
+    args = (objects.query, items)
+    expect = exc, ("while processing 'candidates'",)
+    assert_no_leak(getattr(q, name), args, {}, expect, watched(objects, args, {}), calls=10)
+
+
 def test_the_checks_catch_a_leak(objects):
     kept = []
     with pytest.raises(AssertionError, match="reference counts changed"):

@@ -2,6 +2,7 @@
 candidate list, and many first calls racing for the objects made once per
 process. Each run must agree with the single-threaded answer."""
 
+import functools
 import os
 import random
 import subprocess
@@ -384,3 +385,56 @@ def test_import_keeps_the_gil_disabled():
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout.split() == ["False", "False"]
     assert sys._is_gil_enabled() is False
+
+
+# A list long enough to be scored detached, in several chunks (its texts pass
+# the 1 MiB a chunk copies), and the changes another thread makes to it while
+# a call runs.
+SNAPSHOT_ITEMS = DETACH_AT + 2000
+SNAPSHOT_CHANGES = {
+    "replaced by a few": lambda lst, other: lst.__setitem__(slice(None), other[:7]),
+    "replaced, same length": lambda lst, other: lst.__setitem__(slice(None), other),
+    "shrunk": lambda lst, other: lst.__delitem__(slice(len(lst) // 3, None)),
+    "grown": lambda lst, other: lst.extend(other),
+    "middle replaced": lambda lst, other: lst.__setitem__(slice(100, -100), other[:5000]),
+}
+
+
+@functools.cache
+def snapshot_lists():
+    """(the list before any change, texts to change it with)."""
+    rng = random.Random(SNAPSHOT_ITEMS)
+    before = [("é日%d" % i) * 12 + rng.choice(TEXTS) for i in range(SNAPSHOT_ITEMS)]
+    return before, [text[::-1] for text in before]
+
+
+@pytest.mark.thread_unsafe(reason="times another thread's change against the call")
+@pytest.mark.parametrize("change", SNAPSHOT_CHANGES.values(), ids=SNAPSHOT_CHANGES.keys())
+@pytest.mark.parametrize("fn, query", [(qs.levenshtein_batch, "abcdef"), (qs.damerau_batch, "abécdf"),
+                                       (qs.jaro_winkler_batch, "abcdéf")],
+                         ids=["levenshtein", "damerau", "jaro_winkler"])
+def test_a_batch_sees_one_state_of_a_changing_list(fn, query, change):
+    """Another thread changes the list while the call runs: the result is the
+    scores of the list as it was before the change, or as it was after it,
+    one entry per candidate, never a mix or a part of either."""
+    before, other = snapshot_lists()
+    after = list(before)
+    change(after, other)
+    states = {"before": fn(query, before), "after": fn(query, after)}
+    assert states["before"] != states["after"]
+    for _ in range(3):
+        shared = list(before)
+        go = threading.Event()
+
+        def mutate():
+            go.wait(JOIN_TIMEOUT)
+            change(shared, other)
+
+        mutator = threading.Thread(target=mutate)
+        mutator.start()
+        go.set()  # with a GIL, the mutator runs once the call detaches
+        got = fn(query, shared)
+        mutator.join(JOIN_TIMEOUT)
+        assert shared == after
+        one_state = any(got == state for state in states.values())
+        assert one_state, "%d results, for lists of %d and %d" % (len(got), len(before), len(after))
