@@ -1463,12 +1463,53 @@ class EditBatch {
   EditBatch(const EditBatch&) = delete;
   EditBatch& operator=(const EditBatch&) = delete;
 
-  // Lanes take an ASCII candidate of 1 to 64 bytes against an ASCII query of
-  // 1 to 64 characters.
-  bool lanes() const noexcept { return lanes_; }
-  const std::uint64_t* lane_masks() const noexcept { return lane_masks_.data(); }
-  std::size_t query_len() const noexcept { return pattern_.size(); }
+  std::size_t distance(TextView candidate) const noexcept {
+    // An empty query (folding empties no text) scores a candidate by its own
+    // count, unfolded.
+    if (pattern_.size() == 0) return count_chars(candidate);
+    std::string folded;
+    if (fold_) {
+      folded = to_lower_full(candidate);
+      candidate = folded;
+    }
+    const bool ascii = is_ascii(candidate);
+    const std::size_t n = ascii ? candidate.size() : count_chars(candidate);
+    if (n == 0) return pattern_.size();
+    return pattern_.distance(candidate, n, ascii, kUnbounded);
+  }
 
+  // candidates[i]'s distance into out[i]: an ASCII candidate of up to 255
+  // bytes against a short ASCII query in the query's lanes, a candidate of
+  // at most 64 characters otherwise in candidate lanes, every other one by
+  // distance(). Candidate lanes are filled in chunks, so that their buffers
+  // stay small. Each result equals the scalar operation's on its candidate.
+  void distances(std::span<const TextView> candidates, std::size_t* out) const noexcept {
+    constexpr std::size_t kChunk = 4096;
+    std::vector<std::size_t> lanes;
+    if (lanes_) lanes.reserve(candidates.size());
+    NumberedCandidates numbered;
+    const auto flush = [&] {
+      if (numbered.size() == 0) return;
+      kCandidateLanes<Metric>(numbers_.sequence().data(), pattern_.size(), numbers_.numbers(), numbered, out);
+      numbered.clear();
+    };
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      const TextView candidate = candidates[i];
+      if (lanes_ && !candidate.empty() && candidate.size() <= kLaneMaxText && is_ascii(candidate)) {
+        lanes.push_back(i);
+      } else if (number(candidate, i, numbered)) {
+        if (numbered.size() == kChunk) flush();
+      } else {
+        out[i] = distance(candidate);
+      }
+    }
+    flush();
+    if (!lanes.empty()) {
+      kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, lanes.data(), lanes.size(), out);
+    }
+  }
+
+ private:
   // Appends `candidate` to `out` in the query's numbers when it has 1 to 64
   // characters once folded; false otherwise.
   bool number(TextView candidate, std::size_t index, NumberedCandidates& out) const noexcept {
@@ -1498,24 +1539,6 @@ class EditBatch {
     return true;
   }
 
-  const QueryNumbers& numbers() const noexcept { return numbers_; }
-
-  std::size_t distance(TextView candidate) const noexcept {
-    // An empty query (folding empties no text) scores a candidate by its own
-    // count, unfolded.
-    if (pattern_.size() == 0) return count_chars(candidate);
-    std::string folded;
-    if (fold_) {
-      folded = to_lower_full(candidate);
-      candidate = folded;
-    }
-    const bool ascii = is_ascii(candidate);
-    const std::size_t n = ascii ? candidate.size() : count_chars(candidate);
-    if (n == 0) return pattern_.size();
-    return pattern_.distance(candidate, n, ascii, kUnbounded);
-  }
-
- private:
   bool fold_;
   std::string folded_;
   bool ascii_;
@@ -1524,44 +1547,6 @@ class EditBatch {
   bool lanes_ = false;
   std::array<std::uint64_t, 256> lane_masks_{};
 };
-
-// All candidates of a batch, in order of the result: an ASCII candidate
-// against a short ASCII query in the query's lanes, a candidate of at most 64
-// characters otherwise in candidate lanes, every other one by distance().
-// Candidate lanes are filled in chunks, so that their buffers stay small.
-// Each result equals the scalar operation's on its candidate.
-template <EditMetric Metric>
-std::vector<std::size_t> batch_distances(TextView query, std::span<const TextView> candidates,
-                                         std::optional<bool> case_insensitive) noexcept {
-  constexpr std::size_t kChunk = 4096;
-  const EditBatch<Metric> batch(query, case_insensitive);
-  std::vector<std::size_t> out(candidates.size());
-  std::vector<std::size_t> lanes;
-  if (batch.lanes()) lanes.reserve(candidates.size());
-  NumberedCandidates numbered;
-  const auto flush = [&] {
-    if (numbered.size() == 0) return;
-    kCandidateLanes<Metric>(batch.numbers().sequence().data(), batch.query_len(), batch.numbers().numbers(),
-                            numbered, out.data());
-    numbered.clear();
-  };
-  for (std::size_t i = 0; i < candidates.size(); ++i) {
-    const TextView candidate = candidates[i];
-    if (batch.lanes() && !candidate.empty() && candidate.size() <= kLaneMaxText && is_ascii(candidate)) {
-      lanes.push_back(i);
-    } else if (batch.number(candidate, i, numbered)) {
-      if (numbered.size() == kChunk) flush();
-    } else {
-      out[i] = batch.distance(candidate);
-    }
-  }
-  flush();
-  if (!lanes.empty()) {
-    kTablePath<Metric>(batch.lane_masks(), batch.query_len(), candidates, lanes.data(), lanes.size(),
-                       out.data());
-  }
-  return out;
-}
 
 }  // namespace quillstone::detail
 
@@ -1583,6 +1568,12 @@ EditDistanceBatch<Metric>::~EditDistanceBatch() = default;
 template <EditMetric Metric>
 std::size_t EditDistanceBatch<Metric>::distance(TextView candidate) const noexcept {
   return impl_->distance(candidate);
+}
+
+template <EditMetric Metric>
+void EditDistanceBatch<Metric>::distances(std::span<const TextView> candidates,
+                                          std::span<std::size_t> out) const noexcept {
+  impl_->distances(candidates, out.data());
 }
 
 }  // namespace quillstone

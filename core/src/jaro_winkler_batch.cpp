@@ -1,5 +1,5 @@
 // Jaro-Winkler of one query against many candidates. The query is folded and
-// turned into position masks once per call. Candidates of up to 64
+// turned into position masks once per batch. Candidates of up to 64
 // characters against a query of up to 64 are scored many at once in vector
 // lanes; every other candidate is scanned against the query's multi-word
 // masks. Every score is the scalar operation's, bit for bit.
@@ -17,56 +17,8 @@
 
 namespace quillstone {
 
-Result<JaroWinklerBatch> JaroWinklerBatch::create(TextView query, std::optional<double> p,
-                                                  std::optional<bool> case_insensitive) noexcept {
-  namespace jw = detail::jw;
-  const Result<double> scale = jw::checked_prefix_scale(p);
-  if (!scale) return scale.error();
-
-  JaroWinklerBatch batch;
-  batch.p_ = scale.unchecked_value();
-  batch.case_insensitive_ = case_insensitive;
-  if (detail::is_ascii(query)) {
-    batch.query_len_ = query.size();
-    if (!query.empty() && query.size() <= jw::kWordChars) {
-      batch.prepared_.assign(query);
-      if (case_insensitive.value_or(false)) {
-        // On ASCII text the full lower-casing is exactly this.
-        for (char& c : batch.prepared_) {
-          c = static_cast<char>(jw::FoldAsciiByte{}(static_cast<unsigned char>(c)));
-        }
-      }
-      jw::fill_position_masks(batch.masks_, batch.prepared_);
-      batch.ascii_table_ = true;
-    }
-  } else {
-    // Folded per candidate by the scalar fallback, not here.
-    batch.query_len_ = detail::count_chars(query);
-  }
-  batch.query_.assign(query);
-  return batch;
-}
-
-double JaroWinklerBatch::similarity(TextView candidate) const noexcept {
-  namespace jw = detail::jw;
-  if (query_len_ == 0) return candidate.empty() ? 1.0 : 0.0;
-  if (candidate.empty()) return 0.0;
-
-  if (ascii_table_ && candidate.size() <= jw::kWordChars && detail::is_ascii(candidate)) {
-    return case_insensitive_.value_or(false)
-               ? jw::bit_parallel_score(masks_, prepared_, candidate, p_, jw::FoldAsciiByte{})
-               : jw::bit_parallel_score(masks_, prepared_, candidate, p_, jw::KeepByte{});
-  }
-
-  // The stored scale is valid and there is no limit: the scalar call cannot fail.
-  const Result<double> scalar =
-      jaro_winkler(query_, candidate, p_, std::nullopt, case_insensitive_, std::nullopt);
-  return scalar ? scalar.unchecked_value() : 0.0;
-}
-
-namespace {
-
-namespace jw = detail::jw;
+namespace detail {
+namespace jw {
 
 // The position masks of a query of 1 to 64 characters, for candidates met
 // one character at a time: a direct table below U+0100; above it, a second
@@ -115,7 +67,7 @@ class LaneMasks {
   std::size_t size;
 
  private:
-  static constexpr std::size_t kSlots = 2 * jw::kWordChars;
+  static constexpr std::size_t kSlots = 2 * kWordChars;
   static constexpr char32_t kNoBlock = 0x110000;  // the block of no character
   static std::size_t slot_of(char32_t c) noexcept {
     return static_cast<std::uint32_t>(c * 0x9E3779B1u) >> 25;  // 7 bits: kSlots
@@ -133,12 +85,12 @@ class LaneMasks {
 template <class Lane>
 class LaneBatch {
  public:
-  static constexpr std::size_t kLanes = jw::kVectorBytes / sizeof(Lane);
+  static constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
 
   LaneBatch(const LaneMasks& masks, bool fold, double p, double* out) noexcept
-      : masks_(masks), p_(p), out_(out), groups_(jw::kLaneMaxText + 1) {
+      : masks_(masks), p_(p), out_(out), groups_(kLaneMaxText + 1) {
     for (unsigned b = 0; b < 256; ++b) {
-      const unsigned char c = fold ? jw::FoldAsciiByte{}(static_cast<unsigned char>(b))
+      const unsigned char c = fold ? FoldAsciiByte{}(static_cast<unsigned char>(b))
                                    : static_cast<unsigned char>(b);
       bytes_[b] = static_cast<Lane>(masks.narrow[c]);
     }
@@ -161,7 +113,7 @@ class LaneBatch {
   }
 
   void finish() noexcept {
-    for (std::size_t n = 1; n <= jw::kLaneMaxText; ++n) {
+    for (std::size_t n = 1; n <= kLaneMaxText; ++n) {
       if (groups_[n].size > 0) run(n);
     }
   }
@@ -191,16 +143,16 @@ class LaneBatch {
   void run(std::size_t n) noexcept {
     Group& group = groups_[n];
     const std::size_t nq = masks_.size;
-    const std::size_t w = jw::match_window(n, nq);
-    jw::LaneCounts counts;
-    if constexpr (sizeof(Lane) == 1) jw::jaro_lanes_8(rows(n), n, w, counts);
-    if constexpr (sizeof(Lane) == 2) jw::jaro_lanes_16(rows(n), n, w, counts);
-    if constexpr (sizeof(Lane) == 4) jw::jaro_lanes_32(rows(n), n, w, counts);
-    if constexpr (sizeof(Lane) == 8) jw::jaro_lanes_64(rows(n), n, w, counts);
+    const std::size_t w = match_window(n, nq);
+    LaneCounts counts;
+    if constexpr (sizeof(Lane) == 1) jaro_lanes_8(rows(n), n, w, counts);
+    if constexpr (sizeof(Lane) == 2) jaro_lanes_16(rows(n), n, w, counts);
+    if constexpr (sizeof(Lane) == 4) jaro_lanes_32(rows(n), n, w, counts);
+    if constexpr (sizeof(Lane) == 8) jaro_lanes_64(rows(n), n, w, counts);
     for (std::size_t lane = 0; lane < group.size; ++lane) {
       // The candidate is the scanned text, as on the batch's own table path.
       out_[group.index[lane]] =
-          jw::score(counts.m[lane], counts.t[lane], n, nq, counts.prefix[lane], p_);
+          score(counts.m[lane], counts.t[lane], n, nq, counts.prefix[lane], p_);
     }
     group.size = 0;
   }
@@ -212,50 +164,37 @@ class LaneBatch {
   std::vector<Group> groups_;
 };
 
-// Candidates the lanes do not take, against a query of any length: the
-// query's multi-word masks are built once, at the first such candidate, and
-// every candidate is scanned against them. A query whose table would be too
-// large leaves each such candidate to the scalar operation.
+// Candidates the lanes do not take, against a query of any length, scanned
+// against the query's multi-word masks. A query whose table would be too
+// large has none, and leaves each such candidate to the scalar operation.
+// One per call: the row finder and the scratch are the call's own.
 class LongScan {
  public:
-  LongScan(TextView query, const std::vector<char32_t>& chars, double p,
+  LongScan(TextView query, const std::vector<char32_t>& chars, const MultiWordMasks* masks, double p,
            std::optional<bool> case_insensitive) noexcept
-      : query_(query), chars_(chars), p_(p), case_insensitive_(case_insensitive) {}
+      : query_(query), chars_(chars), masks_(masks), p_(p), case_insensitive_(case_insensitive) {}
 
   // `text` holds the n characters (bytes when ASCII) of `candidate` folded
   // as the scalar operation folds it; the scalar fallback takes `candidate`.
   template <class Char>
   double score(TextView candidate, const Char* text, std::size_t n) noexcept {
-    if (!built_) build();
-    if (!find_) {
+    if (masks_ == nullptr) {
       const Result<double> scalar =
           jaro_winkler(query_, candidate, p_, std::nullopt, case_insensitive_, std::nullopt);
       return scalar ? scalar.unchecked_value() : 0.0;
     }
-    return jw::multiword_match(*masks_, *find_, text, n, chars_.data(), chars_.size(), scratch_, p_);
+    if (!find_) find_.emplace(*masks_);
+    return multiword_match(*masks_, *find_, text, n, chars_.data(), chars_.size(), scratch_, p_);
   }
 
  private:
-  void build() noexcept {
-    built_ = true;
-    const std::size_t n = chars_.size();
-    std::vector<char32_t> keys = detail::MultiWordMasks::wide_keys(chars_.data(), n);
-    if (!jw::mask_table_fits(detail::MultiWordMasks::rows_for(keys.size()),
-                             (n + detail::kWordBits - 1) / detail::kWordBits, n)) {
-      return;
-    }
-    masks_.emplace(chars_.data(), n, std::move(keys));
-    find_.emplace(*masks_);
-  }
-
   TextView query_;
   const std::vector<char32_t>& chars_;
+  const MultiWordMasks* masks_;
   double p_;
   std::optional<bool> case_insensitive_;
-  bool built_ = false;
-  std::optional<detail::MultiWordMasks> masks_;
-  std::optional<detail::RowFinder> find_;
-  jw::MultiWordScratch scratch_;
+  std::optional<RowFinder> find_;
+  MultiWordScratch scratch_;
 };
 
 // Every candidate against a non-empty query, each folded the way the scalar
@@ -272,15 +211,15 @@ void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* la
       out[i] = 0.0;
       continue;
     }
-    if (detail::is_ascii(candidate)) {
-      if (lanes != nullptr && candidate.size() <= jw::kLaneMaxText) {
+    if (is_ascii(candidate)) {
+      if (lanes != nullptr && candidate.size() <= kLaneMaxText) {
         lanes->add_bytes(i, candidate);
         continue;
       }
       TextView text = candidate;
       if (fold) {
         folded.assign(candidate);
-        for (char& c : folded) c = static_cast<char>(jw::FoldAsciiByte{}(static_cast<unsigned char>(c)));
+        for (char& c : folded) c = static_cast<char>(FoldAsciiByte{}(static_cast<unsigned char>(c)));
         text = folded;
       }
       out[i] = long_scan.score(candidate, reinterpret_cast<const unsigned char*>(text.data()), text.size());
@@ -288,12 +227,12 @@ void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* la
     }
     TextView text = candidate;
     if (fold) {
-      folded = detail::to_lower_full(candidate);
+      folded = to_lower_full(candidate);
       text = folded;
     }
     chars.resize(text.size());  // no more characters than bytes
-    const std::size_t n = detail::decode_chars(text, chars.data());
-    if (lanes != nullptr && n <= jw::kLaneMaxText) {
+    const std::size_t n = decode_chars(text, chars.data());
+    if (lanes != nullptr && n <= kLaneMaxText) {
       lanes->add_chars(i, chars.data(), n);
     } else {
       out[i] = long_scan.score(candidate, chars.data(), n);
@@ -309,45 +248,118 @@ void score_in_lanes(std::span<const TextView> candidates, const LaneMasks& masks
   score_candidates(candidates, fold, &lanes, long_scan, out);
 }
 
-}  // namespace
+// The multi-word masks of a query, or none when their table would be too
+// large.
+std::optional<MultiWordMasks> long_masks(const std::vector<char32_t>& chars) noexcept {
+  const std::size_t n = chars.size();
+  std::vector<char32_t> keys = MultiWordMasks::wide_keys(chars.data(), n);
+  if (!mask_table_fits(MultiWordMasks::rows_for(keys.size()), (n + kWordBits - 1) / kWordBits, n)) {
+    return std::nullopt;
+  }
+  return std::optional<MultiWordMasks>(std::in_place, chars.data(), n, std::move(keys));
+}
+
+}  // namespace jw
+
+// The query of a Jaro-Winkler batch, prepared once: folded as the scalar
+// operation folds it, decoded, its lane masks (1 to 64 characters) and its
+// multi-word masks built. Candidates are folded one by one the same way.
+class JaroWinklerQuery {
+ public:
+  JaroWinklerQuery(TextView query, double p, std::optional<bool> case_insensitive) noexcept
+      : query_(query), p_(p), case_insensitive_(case_insensitive), fold_(case_insensitive.value_or(false)) {
+    if (query_.empty()) return;
+    const std::string folded = fold_ ? to_lower_full(query_) : std::string();
+    const TextView text = fold_ ? TextView(folded) : TextView(query_);
+    chars_.resize(text.size());
+    chars_.resize(decode_chars(text, chars_.data()));
+    if (chars_.size() <= jw::kWordChars) lane_masks_.emplace(chars_);
+    long_masks_ = jw::long_masks(chars_);
+  }
+
+  JaroWinklerQuery(const JaroWinklerQuery&) = delete;
+  JaroWinklerQuery& operator=(const JaroWinklerQuery&) = delete;
+
+  // candidates[i]'s similarity into out[i]: candidates of 1 to 64 characters
+  // against a query of 1 to 64 in lanes as narrow as the query allows, every
+  // other one against the multi-word masks.
+  void similarities(std::span<const TextView> candidates, double* out) const noexcept {
+    if (candidates.empty()) return;
+    if (query_.empty()) {
+      for (std::size_t i = 0; i < candidates.size(); ++i) out[i] = candidates[i].empty() ? 1.0 : 0.0;
+      return;
+    }
+    jw::LongScan long_scan = this->long_scan();
+    if (!lane_masks_) {
+      jw::score_candidates<jw::LaneBatch<std::uint64_t>>(candidates, fold_, nullptr, long_scan, out);
+      return;
+    }
+    const jw::LaneMasks& masks = *lane_masks_;
+    const std::size_t nq = chars_.size();
+    if (nq <= 8) {
+      jw::score_in_lanes<std::uint8_t>(candidates, masks, fold_, p_, long_scan, out);
+    } else if (nq <= 16) {
+      jw::score_in_lanes<std::uint16_t>(candidates, masks, fold_, p_, long_scan, out);
+    } else if (nq <= 32) {
+      jw::score_in_lanes<std::uint32_t>(candidates, masks, fold_, p_, long_scan, out);
+    } else {
+      jw::score_in_lanes<std::uint64_t>(candidates, masks, fold_, p_, long_scan, out);
+    }
+  }
+
+  // One candidate, against the multi-word masks.
+  double similarity(TextView candidate) const noexcept {
+    if (query_.empty()) return candidate.empty() ? 1.0 : 0.0;
+    double out = 0.0;
+    jw::LongScan long_scan = this->long_scan();
+    jw::score_candidates<jw::LaneBatch<std::uint64_t>>({&candidate, 1}, fold_, nullptr, long_scan, &out);
+    return out;
+  }
+
+ private:
+  jw::LongScan long_scan() const noexcept {
+    return jw::LongScan(query_, chars_, long_masks_ ? &*long_masks_ : nullptr, p_, case_insensitive_);
+  }
+
+  std::string query_;  // as given: the scalar fallback folds it itself
+  double p_;
+  std::optional<bool> case_insensitive_;
+  bool fold_;
+  std::vector<char32_t> chars_;  // the query folded and decoded
+  std::optional<jw::LaneMasks> lane_masks_;
+  std::optional<MultiWordMasks> long_masks_;
+};
+
+}  // namespace detail
+
+Result<JaroWinklerBatch> JaroWinklerBatch::create(TextView query, std::optional<double> p,
+                                                  std::optional<bool> case_insensitive) noexcept {
+  const Result<double> scale = detail::jw::checked_prefix_scale(p);
+  if (!scale) return scale.error();
+  return JaroWinklerBatch(
+      std::make_unique<const detail::JaroWinklerQuery>(query, scale.unchecked_value(), case_insensitive));
+}
+
+JaroWinklerBatch::JaroWinklerBatch() noexcept = default;
+JaroWinklerBatch::JaroWinklerBatch(std::unique_ptr<const detail::JaroWinklerQuery> impl) noexcept
+    : impl_(std::move(impl)) {}
+JaroWinklerBatch::JaroWinklerBatch(JaroWinklerBatch&&) noexcept = default;
+JaroWinklerBatch& JaroWinklerBatch::operator=(JaroWinklerBatch&&) noexcept = default;
+JaroWinklerBatch::~JaroWinklerBatch() = default;
+
+double JaroWinklerBatch::similarity(TextView candidate) const noexcept { return impl_->similarity(candidate); }
+
+void JaroWinklerBatch::similarities(std::span<const TextView> candidates, std::span<double> out) const noexcept {
+  impl_->similarities(candidates, out.data());
+}
 
 Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const TextView> candidates,
                                                std::optional<double> p,
                                                std::optional<bool> case_insensitive) noexcept {
-  const Result<double> scale = jw::checked_prefix_scale(p);
-  if (!scale) return scale.error();
-  const double p_value = scale.unchecked_value();
-
+  Result<JaroWinklerBatch> batch = JaroWinklerBatch::create(query, p, case_insensitive);
+  if (!batch) return batch.error();
   std::vector<double> scores(candidates.size());
-  if (candidates.empty()) return scores;
-  if (query.empty()) {
-    for (std::size_t i = 0; i < candidates.size(); ++i) scores[i] = candidates[i].empty() ? 1.0 : 0.0;
-    return scores;
-  }
-
-  // The query as every candidate meets it, folded once for all of them.
-  const bool fold = case_insensitive.value_or(false);
-  const std::string folded_query = fold ? detail::to_lower_full(query) : std::string();
-  const TextView text = fold ? TextView(folded_query) : query;
-  std::vector<char32_t> chars(text.size());
-  chars.resize(detail::decode_chars(text, chars.data()));
-  LongScan long_scan(query, chars, p_value, case_insensitive);
-
-  const std::size_t nq = chars.size();
-  if (nq > jw::kWordChars) {
-    score_candidates<LaneBatch<std::uint64_t>>(candidates, fold, nullptr, long_scan, scores.data());
-    return scores;
-  }
-  const LaneMasks masks(chars);
-  if (nq <= 8) {
-    score_in_lanes<std::uint8_t>(candidates, masks, fold, p_value, long_scan, scores.data());
-  } else if (nq <= 16) {
-    score_in_lanes<std::uint16_t>(candidates, masks, fold, p_value, long_scan, scores.data());
-  } else if (nq <= 32) {
-    score_in_lanes<std::uint32_t>(candidates, masks, fold, p_value, long_scan, scores.data());
-  } else {
-    score_in_lanes<std::uint64_t>(candidates, masks, fold, p_value, long_scan, scores.data());
-  }
+  batch.unchecked_value().similarities(candidates, scores);
   return scores;
 }
 
