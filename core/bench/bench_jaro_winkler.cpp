@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "common.hpp"
-#include "jaro_winkler_scan.hpp"
+#include "jaro/multi_word_scan.hpp"
+#include "jaro/scans.hpp"
 #include "quillstone/quillstone.hpp"
 
 namespace {

@@ -9,7 +9,8 @@
 #include <variant>
 
 #include "fuzz_input.hpp"
-#include "jaro_winkler_scan.hpp"
+#include "jaro/lanes.hpp"
+#include "jaro/scans.hpp"
 #include "reference.hpp"
 
 namespace quillstone::fuzz {

@@ -7,8 +7,12 @@
 #include <vector>
 
 #include "common.hpp"
-#include "jaro_winkler_scan.hpp"
-#include "match_masks.hpp"
+#include "jaro/multi_word_scan.hpp"
+#include "jaro/scans.hpp"
+#include "jaro/score.hpp"
+#include "jaro/word_scan.hpp"
+#include "masks/character_masks.hpp"
+#include "masks/multi_word_masks.hpp"
 
 namespace quillstone {
 namespace detail::jw {

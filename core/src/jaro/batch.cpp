@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "common.hpp"
-#include "jaro_winkler_scan.hpp"
-#include "match_masks.hpp"
+#include "jaro/lanes.hpp"
+#include "jaro/multi_word_scan.hpp"
+#include "jaro/score.hpp"
+#include "jaro/word_scan.hpp"
+#include "masks/multi_word_masks.hpp"
 
 namespace quillstone {
 

@@ -1,5 +1,5 @@
 // Levenshtein distance from one prepared query to many candidates.
-#include "edit_distance.hpp"
+#include "edit/batch.hpp"
 
 namespace quillstone {
 

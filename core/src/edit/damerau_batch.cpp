@@ -1,6 +1,6 @@
 // Optimal string alignment distance from one prepared query to many
 // candidates.
-#include "edit_distance.hpp"
+#include "edit/batch.hpp"
 
 namespace quillstone {
 
