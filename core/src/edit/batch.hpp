@@ -78,7 +78,7 @@ class EditBatch {
     };
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
-      if (lanes_ && !candidate.empty() && candidate.size() <= kLaneMaxText && is_ascii(candidate)) {
+      if (lanes_ && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes && is_ascii(candidate)) {
         lanes.push_back(i);
       } else if (number(candidate, i, numbered)) {
         if (numbered.size() == kChunk) flush();

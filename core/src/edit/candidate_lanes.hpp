@@ -46,7 +46,7 @@ void candidate_lanes_of(const std::uint32_t* query, std::size_t m, std::size_t n
                         const NumberedCandidates& group_of, const std::size_t* which, std::size_t count,
                         std::size_t* out) noexcept {
   using Vec = typename LaneVector<Lane>::type;
-  constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
+  constexpr std::size_t kLanes = kLanesOf<Lane>;
   std::vector<Lane> table(numbers * kLanes);
   Lane* cells = table.data();
   const Vec zero = Vec{} ^ Vec{};

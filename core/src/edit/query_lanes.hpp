@@ -11,6 +11,7 @@
 #include "common.hpp"
 #include "edit/recurrence.hpp"
 #include "simd/lane_vectors.hpp"
+#include "simd/length_groups.hpp"
 
 namespace quillstone::detail {
 
@@ -22,13 +23,13 @@ namespace quillstone::detail {
 // length, so every lane reads its final score after the same step.
 
 // Longer candidates run alone; a score of the narrowest lanes stays below 256.
-inline constexpr std::size_t kLaneMaxText = 255;
+inline constexpr std::size_t kQueryLaneMaxBytes = 255;
 
 template <class Lane, EditMetric Metric>
 void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const* texts,
                     std::size_t n, std::size_t* out) noexcept {
   using Vec = typename LaneVector<Lane>::type;
-  constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
+  constexpr std::size_t kLanes = kLanesOf<Lane>;
   const Vec zero = Vec{} ^ Vec{};
   // A named Lane: g++ with -fsanitize=shift sees the cast expression as an
   // int and refuses to broadcast it into narrow lanes.
@@ -57,30 +58,19 @@ void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const
 template <class Lane, EditMetric Metric>
 void table_path_lanes(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
-  struct Group {
-    const char* text[kLanes];
-    std::size_t index[kLanes];
-    std::size_t size = 0;
-  };
-  std::vector<Group> groups(kLaneMaxText + 1);
+  constexpr std::size_t kLanes = kLanesOf<Lane>;
+  LengthGroups<kLanes> groups(kQueryLaneMaxBytes);
+  const char* texts[kLanes];
   std::size_t scores[kLanes];
-  const auto run = [&](Group& group, std::size_t n) {
-    for (std::size_t lane = group.size; lane < kLanes; ++lane) group.text[lane] = group.text[0];
-    distance_lanes<Lane, Metric>(masks, m, group.text, n, scores);
-    for (std::size_t lane = 0; lane < group.size; ++lane) out[group.index[lane]] = scores[lane];
-    group.size = 0;
+  const auto run = [&](std::size_t n, const std::size_t* index, std::size_t size) {
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      texts[lane] = candidates[index[lane < size ? lane : 0]].data();
+    }
+    distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
+    for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[lane];
   };
-  for (std::size_t k = 0; k < count; ++k) {
-    const TextView text = candidates[which[k]];
-    Group& group = groups[text.size()];
-    group.text[group.size] = text.data();
-    group.index[group.size] = which[k];
-    if (++group.size == kLanes) run(group, text.size());
-  }
-  for (std::size_t n = 1; n <= kLaneMaxText; ++n) {
-    if (groups[n].size > 0) run(groups[n], n);
-  }
+  for (std::size_t k = 0; k < count; ++k) groups.add(candidates[which[k]].size(), which[k], run);
+  groups.finish(run);
 }
 
 // The table-path candidates `which` of a batch whose query has 1 to 64

@@ -16,7 +16,10 @@
 #include "jaro/multi_word_scan.hpp"
 #include "jaro/score.hpp"
 #include "jaro/word_scan.hpp"
+#include "masks/character_masks.hpp"
 #include "masks/multi_word_masks.hpp"
+#include "simd/lane_vectors.hpp"
+#include "simd/length_groups.hpp"
 
 namespace quillstone {
 
@@ -26,15 +29,13 @@ namespace jw {
 // The position masks of a query of 1 to 64 characters, for candidates met
 // one character at a time: a direct table below U+0100; above it, a second
 // direct table when all the query's wider characters share one block of 256
-// code points (one script, as a word or a name mostly is), otherwise a small
-// hash table, which an empty slot ends within a probe or two. No lookup
-// bisects a map.
+// code points (one script, as a word or a name mostly is), otherwise the hash
+// table of wide characters, which an empty slot ends within a probe or two.
+// No lookup bisects a map.
 class LaneMasks {
  public:
   explicit LaneMasks(const std::vector<char32_t>& chars) noexcept : size(chars.size()) {
-    std::memset(narrow, 0, sizeof narrow);
     std::memset(page_, 0, sizeof page_);
-    std::memset(key_, 0, sizeof key_);
     for (const char32_t c : chars) {
       if (c < 256) continue;
       if (page_block_ == 0) page_block_ = c >> 8;
@@ -44,58 +45,47 @@ class LaneMasks {
       const std::uint64_t bit = std::uint64_t{1} << j;
       const char32_t c = chars[j];
       if (c < 256) {
-        narrow[c] |= bit;
+        narrow.entry[c] |= bit;
       } else if (c >> 8 == page_block_) {
         page_[c & 255] |= bit;
       } else {
-        std::size_t h = slot_of(c);
-        while (key_[h] != 0 && key_[h] != c) h = (h + 1) % kSlots;
-        key_[h] = c;
-        mask_[h] |= bit;
+        wide_.slot(c) |= bit;
       }
     }
   }
 
   std::uint64_t lookup(char32_t c) const noexcept {
-    if (c < 256) return narrow[c];
+    if (c < 256) return narrow.entry[c];
     if (c >> 8 == page_block_) return page_[c & 255];
-    // Fewer keys than half the slots: an empty slot ends every search.
-    for (std::size_t h = slot_of(c);; h = (h + 1) % kSlots) {
-      if (key_[h] == c) return mask_[h];
-      if (key_[h] == 0) return 0;
-    }
+    return wide_.find(c);
   }
 
-  std::uint64_t narrow[256];
+  ByteMasks narrow;
   std::size_t size;
 
  private:
-  static constexpr std::size_t kSlots = 2 * kWordChars;
   static constexpr char32_t kNoBlock = 0x110000;  // the block of no character
-  static std::size_t slot_of(char32_t c) noexcept {
-    return static_cast<std::uint32_t>(c * 0x9E3779B1u) >> 25;  // 7 bits: kSlots
-  }
   char32_t page_block_ = 0;  // 0 until a wider character is seen: block 0 is below U+0100
   std::uint64_t page_[256];
-  char32_t key_[kSlots];  // 0 marks an empty slot: no wider character is 0
-  std::uint64_t mask_[kSlots] = {};
+  WideMasks wide_;
 };
 
 // Candidates of 1 to 64 characters against a query of 1 to 64, in lanes of
-// `Lane`. Each candidate's column of masks is written into the group of its
-// length; a full group is scored at once, and finish() scores the groups left
-// incomplete, whose unused lanes hold whatever an earlier group left there.
+// `Lane`. Each candidate's column of masks is written into the rows of its
+// length's group; a full group is scored at once, and finish() scores the
+// groups left incomplete, whose unused lanes hold whatever an earlier group
+// left there.
 template <class Lane>
 class LaneBatch {
  public:
-  static constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
+  static constexpr std::size_t kLanes = kLanesOf<Lane>;
 
   LaneBatch(const LaneMasks& masks, bool fold, double p, double* out) noexcept
-      : masks_(masks), p_(p), out_(out), groups_(kLaneMaxText + 1) {
+      : masks_(masks), p_(p), out_(out), groups_(kLaneMaxChars), rows_(kLaneMaxChars + 1) {
     for (unsigned b = 0; b < 256; ++b) {
       const unsigned char c = fold ? FoldAsciiByte{}(static_cast<unsigned char>(b))
                                    : static_cast<unsigned char>(b);
-      bytes_[b] = static_cast<Lane>(masks.narrow[c]);
+      bytes_[b] = static_cast<Lane>(masks.narrow.entry[c]);
     }
   }
 
@@ -105,66 +95,53 @@ class LaneBatch {
     for (std::size_t i = 0; i < text.size(); ++i) {
       column[i * kLanes] = bytes_[static_cast<unsigned char>(text[i])];
     }
-    commit(text.size(), index);
+    groups_.add(text.size(), index, scorer());
   }
 
   // A folded candidate of 1 to 64 characters.
   void add_chars(std::size_t index, const char32_t* chars, std::size_t n) noexcept {
     Lane* column = slot(n);
     for (std::size_t i = 0; i < n; ++i) column[i * kLanes] = static_cast<Lane>(masks_.lookup(chars[i]));
-    commit(n, index);
+    groups_.add(n, index, scorer());
   }
 
-  void finish() noexcept {
-    for (std::size_t n = 1; n <= kLaneMaxText; ++n) {
-      if (groups_[n].size > 0) run(n);
-    }
-  }
+  void finish() noexcept { groups_.finish(scorer()); }
 
  private:
-  struct Group {
-    std::size_t size = 0;
-    std::size_t index[kLanes];
-    // n rows of kLanes masks, made at the group's first candidate and zeroed,
-    // so that unused lanes read defined values
-    std::vector<Lane> rows;
-  };
-
-  Lane* rows(std::size_t n) noexcept { return groups_[n].rows.data(); }
+  // The next lane's column in the rows of length n: n rows of kLanes masks,
+  // made at the length's first candidate and zeroed, so that unused lanes
+  // read defined values.
   Lane* slot(std::size_t n) noexcept {
-    Group& group = groups_[n];
-    if (group.rows.empty()) group.rows.resize(n * kLanes);
-    return group.rows.data() + group.size;
+    std::vector<Lane>& rows = rows_[n];
+    if (rows.empty()) rows.resize(n * kLanes);
+    return rows.data() + groups_.next_lane(n);
   }
 
-  void commit(std::size_t n, std::size_t index) noexcept {
-    Group& group = groups_[n];
-    group.index[group.size] = index;
-    if (++group.size == kLanes) run(n);
+  auto scorer() noexcept {
+    return [this](std::size_t n, const std::size_t* index, std::size_t size) { run(n, index, size); };
   }
 
-  void run(std::size_t n) noexcept {
-    Group& group = groups_[n];
+  void run(std::size_t n, const std::size_t* index, std::size_t size) noexcept {
+    const Lane* rows = rows_[n].data();
     const std::size_t nq = masks_.size;
     const std::size_t w = match_window(n, nq);
     LaneCounts counts;
-    if constexpr (sizeof(Lane) == 1) jaro_lanes_8(rows(n), n, w, counts);
-    if constexpr (sizeof(Lane) == 2) jaro_lanes_16(rows(n), n, w, counts);
-    if constexpr (sizeof(Lane) == 4) jaro_lanes_32(rows(n), n, w, counts);
-    if constexpr (sizeof(Lane) == 8) jaro_lanes_64(rows(n), n, w, counts);
-    for (std::size_t lane = 0; lane < group.size; ++lane) {
+    if constexpr (sizeof(Lane) == 1) jaro_lanes_8(rows, n, w, counts);
+    if constexpr (sizeof(Lane) == 2) jaro_lanes_16(rows, n, w, counts);
+    if constexpr (sizeof(Lane) == 4) jaro_lanes_32(rows, n, w, counts);
+    if constexpr (sizeof(Lane) == 8) jaro_lanes_64(rows, n, w, counts);
+    for (std::size_t lane = 0; lane < size; ++lane) {
       // The candidate is the scanned text, as on the batch's own table path.
-      out_[group.index[lane]] =
-          score(counts.m[lane], counts.t[lane], n, nq, counts.prefix[lane], p_);
+      out_[index[lane]] = score(counts.m[lane], counts.t[lane], n, nq, counts.prefix[lane], p_);
     }
-    group.size = 0;
   }
 
   const LaneMasks& masks_;
   double p_;
   double* out_;
   Lane bytes_[256];
-  std::vector<Group> groups_;
+  LengthGroups<kLanes> groups_;
+  std::vector<std::vector<Lane>> rows_;
 };
 
 // Candidates the lanes do not take, against a query of any length, scanned
@@ -215,7 +192,7 @@ void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* la
       continue;
     }
     if (is_ascii(candidate)) {
-      if (lanes != nullptr && candidate.size() <= kLaneMaxText) {
+      if (lanes != nullptr && candidate.size() <= kLaneMaxChars) {
         lanes->add_bytes(i, candidate);
         continue;
       }
@@ -235,7 +212,7 @@ void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* la
     }
     chars.resize(text.size());  // no more characters than bytes
     const std::size_t n = decode_chars(text, chars.data());
-    if (lanes != nullptr && n <= kLaneMaxText) {
+    if (lanes != nullptr && n <= kLaneMaxChars) {
       lanes->add_chars(i, chars.data(), n);
     } else {
       out[i] = long_scan.score(candidate, chars.data(), n);

@@ -7,10 +7,10 @@
 
 #include "jaro/score.hpp"
 #include "jaro/word_scan.hpp"
+#include "simd/lane_vectors.hpp"
 
 namespace quillstone::detail::jw {
 
-//
 // The batch scores many candidates against one query of 1 to 64 characters at
 // once, one candidate per vector lane. A lane is as narrow as the query
 // allows: bits above the query's last position never hold a match, so only
@@ -20,9 +20,8 @@ namespace quillstone::detail::jw {
 // column by column; everything else follows from those masks: the query holds
 // character c at position j exactly where bit j of the mask of c is set.
 
-inline constexpr std::size_t kVectorBytes = 32;
-inline constexpr std::size_t kLaneMaxText = kWordChars;  // longer candidates run alone
-inline constexpr std::size_t kMaxLanes = kVectorBytes;
+// Longer candidates run alone: a lane holds one word's positions.
+inline constexpr std::size_t kLaneMaxChars = kWordChars;
 
 // Match count, transposition count and prefix length of each lane.
 struct LaneCounts {
@@ -30,11 +29,11 @@ struct LaneCounts {
 };
 
 // `columns` holds n rows of kLanes masks, row i holding the masks of the
-// lanes' characters at position i; n is 1 to kLaneMaxText, w the window.
+// lanes' characters at position i; n is 1 to kLaneMaxChars, w the window.
 template <class Lane>
 inline void jaro_lanes(const Lane* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept {
-  typedef Lane Vec __attribute__((vector_size(kVectorBytes)));
-  constexpr std::size_t kLanes = kVectorBytes / sizeof(Lane);
+  using Vec = typename LaneVector<Lane>::type;
+  constexpr std::size_t kLanes = kLanesOf<Lane>;
   constexpr std::size_t kLaneBits = 8 * sizeof(Lane);
   const Vec zero = Vec{} ^ Vec{};
   const Vec one = zero + 1;
@@ -43,7 +42,7 @@ inline void jaro_lanes(const Lane* columns, std::size_t n, std::size_t w, LaneCo
       w + 1 >= kLaneBits ? static_cast<Lane>(~Lane{0}) : static_cast<Lane>((Lane{1} << (w + 1)) - 1);
   Vec window = zero + first_window;
   Vec matched_q = zero, m = zero, prefix = zero, run = ~zero;
-  Vec hit[kLaneMaxText];
+  Vec hit[kLaneMaxChars];
   for (std::size_t i = 0; i < n; ++i) {
     Vec pm;
     std::memcpy(&pm, columns + i * kLanes, sizeof pm);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common.hpp"
+#include "masks/char_hash.hpp"
 
 namespace quillstone::detail {
 
@@ -37,7 +38,7 @@ struct WideTable {
   WideTable() noexcept { std::memset(key, 0, sizeof key); }
 
   static std::size_t home(char32_t c) noexcept {
-    return static_cast<std::uint32_t>(c * 0x9E3779B1u) >> (32 - kSlotBits);
+    return char_slot(c, kSlotBits);
   }
 
   std::uint64_t& slot(char32_t c) noexcept {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common.hpp"
+#include "masks/char_hash.hpp"
 #include "masks/character_masks.hpp"
 
 namespace quillstone::detail {
@@ -80,7 +81,7 @@ class RowFinder {
   // Slots are picked by a multiplicative hash, so that characters a fixed
   // stride apart do not all collide.
   static std::size_t slot_of(char32_t c) noexcept {
-    return static_cast<std::uint32_t>(c * 0x9E3779B1u) >> (32 - kSlotBits);
+    return char_slot(c, kSlotBits);
   }
   static constexpr unsigned kSlotBits = 8;
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common.hpp"
+#include "masks/char_hash.hpp"
 #include "masks/character_masks.hpp"
 
 namespace quillstone::detail {
@@ -46,7 +47,7 @@ class CharIndex {
   // The slot that holds c, or the free slot where it would go.
   std::size_t probe(char32_t c) const noexcept {
     const std::size_t mask = key_.size() - 1;
-    std::size_t i = static_cast<std::uint32_t>(c * 0x9E3779B1u) >> (32 - bits_);
+    std::size_t i = char_slot(c, bits_);
     while (key_[i] != 0 && key_[i] != c) i = (i + 1) & mask;
     return i;
   }

@@ -1,4 +1,5 @@
-// Vectors of narrow lanes, one candidate or one pattern word per lane.
+// Vectors of narrow lanes: one candidate per lane in the batches, one pattern
+// word per lane in the whole column's wavefront.
 #pragma once
 
 #include <cstddef>
@@ -6,7 +7,13 @@
 
 namespace quillstone::detail {
 
+// One AVX2 register. The baseline clones split it in halves.
 inline constexpr std::size_t kVectorBytes = 32;
+
+// Lanes of `Lane` in one vector, and the most of any width (8-bit lanes).
+template <class Lane>
+inline constexpr std::size_t kLanesOf = kVectorBytes / sizeof(Lane);
+inline constexpr std::size_t kMaxLanes = kLanesOf<std::uint8_t>;
 
 // The vector of each lane width. Named outside the kernels: a vector typedef
 // that depends on a template parameter loses its attribute as a template
