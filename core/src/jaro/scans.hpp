@@ -7,7 +7,6 @@
 
 namespace quillstone::detail::jw {
 
-//
 // Steps 4 to 7 of the scalar operation on prepared, non-empty texts. Each
 // gives the same score, bit for bit, wherever its precondition holds.
 
@@ -17,18 +16,12 @@ double direct_scan(TextView s1, TextView s2, double p) noexcept;
 // Both texts ASCII with 1 to 64 bytes: s2 becomes the mask table, s1 is scanned.
 double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept;
 
-// Any non-empty texts with n1 and n2 characters: decoded to 32-bit
-// characters, plain loops, one flag byte per position. The operation no
-// longer takes it; it stays as the plain form that every other scan must
-// equal, bit for bit.
-double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
-
 // Non-empty texts of at most kSmallChars characters each: decoded into the
 // frame, plain loops, matched flags in words.
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
 // Non-empty texts of at most 64 characters each: s2 decoded into a direct
-// mask table for characters below U+0100 and a sorted map for the others,
+// mask table for characters below U+0100 and a hash table for the others,
 // s1 scanned against it in one word.
 double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
