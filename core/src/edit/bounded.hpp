@@ -11,6 +11,7 @@
 
 #include "common.hpp"
 #include "edit/recurrence.hpp"
+#include "edit/thresholds.hpp"
 #include "text/affixes.hpp"
 
 namespace quillstone::detail {
@@ -22,10 +23,7 @@ namespace quillstone::detail {
 // the distance is the cheapest of the few sequences of at most k edits that
 // take one text to the other, each applied at a mismatch (delete from a,
 // delete from b, substitute, transpose), the equal runs between them skipped
-// 16 bytes at a time. Above k the result is k + 1.
-inline constexpr std::size_t kSmallBound = 3;
-// Shorter texts go through the bit-parallel column, as fast for them.
-inline constexpr std::size_t kSmallBoundFrom = 32;
+// 16 bytes at a time. Above k the result is k + 1; k is at most kSmallBound.
 
 enum class Edit : std::uint8_t { DeleteA, DeleteB, Substitute, Transpose };
 
@@ -118,10 +116,6 @@ std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept
 // not with the texts, so near-duplicates under a modest bound take a few
 // runs along their equal stretches. Above k the result is k + 1. `Char` is
 // char for ASCII, char32_t for decoded text.
-inline constexpr std::size_t kDiagonalBound = 32;
-// Beyond kDiagonalBound, bounds of up to one in this many characters: the
-// band would read every column, the diagonals about k² cells at most.
-inline constexpr std::size_t kDiagonalSpan = 32;
 
 template <class Char>
 std::size_t diagonal_distance(std::basic_string_view<Char> a, std::basic_string_view<Char> b,
@@ -175,8 +169,6 @@ std::size_t diagonal_distance(std::basic_string_view<Char> a, std::basic_string_
 // bound with room to spare, shows first whether the whole may come within
 // it; nullopt when it does not, and the band is left to decide. Other texts
 // than ASCII are decoded, the prefix first.
-inline constexpr std::size_t kProbeShare = 16;
-inline constexpr std::size_t kProbeChars = 256;
 
 inline std::optional<std::size_t> probed_diagonal_distance(TextView pattern, std::size_t m, TextView text,
                                                            std::size_t n, bool ascii, std::size_t k) noexcept {

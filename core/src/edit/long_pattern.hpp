@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "edit/band.hpp"
+#include "edit/thresholds.hpp"
 #include "edit/whole_column.hpp"
 #include "masks/pattern_masks.hpp"
 
@@ -47,13 +48,6 @@ std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Re
   }
   return full_scan<Metric>(masks, begin, m, text, n);
 }
-
-// The widest band one word holds: 62 rows, with the two below it.
-inline constexpr std::size_t kWordBand = 61;
-// Patterns of up to this many words skip the doubling bands without a bound,
-// after one band of this excess over their length difference.
-inline constexpr std::size_t kFewWords = 4;
-inline constexpr std::size_t kFewWordsBand = 14;
 
 // The same without a bound, or with one that may be far above the distance:
 // bands of growing width, each stopped as soon as the distance must exceed

@@ -11,6 +11,7 @@
 #endif
 
 #include "common.hpp"
+#include "edit/thresholds.hpp"
 
 namespace quillstone::detail {
 
@@ -21,10 +22,8 @@ namespace quillstone::detail {
 // one are found in the other at the same place or up to two bytes off. A
 // few edits leave most of them; unrelated texts of any language match a few.
 // Only chooses between ways of computing the same distance.
-inline constexpr std::size_t kLikenessBytes = 20;
 
 inline bool look_alike(TextView a, TextView b) noexcept {
-  constexpr int kLike = 11;  // of 16
   const auto matches = [](const char* x, const char* y) {
     // x[0..16) against y[d..d + 16) for d = 0..4: x sits two bytes in.
 #if defined(__SSE2__)
@@ -44,8 +43,8 @@ inline bool look_alike(TextView a, TextView b) noexcept {
     return count;
 #endif
   };
-  return matches(a.data() + 2, b.data()) >= kLike ||
-         matches(a.data() + a.size() - 18, b.data() + b.size() - 20) >= kLike;
+  return matches(a.data() + 2, b.data()) >= kLikeBytes ||
+         matches(a.data() + a.size() - 18, b.data() + b.size() - 20) >= kLikeBytes;
 }
 
 // ---------------------------------------------------------------- counting

@@ -16,6 +16,14 @@
 //   - a longer pattern whose band would cover it: every word of the column.
 // Without a bound the band starts narrow and doubles until the distance
 // fits in it, so near-duplicates cost about n·d/64 word steps.
+//
+// The plan, top to bottom below: the scalar operation settles the length
+// bound and empty texts, strips the affixes, gives small bounds on long
+// texts to the edit sequences or the diagonals (bounded.hpp), and the rest
+// to one_off_distance, which compares a short pattern's characters, tries a
+// single-word band, or builds the pattern's masks (pattern.hpp), past 64
+// characters for the bands or the whole column (long_pattern.hpp). Every
+// threshold it weighs is in thresholds.hpp.
 #pragma once
 
 #include <algorithm>
@@ -32,6 +40,7 @@
 #include "edit/pattern.hpp"
 #include "edit/prefilters.hpp"
 #include "edit/recurrence.hpp"
+#include "edit/thresholds.hpp"
 #include "masks/growing_masks.hpp"
 #include "text/affixes.hpp"
 #include "text/readers.hpp"
@@ -39,93 +48,10 @@
 namespace quillstone::detail {
 
 // A pattern of m characters against a text of n >= m, both without common
-// affixes, for one call: short patterns and single-word bands compare the
-// pattern's characters directly; the rest build the pattern's masks.
+// affixes (below).
 template <EditMetric Metric, class Reader>
 std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextView text_bytes, Reader text,
-                             std::size_t n, std::size_t k) noexcept {
-  const auto compared = [&](auto run) {
-    if (ascii) return run(static_cast<const ComparedPattern<unsigned char>*>(nullptr));
-    return run(static_cast<const ComparedPattern<char32_t>*>(nullptr));
-  };
-  // One word of compared characters for the column.
-  if (m <= (ascii ? 32 : 16)) {
-    return compared([&](auto* type) {
-      using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
-      const Compared chars(pattern, m, 0, 16);
-      return chars.with_chunks(m, [&](auto window) {
-        return column_scan<Metric>(m, text, n, [&](auto c) { return window(c, 0); }, k);
-      });
-    });
-  }
-  if (m <= kWordBits) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k);
-  std::size_t excess = 0;
-  bool single = false;  // under a cutoff, a single-word band to try on the masks first
-  // Without a cutoff a pattern of a few words tries only a narrow band, and
-  // only on texts that look alike: the whole column costs little more than
-  // a band that fails.
-  const bool few = k >= kUnbounded && m <= kFewWords * kWordBits;
-  static_assert(kLikenessBytes <= kWordBits);  // both texts have more characters
-  if (n - m <= kWordBand && (!few || look_alike(pattern, text_bytes))) {
-    const std::size_t widest = few ? std::min(kWordBand, n - m + kFewWordsBand) : kWordBand;
-    const std::size_t tried = std::min({k, std::max(m, n), widest});
-    const Band band(m, n, tried);
-    const std::size_t chunks = (band.bits() + 15) / 16;
-    if (ascii || chunks <= 2) {
-      const std::size_t d = compared([&](auto* type) {
-        using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
-        const Compared chars(pattern, m, kWordBits, 2 * kWordBits);
-        return chars.with_chunks(band.bits(), [&](auto window) {
-          return band_scan_word<Metric>(window, 0, m, text, n, tried, band);
-        });
-      });
-      if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
-      excess = 2 * (tried - (n - m));
-    } else {
-      single = true;
-    }
-  }
-  // Without a cutoff the bands reach the whole pattern: its masks are built
-  // at once, which costs less than filling them as the scan goes, and the
-  // doubling bands start with the single word.
-  if (k >= kUnbounded) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k, excess);
-  // Under one they are filled as far as the bands reach.
-  const auto run = [&](auto masks) {
-    if (single) {
-      const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
-      const std::size_t d = long_pattern_scan<Metric>(masks, 0, m, text, n, tried);
-      if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
-      excess = 2 * (tried - (n - m));
-    }
-    if (k < n && Band(m, n, k).words() > 1) {
-      // A cutoff beyond a single word's band: the counts, read once, may
-      // already show that the distance exceeds it, for far less than the band.
-      if (count_bound(pattern, text_bytes, m, n) > k) return k + 1;
-      // One band of the cutoff: narrower ones would be tried in vain beside
-      // the single-word band that failed. On an ASCII pattern its windows
-      // are compared, which beats reading the masks of words the band may
-      // leave after a few columns.
-      const Band band(m, n, k);
-      if constexpr (std::is_same_v<decltype(masks), GrowingMasks<ByteReader>>) {
-        if (band.words() <= kMaxBandWords && band.words() < (m + kWordBits - 1) / kWordBits) {
-          const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2,
-                                                     kWordBits * (band.words() + 1));
-          return band_scan_any<Metric>(
-              [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) {
-                for (std::size_t t = 0; t < w; ++t) {
-                  out[t] = chars.bits<4>(c, pos + static_cast<std::ptrdiff_t>(t * kWordBits));
-                }
-              },
-              0, m, text, n, k, band);
-        }
-      }
-    }
-    if (excess != 0) return long_pattern_scan<Metric>(masks, 0, m, text, n, std::min(k, std::max(m, n)));
-    return long_pattern_distance<Metric>(masks, 0, m, text, n, k, excess);
-  };
-  if (ascii) return run(GrowingMasks<ByteReader>(ByteReader(pattern), m));
-  return run(GrowingMasks<Utf8Reader>(Utf8Reader(pattern), m));
-}
+                             std::size_t n, std::size_t k) noexcept;
 
 // The whole scalar operation: preparation, length cutoff, empty inputs, the
 // common affixes, the shorter remainder as the pattern, bound.
@@ -187,6 +113,95 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
     return bound(one_off_distance<Metric>(pattern, pm, pattern_ascii, text, reader, tn, k));
   };
   return text_ascii ? scan(ByteReader(text)) : scan(Utf8Reader(text));
+}
+
+// A pattern of m characters against a text of n >= m, both without common
+// affixes, for one call: short patterns and single-word bands compare the
+// pattern's characters directly; the rest build the pattern's masks.
+template <EditMetric Metric, class Reader>
+std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextView text_bytes, Reader text,
+                             std::size_t n, std::size_t k) noexcept {
+  const auto compared = [&](auto run) {
+    if (ascii) return run(static_cast<const ComparedPattern<unsigned char>*>(nullptr));
+    return run(static_cast<const ComparedPattern<char32_t>*>(nullptr));
+  };
+  // One word of compared characters for the column.
+  if (m <= (ascii ? kComparedAsciiChars : kComparedChars)) {
+    return compared([&](auto* type) {
+      using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
+      const Compared chars(pattern, m, 0, 16);
+      return chars.with_chunks(m, [&](auto window) {
+        return column_scan<Metric>(m, text, n, [&](auto c) { return window(c, 0); }, k);
+      });
+    });
+  }
+  if (m <= kWordBits) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k);
+  std::size_t excess = 0;
+  bool single = false;  // under a cutoff, a single-word band to try on the masks first
+  // Without a cutoff a pattern of a few words tries only a narrow band, and
+  // only on texts that look alike: the whole column costs little more than
+  // a band that fails.
+  const bool few = k >= kUnbounded && m <= kFewWords * kWordBits;
+  static_assert(kLikenessBytes <= kWordBits);  // both texts have more characters
+  if (n - m <= kWordBand && (!few || look_alike(pattern, text_bytes))) {
+    const std::size_t widest = few ? std::min(kWordBand, n - m + kFewWordsBand) : kWordBand;
+    const std::size_t tried = std::min({k, std::max(m, n), widest});
+    const Band band(m, n, tried);
+    const std::size_t chunks = (band.bits() + 15) / 16;
+    if (ascii || chunks <= kComparedBandChunks) {
+      const std::size_t d = compared([&](auto* type) {
+        using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
+        const Compared chars(pattern, m, kWordBits, 2 * kWordBits);
+        return chars.with_chunks(band.bits(), [&](auto window) {
+          return band_scan_word<Metric>(window, 0, m, text, n, tried, band);
+        });
+      });
+      if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
+      excess = 2 * (tried - (n - m));
+    } else {
+      single = true;
+    }
+  }
+  // Without a cutoff the bands reach the whole pattern: its masks are built
+  // at once, which costs less than filling them as the scan goes, and the
+  // doubling bands start with the single word.
+  if (k >= kUnbounded) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k, excess);
+  // Under one they are filled as far as the bands reach.
+  const auto run = [&](auto masks) {
+    if (single) {
+      const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
+      const std::size_t d = long_pattern_scan<Metric>(masks, 0, m, text, n, tried);
+      if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
+      excess = 2 * (tried - (n - m));
+    }
+    if (k < n && Band(m, n, k).words() > 1) {
+      // A cutoff beyond a single word's band: the counts, read once, may
+      // already show that the distance exceeds it, for far less than the band.
+      if (count_bound(pattern, text_bytes, m, n) > k) return k + 1;
+      // One band of the cutoff: narrower ones would be tried in vain beside
+      // the single-word band that failed. On an ASCII pattern its windows
+      // are compared, which beats reading the masks of words the band may
+      // leave after a few columns.
+      const Band band(m, n, k);
+      if constexpr (std::is_same_v<decltype(masks), GrowingMasks<ByteReader>>) {
+        if (band.words() <= kMaxBandWords && band.words() < (m + kWordBits - 1) / kWordBits) {
+          const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2,
+                                                     kWordBits * (band.words() + 1));
+          return band_scan_any<Metric>(
+              [&](auto c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) {
+                for (std::size_t t = 0; t < w; ++t) {
+                  out[t] = chars.bits<4>(c, pos + static_cast<std::ptrdiff_t>(t * kWordBits));
+                }
+              },
+              0, m, text, n, k, band);
+        }
+      }
+    }
+    if (excess != 0) return long_pattern_scan<Metric>(masks, 0, m, text, n, std::min(k, std::max(m, n)));
+    return long_pattern_distance<Metric>(masks, 0, m, text, n, k, excess);
+  };
+  if (ascii) return run(GrowingMasks<ByteReader>(ByteReader(pattern), m));
+  return run(GrowingMasks<Utf8Reader>(Utf8Reader(pattern), m));
 }
 
 }  // namespace quillstone::detail
