@@ -11,7 +11,7 @@
 #include <span>
 #include <variant>
 
-#include "edit_distance.hpp"
+#include "edit/plan.hpp"
 #include "fuzz_input.hpp"
 #include "reference.hpp"
 

@@ -9,7 +9,8 @@
 #include <variant>
 
 #include "fuzz_input.hpp"
-#include "jaro_winkler_scan.hpp"
+#include "jaro/lanes.hpp"
+#include "jaro/scans.hpp"
 #include "reference.hpp"
 
 namespace quillstone::fuzz {
@@ -152,7 +153,7 @@ class JaroWinklerHarness {
     // Enough copies of every text to fill groups of the widest lanes and leave
     // one lane over, interleaved so that the groups fill up side by side.
     std::vector<TextView> copies;
-    for (std::size_t r = 0; r <= detail::jw::kMaxLanes; ++r) {
+    for (std::size_t r = 0; r <= detail::kMaxLanes; ++r) {
       copies.insert(copies.end(), candidates.begin(), candidates.end());
     }
     const Result<std::vector<double>> repeated =

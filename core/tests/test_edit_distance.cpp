@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "common.hpp"
-#include "edit_distance.hpp"
+#include "edit/whole_column.hpp"
+#include "text/readers.hpp"
 #include "quillstone/quillstone.hpp"
 #include "reference.hpp"
 

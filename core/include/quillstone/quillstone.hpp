@@ -97,7 +97,11 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2,
 
 // ---------------------------------------------------------------- batch
 //
-// One query against many candidates, the query prepared once per call.
+// One query against many candidates. A prepared batch holds the query folded,
+// decoded and turned into match masks, once; it is immutable, so several
+// threads may score with it at once, and any split of the candidates into
+// chunks gives the same results. The one-shot functions below prepare a batch
+// and score all their candidates with it.
 
 // The two edit distances, as the batch records and the core's kernels know
 // them.
@@ -106,13 +110,12 @@ enum class EditMetric { Levenshtein, OptimalAlignment };
 namespace detail {
 template <EditMetric Metric>
 class EditBatch;
-}
+class JaroWinklerQuery;
+}  // namespace detail
 
-// The query of an edit-distance batch, prepared once (folded, decoded, its
-// match masks built) and scored against any number of candidates; each
-// distance equals the scalar operation's with the same folding and no limit
-// or cutoff, except that an empty query gives a candidate's own character
-// count, unfolded. Immutable once built: several threads may score at once.
+// An edit-distance query, prepared once. Each distance equals the scalar
+// operation's with the same folding and no limit or cutoff, except that an
+// empty query gives a candidate's own character count, unfolded.
 template <EditMetric Metric>
 class EditDistanceBatch {
  public:
@@ -121,7 +124,11 @@ class EditDistanceBatch {
   EditDistanceBatch& operator=(EditDistanceBatch&&) noexcept;
   ~EditDistanceBatch();
 
+  // One candidate, scanned on its own.
   std::size_t distance(TextView candidate) const noexcept;
+  // The distance of candidates[i] into out[i]; `out` has room for every
+  // candidate. Short candidates share vector lanes.
+  void distances(std::span<const TextView> candidates, std::span<std::size_t> out) const noexcept;
 
  private:
   std::unique_ptr<const detail::EditBatch<Metric>> impl_;
@@ -130,23 +137,28 @@ class EditDistanceBatch {
 using LevenshteinBatch = EditDistanceBatch<EditMetric::Levenshtein>;
 using DamerauBatch = EditDistanceBatch<EditMetric::OptimalAlignment>;
 
+// A Jaro-Winkler query, prepared once. Each similarity equals the scalar
+// operation's with the same scale and folding, no limit and no cutoff.
 class JaroWinklerBatch {
  public:
   // Fails only with InvalidPrefixScale, before allocating anything.
   static Result<JaroWinklerBatch> create(TextView query, std::optional<double> p,
                                          std::optional<bool> case_insensitive) noexcept;
-  double similarity(TextView candidate) const noexcept;
+  // A batch that holds nothing: only for Result, never scored.
+  JaroWinklerBatch() noexcept;
+  JaroWinklerBatch(JaroWinklerBatch&&) noexcept;
+  JaroWinklerBatch& operator=(JaroWinklerBatch&&) noexcept;
+  ~JaroWinklerBatch();
 
-  JaroWinklerBatch() noexcept = default;
+  // One candidate, scanned on its own.
+  double similarity(TextView candidate) const noexcept;
+  // The similarity of candidates[i] into out[i]; `out` has room for every
+  // candidate. Short candidates share vector lanes.
+  void similarities(std::span<const TextView> candidates, std::span<double> out) const noexcept;
 
  private:
-  std::string prepared_;  // folded query bytes, only with ascii_table_
-  std::string query_;     // unchanged copy, for the scalar fallback
-  std::array<std::uint64_t, 128> masks_{};
-  std::size_t query_len_ = 0;
-  double p_ = 0.1;
-  bool ascii_table_ = false;
-  std::optional<bool> case_insensitive_;
+  explicit JaroWinklerBatch(std::unique_ptr<const detail::JaroWinklerQuery> impl) noexcept;
+  std::unique_ptr<const detail::JaroWinklerQuery> impl_;
 };
 
 std::vector<std::size_t> levenshtein_batch(TextView query, std::span<const TextView> candidates,

@@ -1,7 +1,7 @@
 // The vector-lane scan of the Jaro-Winkler batch, compiled twice: for the
 // baseline instruction set and for AVX2, chosen at load time by what the
 // processor has.
-#include "jaro_winkler_scan.hpp"
+#include "jaro/lanes.hpp"
 
 namespace quillstone::detail::jw {
 

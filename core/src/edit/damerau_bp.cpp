@@ -1,6 +1,6 @@
 // Optimal string alignment distance: the Levenshtein recurrence with the
 // transposition term.
-#include "edit_distance.hpp"
+#include "edit/plan.hpp"
 
 namespace quillstone {
 

@@ -1,7 +1,8 @@
 // The vector-lane paths of both edit-distance batches, compiled twice:
 // for the baseline instruction set and for AVX2, chosen at load time by what
 // the processor has.
-#include "edit_distance.hpp"
+#include "edit/candidate_lanes.hpp"
+#include "edit/query_lanes.hpp"
 
 namespace quillstone::detail {
 

@@ -1,5 +1,5 @@
 // Levenshtein distance: the bit-parallel recurrence without transpositions.
-#include "edit_distance.hpp"
+#include "edit/plan.hpp"
 
 namespace quillstone {
 

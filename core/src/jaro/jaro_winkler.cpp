@@ -7,77 +7,17 @@
 #include <vector>
 
 #include "common.hpp"
-#include "jaro_winkler_scan.hpp"
-#include "match_masks.hpp"
+#include "jaro/multi_word_scan.hpp"
+#include "jaro/plain_scan.hpp"
+#include "jaro/scans.hpp"
+#include "jaro/score.hpp"
+#include "jaro/word_scan.hpp"
+#include "masks/character_masks.hpp"
+#include "masks/multi_word_masks.hpp"
 
 namespace quillstone {
 namespace detail::jw {
 namespace {
-
-// Matched flags of one text as bits of a single word (at most 64 positions).
-class WordFlags {
- public:
-  bool test(std::size_t k) const noexcept { return (bits_ >> k) & 1; }
-  void set(std::size_t k) noexcept { bits_ |= std::uint64_t{1} << k; }
-
- private:
-  std::uint64_t bits_ = 0;
-};
-
-// Matched flags of one text as one zeroed byte per position, any length.
-class ByteFlags {
- public:
-  explicit ByteFlags(unsigned char* flags) noexcept : flags_(flags) {}
-  bool test(std::size_t k) const noexcept { return flags_[k] != 0; }
-  void set(std::size_t k) noexcept { flags_[k] = 1; }
-
- private:
-  unsigned char* flags_;
-};
-
-// The matching and transposition loops as plain scans over two character
-// sequences; the direct and the general scan differ only in storage.
-template <class Char, class Flags>
-double plain_scan(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
-                  Flags& flags1, Flags& flags2, double p) noexcept {
-  const std::size_t w = match_window(n1, n2);
-  std::size_t m = 0;
-  for (std::size_t i = 0; i < n1; ++i) {
-    const std::size_t lo = i > w ? i - w : 0;
-    const std::size_t hi = std::min(n2, i + w + 1);
-    const Char c = s1[i];
-    for (std::size_t j = lo; j < hi; ++j) {
-      if (s2[j] == c && !flags2.test(j)) {
-        flags1.set(i);
-        flags2.set(j);
-        ++m;
-        break;
-      }
-    }
-  }
-  if (m == 0) return 0.0;
-
-  std::size_t t = 0;
-  std::size_t j = 0;
-  for (std::size_t i = 0; i < n1; ++i) {
-    if (!flags1.test(i)) continue;
-    while (!flags2.test(j)) ++j;
-    t += s1[i] != s2[j];
-    ++j;
-  }
-  const std::size_t prefix =
-      prefix_length(std::min({kMaxPrefix, n1, n2}), [&](std::size_t k) { return s1[k] == s2[k]; });
-  return score(m, t, n1, n2, prefix, p);
-}
-
-// The plain loops on character arrays of any length, with the flags on the heap.
-template <class Char>
-double plain_scan_any(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
-                      double p) noexcept {
-  const auto flags = std::make_unique<unsigned char[]>(n1 + n2);
-  ByteFlags flags1(flags.get()), flags2(flags.get() + n1);
-  return plain_scan(s1, n1, s2, n2, flags1, flags2, p);
-}
 
 template <class Char>
 double multiword_score(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
@@ -106,14 +46,6 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept {
   PositionMasks masks{};
   fill_position_masks(masks, s2);
   return bit_parallel_score(masks, s2, s1, p, KeepByte{});
-}
-
-double general_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
-  // One block for both character arrays.
-  const auto chars = std::make_unique_for_overwrite<char32_t[]>(n1 + n2);
-  decode_chars(s1, chars.get());
-  decode_chars(s2, chars.get() + n1);
-  return plain_scan_any(chars.get(), n1, chars.get() + n1, n2, p);
 }
 
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {

@@ -1,5 +1,5 @@
 // Levenshtein distance from one prepared query to many candidates.
-#include "edit_distance.hpp"
+#include "edit/batch.hpp"
 
 namespace quillstone {
 
@@ -7,7 +7,9 @@ template class EditDistanceBatch<EditMetric::Levenshtein>;
 
 std::vector<std::size_t> levenshtein_batch(TextView query, std::span<const TextView> candidates,
                                            std::optional<bool> case_insensitive) noexcept {
-  return detail::batch_distances<EditMetric::Levenshtein>(query, candidates, case_insensitive);
+  std::vector<std::size_t> out(candidates.size());
+  LevenshteinBatch(query, case_insensitive).distances(candidates, out);
+  return out;
 }
 
 }  // namespace quillstone

@@ -1,6 +1,6 @@
 // Optimal string alignment distance from one prepared query to many
 // candidates.
-#include "edit_distance.hpp"
+#include "edit/batch.hpp"
 
 namespace quillstone {
 
@@ -8,7 +8,9 @@ template class EditDistanceBatch<EditMetric::OptimalAlignment>;
 
 std::vector<std::size_t> damerau_batch(TextView query, std::span<const TextView> candidates,
                                        std::optional<bool> case_insensitive) noexcept {
-  return detail::batch_distances<EditMetric::OptimalAlignment>(query, candidates, case_insensitive);
+  std::vector<std::size_t> out(candidates.size());
+  DamerauBatch(query, case_insensitive).distances(candidates, out);
+  return out;
 }
 
 }  // namespace quillstone

@@ -1,0 +1,174 @@
+// Candidates in vector lanes, each its own pattern, the query the text they
+// all read.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "common.hpp"
+#include "edit/recurrence.hpp"
+#include "masks/pattern_masks.hpp"
+#include "simd/lane_vectors.hpp"
+
+namespace quillstone::detail {
+
+// The other way round: each lane holds one candidate of 1 to 64 characters as
+// its pattern, and the query is the text that all lanes read. The query's
+// characters are numbered once per batch; a candidate's characters become
+// bits in a table row per number, and a character the query lacks is never
+// looked up. Every lane runs the query's m steps, whatever its length, so a
+// group needs no common length; lanes are as narrow as the candidates and
+// the score (at most max(m, 64)) allow.
+
+inline constexpr std::size_t kCandidateLaneMax = 64;
+
+// Candidates in the number form: `ids` holds each one's characters as the
+// query's numbers (0 for characters it lacks), `start` where each begins.
+struct NumberedCandidates {
+  std::vector<std::uint32_t> ids;
+  std::vector<std::uint32_t> start{0};
+  std::vector<std::size_t> index;  // the candidate's place in the result
+
+  std::size_t size() const noexcept { return index.size(); }
+  std::size_t length(std::size_t i) const noexcept { return start[i + 1] - start[i]; }
+  void clear() noexcept {
+    ids.clear();
+    start.assign(1, 0);
+    index.clear();
+  }
+};
+
+template <class Lane, EditMetric Metric>
+void candidate_lanes_of(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                        const NumberedCandidates& group_of, const std::size_t* which, std::size_t count,
+                        std::size_t* out) noexcept {
+  using Vec = typename LaneVector<Lane>::type;
+  constexpr std::size_t kLanes = kLanesOf<Lane>;
+  std::vector<Lane> table(numbers * kLanes);
+  Lane* cells = table.data();
+  const Vec zero = Vec{} ^ Vec{};
+  for (std::size_t first = 0; first < count; first += kLanes) {
+    const std::size_t size = std::min(kLanes, count - first);
+    alignas(kVectorBytes) Lane last_lanes[kLanes], lengths[kLanes];
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      // Unused lanes repeat the first candidate.
+      const std::size_t c = which[first + (lane < size ? lane : 0)];
+      const std::size_t len = group_of.length(c);
+      const std::uint32_t* ids = group_of.ids.data() + group_of.start[c];
+      for (std::size_t i = 0; i < len; ++i) cells[ids[i] * kLanes + lane] |= static_cast<Lane>(Lane{1} << i);
+      last_lanes[lane] = static_cast<Lane>(Lane{1} << (len - 1));
+      lengths[lane] = static_cast<Lane>(len);
+    }
+    Vec last, score;
+    std::memcpy(&last, last_lanes, sizeof last);
+    std::memcpy(&score, lengths, sizeof score);
+    ColumnWord<Metric, Vec> column(zero);
+    for (std::size_t j = 0; j < m; ++j) {
+      Vec hp, hn;
+      Vec pm;
+      std::memcpy(&pm, cells + query[j] * kLanes, sizeof pm);
+      column.step(pm, hp, hn);
+      score -= (Vec)((hp & last) != zero);
+      score += (Vec)((hn & last) != zero);
+    }
+    for (std::size_t lane = 0; lane < size; ++lane) out[group_of.index[which[first + lane]]] = score[lane];
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      const std::size_t c = which[first + (lane < size ? lane : 0)];
+      const std::uint32_t* ids = group_of.ids.data() + group_of.start[c];
+      for (std::size_t i = 0; i < group_of.length(c); ++i) cells[ids[i] * kLanes + lane] = 0;
+    }
+  }
+}
+
+// All of `candidates`, each in the narrowest lanes its length and the score
+// allow.
+template <EditMetric Metric>
+void candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                     const NumberedCandidates& candidates, std::size_t* out) noexcept {
+  std::vector<std::size_t> by_width[4];
+  for (std::size_t c = 0; c < candidates.size(); ++c) {
+    const std::size_t len = candidates.length(c);
+    const std::size_t width = len <= 8 && m <= 255 ? 0 : len <= 16 && m <= 65535 ? 1 : len <= 32 ? 2 : 3;
+    by_width[width].push_back(c);
+  }
+  const auto run = [&](auto lane, const std::vector<std::size_t>& which) {
+    if (!which.empty()) {
+      candidate_lanes_of<decltype(lane), Metric>(query, m, numbers, candidates, which.data(), which.size(), out);
+    }
+  };
+  run(std::uint8_t{}, by_width[0]);
+  run(std::uint16_t{}, by_width[1]);
+  run(std::uint32_t{}, by_width[2]);
+  run(std::uint64_t{}, by_width[3]);
+}
+
+// candidate_lanes for each metric, compiled for AVX2 as well (edit_distance_lanes.cpp).
+void levenshtein_candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                                 const NumberedCandidates& candidates, std::size_t* out) noexcept;
+void damerau_candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
+                             const NumberedCandidates& candidates, std::size_t* out) noexcept;
+
+template <EditMetric Metric>
+inline constexpr auto kCandidateLanes =
+    Metric == EditMetric::Levenshtein ? levenshtein_candidate_lanes : damerau_candidate_lanes;
+
+// The query's characters numbered from 1 in order of first occurrence.
+class QueryNumbers {
+ public:
+  QueryNumbers(TextView query, bool ascii) noexcept {
+    const char* p = query.data();
+    const char* end = p + query.size();
+    std::uint32_t next = 1;
+    while (p < end) {
+      const char32_t c = ascii ? static_cast<unsigned char>(*p++) : decode_next(p);
+      std::uint32_t id;
+      if (c < 256) {
+        if (narrow_[c] == 0) narrow_[c] = next++;
+        id = narrow_[c];
+      } else {
+        id = wide_.insert(c, next);
+        if (id == next) {
+          ++next;
+          Slot& slot = slots_[c % kSlots];
+          if (slot.key == 0) {
+            slot = {c, id, false};
+          } else {
+            slot.shared = true;
+          }
+        }
+      }
+      sequence_.push_back(id);
+    }
+    numbers_ = next;
+  }
+
+  const std::vector<std::uint32_t>& sequence() const noexcept { return sequence_; }
+  std::size_t numbers() const noexcept { return numbers_; }
+  std::uint32_t operator()(char32_t c) const noexcept {
+    if (c < 256) return narrow_[c];
+    // Most characters of a candidate are not the query's: a slot by the low
+    // bits answers for them, and for the query's own, without a probe.
+    const Slot& slot = slots_[c % kSlots];
+    if (slot.key == c) return slot.id;
+    return slot.shared ? wide_.find(c) : 0;
+  }
+
+ private:
+  struct Slot {
+    char32_t key = 0;  // 0: no wide character of the query falls here
+    std::uint32_t id = 0;
+    bool shared = false;  // several do: the index decides
+  };
+  static constexpr std::size_t kSlots = 256;
+
+  std::uint32_t narrow_[256] = {};
+  Slot slots_[kSlots];
+  CharIndex wide_;
+  std::vector<std::uint32_t> sequence_;
+  std::size_t numbers_ = 1;
+};
+
+}  // namespace quillstone::detail

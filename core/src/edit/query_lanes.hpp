@@ -1,0 +1,98 @@
+// The batch's query in vector lanes: one candidate per lane, all read
+// against the query's masks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "common.hpp"
+#include "edit/recurrence.hpp"
+#include "simd/lane_vectors.hpp"
+#include "simd/length_groups.hpp"
+
+namespace quillstone::detail {
+
+// The batch table path scores many candidates against one query at once, one
+// candidate per vector lane. Lanes are as narrow as the query allows (8 bits
+// for a query of up to 8 characters, up to 64 bits), because every bit above
+// the last pattern position is irrelevant: the recurrence is the same, only
+// fewer bits of it are kept. The candidates of one group all have the same
+// length, so every lane reads its final score after the same step.
+
+// Longer candidates run alone; a score of the narrowest lanes stays below 256.
+inline constexpr std::size_t kQueryLaneMaxBytes = 255;
+
+template <class Lane, EditMetric Metric>
+void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const* texts,
+                    std::size_t n, std::size_t* out) noexcept {
+  using Vec = typename LaneVector<Lane>::type;
+  constexpr std::size_t kLanes = kLanesOf<Lane>;
+  const Vec zero = Vec{} ^ Vec{};
+  // A named Lane: g++ with -fsanitize=shift sees the cast expression as an
+  // int and refuses to broadcast it into narrow lanes.
+  const Lane last_lane = static_cast<Lane>(Lane{1} << (m - 1));
+  const Vec last = zero + last_lane;
+  ColumnWord<Metric, Vec> column(zero);
+  Vec score = zero + static_cast<Lane>(m);
+  alignas(kVectorBytes) Lane column_masks[kLanes];
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      column_masks[lane] = static_cast<Lane>(masks[static_cast<unsigned char>(texts[lane][j])]);
+    }
+    Vec pm;
+    std::memcpy(&pm, column_masks, sizeof pm);
+    Vec hp, hn;
+    column.step(pm, hp, hn);
+    // A true comparison is all ones: subtracting it adds one.
+    score -= (Vec)((hp & last) != zero);
+    score += (Vec)((hn & last) != zero);
+  }
+  for (std::size_t lane = 0; lane < kLanes; ++lane) out[lane] = score[lane];
+}
+
+// Candidates of the table path, grouped by length into full vectors; a group
+// left incomplete at the end runs with its unused lanes repeating a member.
+template <class Lane, EditMetric Metric>
+void table_path_lanes(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
+                      const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  constexpr std::size_t kLanes = kLanesOf<Lane>;
+  LengthGroups<kLanes> groups(kQueryLaneMaxBytes);
+  const char* texts[kLanes];
+  std::size_t scores[kLanes];
+  const auto run = [&](std::size_t n, const std::size_t* index, std::size_t size) {
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      texts[lane] = candidates[index[lane < size ? lane : 0]].data();
+    }
+    distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
+    for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[lane];
+  };
+  for (std::size_t k = 0; k < count; ++k) groups.add(candidates[which[k]].size(), which[k], run);
+  groups.finish(run);
+}
+
+// The table-path candidates `which` of a batch whose query has 1 to 64
+// characters, in lanes as narrow as the query allows.
+template <EditMetric Metric>
+void table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
+                const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  if (m <= 8) return table_path_lanes<std::uint8_t, Metric>(masks, m, candidates, which, count, out);
+  if (m <= 16) return table_path_lanes<std::uint16_t, Metric>(masks, m, candidates, which, count, out);
+  if (m <= 32) return table_path_lanes<std::uint32_t, Metric>(masks, m, candidates, which, count, out);
+  table_path_lanes<std::uint64_t, Metric>(masks, m, candidates, which, count, out);
+}
+
+// table_path for each metric, compiled for AVX2 as well and chosen by what the
+// processor has (edit_distance_lanes.cpp).
+void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
+                            const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
+void damerau_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
+                        const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
+
+template <EditMetric Metric>
+inline constexpr auto kTablePath =
+    Metric == EditMetric::Levenshtein ? levenshtein_table_path : damerau_table_path;
+
+}  // namespace quillstone::detail

@@ -1,0 +1,68 @@
+// The bit-parallel recurrence of both edit distances: Myers' in Hyyrö's
+// formulation for Levenshtein, with Hyyrö's transposition term for the
+// optimal string alignment distance, and the one-word column scan.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "common.hpp"
+
+namespace quillstone::detail {
+
+template <EditMetric Metric>
+inline constexpr bool kTransposes = Metric == EditMetric::OptimalAlignment;
+
+// No bound: larger than any distance.
+inline constexpr std::size_t kUnbounded = std::numeric_limits<std::size_t>::max() / 4;
+
+// One column of the recurrence on one word of 64 pattern positions, or on a
+// vector of narrower lanes, each its own pattern. Bits above the last
+// pattern position take part in the arithmetic but never reach the bits
+// below it: carries and shifts only move information upwards.
+template <EditMetric Metric, class Word>
+struct ColumnWord {
+  Word vp, vn, d0_prev, pm_prev;
+
+  explicit ColumnWord(Word zero) noexcept : vp(~zero), vn(zero), d0_prev(zero), pm_prev(zero) {}
+
+  // Advances by one text character with match mask `pm`; `hp` and `hn` are
+  // the horizontal differences of the new column, before they are shifted.
+  [[gnu::always_inline]] inline void step(Word pm, Word& hp, Word& hn) noexcept {
+    Word d0 = (((pm & vp) + vp) ^ vp) | pm | vn;
+    if constexpr (kTransposes<Metric>) d0 |= ((~d0_prev & pm) << 1) & pm_prev;
+    hp = vn | ~(d0 | vp);
+    hn = vp & d0;
+    const Word hp_shifted = (hp << 1) | 1;  // row 0 grows by one per text character
+    const Word hn_shifted = hn << 1;
+    vp = hn_shifted | ~(d0 | hp_shifted);
+    vn = hp_shifted & d0;
+    if constexpr (kTransposes<Metric>) {
+      d0_prev = d0;
+      pm_prev = pm;
+    }
+  }
+};
+
+// A pattern of 1 to 64 characters against a text of n: one word per column.
+// `pm_of` gives a text character's mask. With a bound k the scan stops as
+// soon as the last row can no longer come back to k (it falls by at most one
+// per column); the result is then above k.
+template <EditMetric Metric, class Reader, class Masks>
+std::size_t column_scan(std::size_t m, Reader text, std::size_t n, Masks pm_of, std::size_t k) noexcept {
+  ColumnWord<Metric, std::uint64_t> column(0);
+  const std::uint64_t last = std::uint64_t{1} << (m - 1);
+  std::size_t score = m;
+  std::size_t budget = k + n;  // the bound plus the columns still to come
+  for (std::size_t j = 0; j < n; ++j) {
+    std::uint64_t hp, hn;
+    column.step(pm_of(text.next()), hp, hn);
+    score += (hp & last) != 0;
+    score -= (hn & last) != 0;
+    if (score > --budget) return score;
+  }
+  return score;
+}
+
+}  // namespace quillstone::detail

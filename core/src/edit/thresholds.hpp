@@ -1,0 +1,64 @@
+// Every threshold that chooses how the edit distance of a pair is computed,
+// each beside the reason for it. None changes a result: every path returns
+// the same distance, so these only weigh cost. The decision tree that reads
+// them starts in plan.hpp and goes on, for long patterns, in long_pattern.hpp.
+#pragma once
+
+#include <cstddef>
+
+namespace quillstone::detail {
+
+// ---------------------------------------------------------------- bounded texts
+
+// A bound of at most this on two ASCII texts: the few edit sequences of at
+// most k edits (4^k models) are tried at the mismatches, skipping equal runs
+// 16 bytes at a time; beyond it the sequences multiply.
+inline constexpr std::size_t kSmallBound = 3;
+// ... on texts longer than this: shorter ones go through the bit-parallel
+// column, as fast for them.
+inline constexpr std::size_t kSmallBoundFrom = 32;
+
+// Levenshtein bounds up to this on long ASCII texts follow the furthest-
+// reaching diagonals, whose cost grows with k², not with the texts (and
+// whose rows the frame holds).
+inline constexpr std::size_t kDiagonalBound = 32;
+// Beyond kDiagonalBound, bounds of up to one in this many characters: the
+// band would read every column, the diagonals about k² cells at most.
+inline constexpr std::size_t kDiagonalSpan = 32;
+// Before those wider diagonals, a prefix of one in kProbeShare characters (at
+// least kProbeChars) must come within its share of the bound: on texts that
+// differ far more, the diagonals would cost k² where the band stops early.
+inline constexpr std::size_t kProbeShare = 16;
+inline constexpr std::size_t kProbeChars = 256;
+
+// ---------------------------------------------------------------- short patterns
+
+// Patterns of up to this many characters (ASCII, or decoded) compare their
+// characters with each text character instead of building a table: a table
+// costs more than the comparisons of one short pair.
+inline constexpr std::size_t kComparedAsciiChars = 32;
+inline constexpr std::size_t kComparedChars = 16;
+
+// ---------------------------------------------------------------- long patterns
+
+// The widest band one word holds: 62 rows, with the two below it.
+inline constexpr std::size_t kWordBand = 61;
+// A single-word band on a decoded pattern compares its characters only up to
+// this many 16-position chunks; a wider band reads the masks, which decoded
+// comparisons of four chunks cost more than.
+inline constexpr std::size_t kComparedBandChunks = 2;
+// Patterns of up to this many words skip the doubling bands without a bound,
+// after one band of this excess over their length difference: a failed
+// narrow band would cost about as much as the whole column.
+inline constexpr std::size_t kFewWords = 4;
+inline constexpr std::size_t kFewWordsBand = 14;
+
+// Texts look alike (so that a narrow band is worth trying on a few words)
+// when this many of 16 bytes from either end of one are found in the other
+// at the same place or up to two bytes off: a few edits leave most of them,
+// unrelated texts of any language match a few. Both texts need at least
+// kLikenessBytes bytes.
+inline constexpr int kLikeBytes = 11;
+inline constexpr std::size_t kLikenessBytes = 20;
+
+}  // namespace quillstone::detail

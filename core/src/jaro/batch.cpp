@@ -1,0 +1,346 @@
+// Jaro-Winkler of one query against many candidates. The query is folded and
+// turned into position masks once per batch. Candidates of up to 64
+// characters against a query of up to 64 are scored many at once in vector
+// lanes; every other candidate is scanned against the query's multi-word
+// masks. Every score is the scalar operation's, bit for bit.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common.hpp"
+#include "jaro/lanes.hpp"
+#include "jaro/multi_word_scan.hpp"
+#include "jaro/score.hpp"
+#include "jaro/word_scan.hpp"
+#include "masks/character_masks.hpp"
+#include "masks/multi_word_masks.hpp"
+#include "simd/lane_vectors.hpp"
+#include "simd/length_groups.hpp"
+
+namespace quillstone {
+
+namespace detail {
+namespace jw {
+
+// The position masks of a query of 1 to 64 characters, for candidates met
+// one character at a time: a direct table below U+0100; above it, a second
+// direct table when all the query's wider characters share one block of 256
+// code points (one script, as a word or a name mostly is), otherwise the hash
+// table of wide characters, which an empty slot ends within a probe or two.
+// No lookup bisects a map.
+class LaneMasks {
+ public:
+  explicit LaneMasks(const std::vector<char32_t>& chars) noexcept : size(chars.size()) {
+    std::memset(page_, 0, sizeof page_);
+    for (const char32_t c : chars) {
+      if (c < 256) continue;
+      if (page_block_ == 0) page_block_ = c >> 8;
+      if (c >> 8 != page_block_) page_block_ = kNoBlock;
+    }
+    for (std::size_t j = 0; j < size; ++j) {
+      const std::uint64_t bit = std::uint64_t{1} << j;
+      const char32_t c = chars[j];
+      if (c < 256) {
+        narrow.entry[c] |= bit;
+      } else if (c >> 8 == page_block_) {
+        page_[c & 255] |= bit;
+      } else {
+        wide_.slot(c) |= bit;
+      }
+    }
+  }
+
+  std::uint64_t lookup(char32_t c) const noexcept {
+    if (c < 256) return narrow.entry[c];
+    if (c >> 8 == page_block_) return page_[c & 255];
+    return wide_.find(c);
+  }
+
+  ByteMasks narrow;
+  std::size_t size;
+
+ private:
+  static constexpr char32_t kNoBlock = 0x110000;  // the block of no character
+  char32_t page_block_ = 0;  // 0 until a wider character is seen: block 0 is below U+0100
+  std::uint64_t page_[256];
+  WideMasks wide_;
+};
+
+// Candidates of 1 to 64 characters against a query of 1 to 64, in lanes of
+// `Lane`. Each candidate's column of masks is written into the rows of its
+// length's group; a full group is scored at once, and finish() scores the
+// groups left incomplete, whose unused lanes hold whatever an earlier group
+// left there.
+template <class Lane>
+class LaneBatch {
+ public:
+  static constexpr std::size_t kLanes = kLanesOf<Lane>;
+
+  LaneBatch(const LaneMasks& masks, bool fold, double p, double* out) noexcept
+      : masks_(masks), p_(p), out_(out), groups_(kLaneMaxChars), rows_(kLaneMaxChars + 1) {
+    for (unsigned b = 0; b < 256; ++b) {
+      const unsigned char c = fold ? FoldAsciiByte{}(static_cast<unsigned char>(b))
+                                   : static_cast<unsigned char>(b);
+      bytes_[b] = static_cast<Lane>(masks.narrow.entry[c]);
+    }
+  }
+
+  // An ASCII candidate of 1 to 64 bytes, folded by the byte table.
+  void add_bytes(std::size_t index, TextView text) noexcept {
+    Lane* column = slot(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      column[i * kLanes] = bytes_[static_cast<unsigned char>(text[i])];
+    }
+    groups_.add(text.size(), index, scorer());
+  }
+
+  // A folded candidate of 1 to 64 characters.
+  void add_chars(std::size_t index, const char32_t* chars, std::size_t n) noexcept {
+    Lane* column = slot(n);
+    for (std::size_t i = 0; i < n; ++i) column[i * kLanes] = static_cast<Lane>(masks_.lookup(chars[i]));
+    groups_.add(n, index, scorer());
+  }
+
+  void finish() noexcept { groups_.finish(scorer()); }
+
+ private:
+  // The next lane's column in the rows of length n: n rows of kLanes masks,
+  // made at the length's first candidate and zeroed, so that unused lanes
+  // read defined values.
+  Lane* slot(std::size_t n) noexcept {
+    std::vector<Lane>& rows = rows_[n];
+    if (rows.empty()) rows.resize(n * kLanes);
+    return rows.data() + groups_.next_lane(n);
+  }
+
+  auto scorer() noexcept {
+    return [this](std::size_t n, const std::size_t* index, std::size_t size) { run(n, index, size); };
+  }
+
+  void run(std::size_t n, const std::size_t* index, std::size_t size) noexcept {
+    const Lane* rows = rows_[n].data();
+    const std::size_t nq = masks_.size;
+    const std::size_t w = match_window(n, nq);
+    LaneCounts counts;
+    if constexpr (sizeof(Lane) == 1) jaro_lanes_8(rows, n, w, counts);
+    if constexpr (sizeof(Lane) == 2) jaro_lanes_16(rows, n, w, counts);
+    if constexpr (sizeof(Lane) == 4) jaro_lanes_32(rows, n, w, counts);
+    if constexpr (sizeof(Lane) == 8) jaro_lanes_64(rows, n, w, counts);
+    for (std::size_t lane = 0; lane < size; ++lane) {
+      // The candidate is the scanned text, as on the batch's own table path.
+      out_[index[lane]] = score(counts.m[lane], counts.t[lane], n, nq, counts.prefix[lane], p_);
+    }
+  }
+
+  const LaneMasks& masks_;
+  double p_;
+  double* out_;
+  Lane bytes_[256];
+  LengthGroups<kLanes> groups_;
+  std::vector<std::vector<Lane>> rows_;
+};
+
+// Candidates the lanes do not take, against a query of any length, scanned
+// against the query's multi-word masks. A query whose table would be too
+// large has none, and leaves each such candidate to the scalar operation.
+// One per call: the row finder and the scratch are the call's own.
+class LongScan {
+ public:
+  LongScan(TextView query, const std::vector<char32_t>& chars, const MultiWordMasks* masks, double p,
+           std::optional<bool> case_insensitive) noexcept
+      : query_(query), chars_(chars), masks_(masks), p_(p), case_insensitive_(case_insensitive) {}
+
+  // `text` holds the n characters (bytes when ASCII) of `candidate` folded
+  // as the scalar operation folds it; the scalar fallback takes `candidate`.
+  template <class Char>
+  double score(TextView candidate, const Char* text, std::size_t n) noexcept {
+    if (masks_ == nullptr) {
+      const Result<double> scalar =
+          jaro_winkler(query_, candidate, p_, std::nullopt, case_insensitive_, std::nullopt);
+      return scalar ? scalar.unchecked_value() : 0.0;
+    }
+    if (!find_) find_.emplace(*masks_);
+    return multiword_match(*masks_, *find_, text, n, chars_.data(), chars_.size(), scratch_, p_);
+  }
+
+ private:
+  TextView query_;
+  const std::vector<char32_t>& chars_;
+  const MultiWordMasks* masks_;
+  double p_;
+  std::optional<bool> case_insensitive_;
+  std::optional<RowFinder> find_;
+  MultiWordScratch scratch_;
+};
+
+// Every candidate against a non-empty query, each folded the way the scalar
+// operation folds it: ASCII candidates byte by byte, others by the full
+// lower-casing. Lanes take what fits them when there are lanes.
+template <class Lanes>
+void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* lanes,
+                      LongScan& long_scan, double* out) noexcept {
+  std::string folded;
+  std::vector<char32_t> chars;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const TextView candidate = candidates[i];
+    if (candidate.empty()) {
+      out[i] = 0.0;
+      continue;
+    }
+    if (is_ascii(candidate)) {
+      if (lanes != nullptr && candidate.size() <= kLaneMaxChars) {
+        lanes->add_bytes(i, candidate);
+        continue;
+      }
+      TextView text = candidate;
+      if (fold) {
+        folded.assign(candidate);
+        for (char& c : folded) c = static_cast<char>(FoldAsciiByte{}(static_cast<unsigned char>(c)));
+        text = folded;
+      }
+      out[i] = long_scan.score(candidate, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+      continue;
+    }
+    TextView text = candidate;
+    if (fold) {
+      folded = to_lower_full(candidate);
+      text = folded;
+    }
+    chars.resize(text.size());  // no more characters than bytes
+    const std::size_t n = decode_chars(text, chars.data());
+    if (lanes != nullptr && n <= kLaneMaxChars) {
+      lanes->add_chars(i, chars.data(), n);
+    } else {
+      out[i] = long_scan.score(candidate, chars.data(), n);
+    }
+  }
+  if (lanes != nullptr) lanes->finish();
+}
+
+template <class Lane>
+void score_in_lanes(std::span<const TextView> candidates, const LaneMasks& masks,
+                    bool fold, double p, LongScan& long_scan, double* out) noexcept {
+  LaneBatch<Lane> lanes(masks, fold, p, out);
+  score_candidates(candidates, fold, &lanes, long_scan, out);
+}
+
+// The multi-word masks of a query, or none when their table would be too
+// large.
+std::optional<MultiWordMasks> long_masks(const std::vector<char32_t>& chars) noexcept {
+  const std::size_t n = chars.size();
+  std::vector<char32_t> keys = MultiWordMasks::wide_keys(chars.data(), n);
+  if (!mask_table_fits(MultiWordMasks::rows_for(keys.size()), (n + kWordBits - 1) / kWordBits, n)) {
+    return std::nullopt;
+  }
+  return std::optional<MultiWordMasks>(std::in_place, chars.data(), n, std::move(keys));
+}
+
+}  // namespace jw
+
+// The query of a Jaro-Winkler batch, prepared once: folded as the scalar
+// operation folds it, decoded, its lane masks (1 to 64 characters) and its
+// multi-word masks built. Candidates are folded one by one the same way.
+class JaroWinklerQuery {
+ public:
+  JaroWinklerQuery(TextView query, double p, std::optional<bool> case_insensitive) noexcept
+      : query_(query), p_(p), case_insensitive_(case_insensitive), fold_(case_insensitive.value_or(false)) {
+    if (query_.empty()) return;
+    const std::string folded = fold_ ? to_lower_full(query_) : std::string();
+    const TextView text = fold_ ? TextView(folded) : TextView(query_);
+    chars_.resize(text.size());
+    chars_.resize(decode_chars(text, chars_.data()));
+    if (chars_.size() <= jw::kWordChars) lane_masks_.emplace(chars_);
+    long_masks_ = jw::long_masks(chars_);
+  }
+
+  JaroWinklerQuery(const JaroWinklerQuery&) = delete;
+  JaroWinklerQuery& operator=(const JaroWinklerQuery&) = delete;
+
+  // candidates[i]'s similarity into out[i]: candidates of 1 to 64 characters
+  // against a query of 1 to 64 in lanes as narrow as the query allows, every
+  // other one against the multi-word masks.
+  void similarities(std::span<const TextView> candidates, double* out) const noexcept {
+    if (candidates.empty()) return;
+    if (query_.empty()) {
+      for (std::size_t i = 0; i < candidates.size(); ++i) out[i] = candidates[i].empty() ? 1.0 : 0.0;
+      return;
+    }
+    jw::LongScan long_scan = this->long_scan();
+    if (!lane_masks_) {
+      jw::score_candidates<jw::LaneBatch<std::uint64_t>>(candidates, fold_, nullptr, long_scan, out);
+      return;
+    }
+    const jw::LaneMasks& masks = *lane_masks_;
+    const std::size_t nq = chars_.size();
+    if (nq <= 8) {
+      jw::score_in_lanes<std::uint8_t>(candidates, masks, fold_, p_, long_scan, out);
+    } else if (nq <= 16) {
+      jw::score_in_lanes<std::uint16_t>(candidates, masks, fold_, p_, long_scan, out);
+    } else if (nq <= 32) {
+      jw::score_in_lanes<std::uint32_t>(candidates, masks, fold_, p_, long_scan, out);
+    } else {
+      jw::score_in_lanes<std::uint64_t>(candidates, masks, fold_, p_, long_scan, out);
+    }
+  }
+
+  // One candidate, against the multi-word masks.
+  double similarity(TextView candidate) const noexcept {
+    if (query_.empty()) return candidate.empty() ? 1.0 : 0.0;
+    double out = 0.0;
+    jw::LongScan long_scan = this->long_scan();
+    jw::score_candidates<jw::LaneBatch<std::uint64_t>>({&candidate, 1}, fold_, nullptr, long_scan, &out);
+    return out;
+  }
+
+ private:
+  jw::LongScan long_scan() const noexcept {
+    return jw::LongScan(query_, chars_, long_masks_ ? &*long_masks_ : nullptr, p_, case_insensitive_);
+  }
+
+  std::string query_;  // as given: the scalar fallback folds it itself
+  double p_;
+  std::optional<bool> case_insensitive_;
+  bool fold_;
+  std::vector<char32_t> chars_;  // the query folded and decoded
+  std::optional<jw::LaneMasks> lane_masks_;
+  std::optional<MultiWordMasks> long_masks_;
+};
+
+}  // namespace detail
+
+Result<JaroWinklerBatch> JaroWinklerBatch::create(TextView query, std::optional<double> p,
+                                                  std::optional<bool> case_insensitive) noexcept {
+  const Result<double> scale = detail::jw::checked_prefix_scale(p);
+  if (!scale) return scale.error();
+  return JaroWinklerBatch(
+      std::make_unique<const detail::JaroWinklerQuery>(query, scale.unchecked_value(), case_insensitive));
+}
+
+JaroWinklerBatch::JaroWinklerBatch() noexcept = default;
+JaroWinklerBatch::JaroWinklerBatch(std::unique_ptr<const detail::JaroWinklerQuery> impl) noexcept
+    : impl_(std::move(impl)) {}
+JaroWinklerBatch::JaroWinklerBatch(JaroWinklerBatch&&) noexcept = default;
+JaroWinklerBatch& JaroWinklerBatch::operator=(JaroWinklerBatch&&) noexcept = default;
+JaroWinklerBatch::~JaroWinklerBatch() = default;
+
+double JaroWinklerBatch::similarity(TextView candidate) const noexcept { return impl_->similarity(candidate); }
+
+void JaroWinklerBatch::similarities(std::span<const TextView> candidates, std::span<double> out) const noexcept {
+  impl_->similarities(candidates, out.data());
+}
+
+Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const TextView> candidates,
+                                               std::optional<double> p,
+                                               std::optional<bool> case_insensitive) noexcept {
+  Result<JaroWinklerBatch> batch = JaroWinklerBatch::create(query, p, case_insensitive);
+  if (!batch) return batch.error();
+  std::vector<double> scores(candidates.size());
+  batch.unchecked_value().similarities(candidates, scores);
+  return scores;
+}
+
+}  // namespace quillstone
