@@ -1,6 +1,6 @@
-// levenshtein_batch, damerau_batch and jaro_winkler_batch: one query against a
-// sequence of candidates taken at one moment, scored chunk by chunk, a list
-// back in candidate order.
+// levenshtein_batch, damerau_batch and jaro_winkler_batch: one query, prepared
+// once, against a sequence of candidates taken at one moment, scored chunk by
+// chunk, a list back in candidate order.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -78,17 +78,16 @@ class FloatCache {
   std::vector<Slot> slots_;
 };
 
-// Scores the candidates chunk by chunk with `compute` and writes each
-// chunk's scores, made into objects by `make`, straight into the result list,
-// whose slots match the candidates one for one. With kDetachThreshold
-// candidates or more every chunk is scored detached from the interpreter;
-// the next one is read, and the objects made, attached. Nothing in `compute`
-// touches a Python object, and nothing throws: an allocation failure while
-// detached ends the process. The list, or null with the exception set (the
-// slots not filled yet are null, which the list's release skips).
-template <class T, class Compute, class Make>
-PyObject* score_into_list(const PyBackedStr& query, CandidateTexts& candidates, Compute compute,
-                          Make make) {
+// Scores the candidates chunk by chunk with `score(chunk, out)`, the query
+// prepared once for the whole call, and writes each chunk's scores, made into
+// objects by `make`, straight into the result list, whose slots match the
+// candidates one for one. With kDetachThreshold candidates or more every
+// chunk is scored detached from the interpreter; the next one is read, and
+// the objects made, attached. Nothing in `score` touches a Python object or
+// allocates. The list, or null with the exception set (the slots not filled
+// yet are null, which the list's release skips).
+template <class T, class Score, class Make>
+PyObject* score_into_list(CandidateTexts& candidates, Score score, Make make) {
   OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(candidates.size()))));
   if (!list) return nullptr;
   const bool detach = candidates.size() >= kDetachThreshold;
@@ -102,21 +101,19 @@ PyObject* score_into_list(const PyBackedStr& query, CandidateTexts& candidates, 
       return nullptr;
     }
     const std::span<const TextView> chunk = candidates.chunk();
+    scores.resize(chunk.size());
     PyThreadState* thread = detach ? PyEval_SaveThread() : nullptr;
-    compute(query.view(), chunk, scores);
+    score(chunk, std::span<T>(scores));
     if (thread != nullptr) PyEval_RestoreThread(thread);
-    for (const T score : scores) {
-      PyObject* item = make(score);
+    for (const T value : scores) {
+      PyObject* item = make(value);
       if (item == nullptr) return nullptr;
       PyList_SET_ITEM(list.get(), filled++, item);
     }
   }
 }
 
-using EditDistanceBatchCore = std::vector<std::size_t> (*)(TextView, std::span<const TextView>,
-                                                           std::optional<bool>);
-
-template <const FunctionDescription& Function, EditDistanceBatchCore Core>
+template <const FunctionDescription& Function, EditMetric Metric>
 PyObject* edit_distance_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Arguments<Function> arguments;
   auto& [query, candidates, case_insensitive] = arguments.values();
@@ -124,10 +121,11 @@ PyObject* edit_distance_batch(PyObject* const* args, Py_ssize_t nargs, PyObject*
     fail_after_candidates(candidates);
     return nullptr;
   }
+  const EditDistanceBatch<Metric> batch(query.view(), case_insensitive);
   PyObject* list = score_into_list<std::size_t>(
-      query, candidates,
-      [&](TextView query_view, std::span<const TextView> chunk, std::vector<std::size_t>& out) noexcept {
-        out = Core(query_view, chunk, case_insensitive);
+      candidates,
+      [&](std::span<const TextView> chunk, std::span<std::size_t> out) noexcept {
+        batch.distances(chunk, out);
       },
       make_int);
   release(query, candidates);
@@ -137,11 +135,11 @@ PyObject* edit_distance_batch(PyObject* const* args, Py_ssize_t nargs, PyObject*
 }  // namespace
 
 PyObject* levenshtein_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return edit_distance_batch<kLevenshteinBatch, quillstone::levenshtein_batch>(args, nargs, kwnames);
+  return edit_distance_batch<kLevenshteinBatch, EditMetric::Levenshtein>(args, nargs, kwnames);
 }
 
 PyObject* damerau_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return edit_distance_batch<kDamerauBatch, quillstone::damerau_batch>(args, nargs, kwnames);
+  return edit_distance_batch<kDamerauBatch, EditMetric::OptimalAlignment>(args, nargs, kwnames);
 }
 
 PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -153,23 +151,23 @@ PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* 
   }
   // A bad prefix scale fails before any candidate is scored, yet after every
   // candidate has been taken.
-  const Result<std::vector<double>> checked =
-      quillstone::jaro_winkler_batch(query.view(), {}, p, case_insensitive);
-  if (!checked) {
+  const Result<JaroWinklerBatch> prepared = JaroWinklerBatch::create(query.view(), p, case_insensitive);
+  if (!prepared) {
     const bool taken = candidates.check_rest();
     release(query, candidates);
     if (taken) {
-      raise_match_error(checked.error());
+      raise_match_error(prepared.error());
     } else {
       argument_extraction_error("candidates");
     }
     return nullptr;
   }
+  const JaroWinklerBatch& batch = prepared.unchecked_value();
   FloatCache floats(candidates.size());
   PyObject* list = score_into_list<double>(
-      query, candidates,
-      [&](TextView query_view, std::span<const TextView> chunk, std::vector<double>& out) noexcept {
-        out = quillstone::jaro_winkler_batch(query_view, chunk, p, case_insensitive).unchecked_value();
+      candidates,
+      [&](std::span<const TextView> chunk, std::span<double> out) noexcept {
+        batch.similarities(chunk, out);
       },
       [&](double value) { return floats.make(value); });
   release(query, candidates);
