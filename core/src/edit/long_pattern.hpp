@@ -49,18 +49,42 @@ std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Re
   return full_scan<Metric>(masks, begin, m, text, n);
 }
 
+// Whether, without a bound and after a band failed, the whole column costs
+// less than the bands that would be tried until one holds the distance: the
+// distance of the texts' first kEstimateChars characters, scaled to their
+// length, estimates the distance, and the band it needs is weighed against
+// the column's words.
+template <EditMetric Metric, class Reader, class Masks>
+bool whole_column_pays(Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n) noexcept {
+  const std::size_t probe = full_scan<Metric>(masks, begin, kEstimateChars, text, kEstimateChars);
+  const std::size_t estimate = std::min(probe * n / kEstimateChars, std::max(m, n));
+  const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
+  return Band(m, n, estimate).words() * kBandWordCost >= full_words;
+}
+
 // The same without a bound, or with one that may be far above the distance:
 // bands of growing width, each stopped as soon as the distance must exceed
-// it, until one holds the distance.
+// it, until one holds the distance. A nonzero `excess` says that a band of
+// half that excess failed already.
 template <EditMetric Metric, class Reader, class Masks>
 std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m,
                                   Reader text, std::size_t n, std::size_t k,
                                   std::size_t excess = 0) noexcept {
   const std::size_t gap = m > n ? m - n : n - m;
   k = std::min(k, std::max(m, n));  // no distance is larger
+  const bool unbounded = k == std::max(m, n);
   // A few words: a failed narrow band would cost about as much as the whole
   // column.
-  if (k == std::max(m, n) && m <= kFewWords * kWordBits) return full_scan<Metric>(masks, begin, m, text, n);
+  if (unbounded && m <= kFewWords * kWordBits) return full_scan<Metric>(masks, begin, m, text, n);
+  // Texts far apart fail every band up to about the whole column: once a
+  // band has failed, an estimate of the distance may send them there at once.
+  bool estimated = !unbounded || m < kEstimateFrom;
+  const auto go_whole = [&] {
+    if (estimated) return false;
+    estimated = true;
+    return whole_column_pays<Metric>(masks, begin, m, text, n);
+  };
+  if (excess != 0 && go_whole()) return full_scan<Metric>(masks, begin, m, text, n);
   // The widest band a single word holds, then twice the excess each time.
   if (excess == 0) excess = gap < kWordBand ? kWordBand - gap : kWordBits;
   const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
@@ -72,6 +96,7 @@ std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m
     if (words >= full_words || words > kMaxBandWords) return full_scan<Metric>(masks, begin, m, text, n);
     const std::size_t d = long_pattern_scan<Metric>(masks, begin, m, text, n, tried);
     if (d <= tried || tried == k) return d;
+    if (go_whole()) return full_scan<Metric>(masks, begin, m, text, n);
     excess *= 2;
   }
 }

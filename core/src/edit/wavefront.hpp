@@ -1,108 +1,167 @@
-// The whole column of a pattern of 3 or 4 words as one AVX2 vector.
+// The whole column of a pattern of several words as vectors of word lanes,
+// the lanes skewed by a column.
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
+#include <vector>
 
 #include "edit/recurrence.hpp"
 #include "masks/pattern_masks.hpp"
+#include "text/readers.hpp"
 
 namespace quillstone::detail {
 
-// The full kernel for a pattern of 3 or 4 words, one word per lane of a
-// 256-bit vector, the lanes skewed by a column: at step s lane t works on
-// text column s - t. Word t needs the carries of word t - 1 in the same
-// column, which lane t - 1 produced one step earlier, so every step updates
-// all words at once and passes its carries one lane up. A column's words
-// then cost one vector step instead of a chain of scalar words.
+// The pattern's words are taken a strip of kStripWords (4) at a time, one
+// word per lane of an AVX2 vector. Within a strip the lanes are skewed by a column: at step s lane t
+// works on text column s - t. Word t needs the carries of word t - 1 in the
+// same column (the sum's carry, the two horizontal deltas, the transposition
+// term), which lane t - 1 produced one step earlier, so every step updates
+// all the strip's words at once and passes its carries one lane up. The top
+// lane's carries are kept, one byte per column, for the next strip's bottom
+// lane, which reads them in column order. A column's words then cost one
+// vector step per strip instead of a chain of scalar words.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define QUILLSTONE_WAVEFRONT 1
 
 typedef std::uint64_t WordLanes __attribute__((vector_size(32)));
+inline constexpr std::size_t kStripWords = 4;
 
-inline bool has_wavefront() noexcept { return __builtin_cpu_supports("avx2"); }
+// The carries one word hands the next in a column, as bits of a byte.
+enum : std::uint8_t { kSumCarry = 1, kHpCarry = 2, kHnCarry = 4, kTransposeCarry = 8 };
 
-// Each lane's input from the lane below, lane 0 taking `bottom`'s.
+// Each lane's value from the lane below; lane 0 takes lane `From` of
+// `bottom`.
+template <std::size_t From>
 __attribute__((target("avx2"), always_inline)) inline WordLanes lanes_up(WordLanes v, WordLanes bottom) noexcept {
-  return __builtin_shufflevector(v, bottom, 4, 0, 1, 2);
+  return __builtin_shufflevector(v, bottom, 4 + From, 0, 1, 2);
 }
 
-template <EditMetric Metric, std::size_t Words, class Reader, class Masks>
+// The bottom lane's inputs of one column as lanes 0 to 3 of a vector: the
+// sum's carry (all ones or zero), then the hp, hn and transposition bits.
+inline std::array<WordLanes, 16> carry_vectors() noexcept {
+  std::array<WordLanes, 16> table{};
+  for (std::size_t c = 0; c < 16; ++c) {
+    table[c][0] = c & kSumCarry ? ~std::uint64_t{0} : 0;
+    table[c][1] = (c & kHpCarry) != 0;
+    table[c][2] = (c & kHnCarry) != 0;
+    table[c][3] = (c & kTransposeCarry) != 0;
+  }
+  return table;
+}
+
+// The whole column of m > 64 characters from `begin` (a multiple of 64) in
+// `masks` against a text of n characters.
+template <EditMetric Metric, class Reader, class Masks>
 __attribute__((target("avx2"))) std::size_t wavefront_scan(Masks& masks, std::size_t begin, std::size_t m,
                                                           Reader text, std::size_t n) noexcept {
-  static_assert(Words >= 3 && Words <= 4);
-  using Lanes = WordLanes;
+  using V = WordLanes;
+  constexpr std::size_t L = kStripWords;
+  const std::size_t words = (m + kWordBits - 1) / kWordBits;
   const std::size_t first = begin / kWordBits;
-  masks.reach(first + Words);
-  const Lanes zero = {0, 0, 0, 0}, ones = ~zero;
-  const Lanes low_one = {1, 0, 0, 0};  // row 0 grows by one per column
-  Lanes vp = ones, vn = zero, d0_prev = zero, pm_prev = zero;
-  // The previous step's outputs that the lane above reads.
-  Lanes carry = zero, hp_top = zero, hn_top = zero, x_top = zero;
+  masks.reach(first + words);
+  const std::size_t strips = (words + L - 1) / L;
+  const std::array<V, 16> bottoms = carry_vectors();
+  // The carries out of one strip's top word, and into the next one's bottom.
+  std::vector<std::uint8_t> carries_in(strips > 1 ? n : 0), carries_out(strips > 1 ? n : 0);
+  // A text that is not read byte by byte is decoded and looked up once, by
+  // the first strip, for all of them.
+  constexpr bool kKeepRows = !std::is_same_v<Reader, ByteReader>;
+  std::vector<PatternMasks::Row> rows;
+  if (kKeepRows && strips > 1) rows.reserve(n);
+  const V zero = {}, ones = ~zero;
+  V lane_index{};
+  for (std::size_t t = 0; t < L; ++t) lane_index[t] = t;
   const std::uint64_t last = std::uint64_t{1} << ((m - 1) % kWordBits);
+  const std::size_t last_lane = (words - 1) % L;
   std::size_t score = m;
   // The masks of a chunk of steps, already skewed: entry s holds word t of
   // column s - t in lane t (zero before the text, and in lanes above the
-  // pattern). Column j fills entries j to j + 3, so the last three entries
-  // of a chunk carry over to the next.
+  // pattern). Column j fills entries j to j + L - 1, so the last L - 1
+  // entries of a chunk carry over to the next.
   constexpr std::size_t kChunk = 64;
-  Lanes skew[kChunk + 3] = {};
-  const std::size_t steps = n + Words - 1;
-  for (std::size_t start = 0; start < steps; start += kChunk) {
-    const std::size_t end = std::min(start + kChunk, steps);
-    for (std::size_t j = start; j < std::min(start + kChunk, n); ++j) {
-      const PatternMasks::Row row = masks.row(text.next());
-      for (std::size_t t = 0; t < Words; ++t) skew[j - start + t][t] = row.word(first + t);
+  V skew[kChunk + L - 1];
+  for (std::size_t g = 0; g < strips; ++g) {
+    const std::size_t base = first + g * L;
+    const std::size_t used = std::min(L, words - g * L);
+    const bool top = g + 1 == strips;
+    Reader reader = text;
+    std::fill(skew, skew + kChunk + L - 1, zero);
+    V vp = ones, vn = zero, d0_prev = zero, pm_prev = zero;
+    // The previous step's outputs that the lane above reads.
+    V carry = zero, hp_top = zero, hn_top = zero, x_top = zero;
+    const std::size_t steps = n + L - 1;
+    for (std::size_t start = 0; start < steps; start += kChunk) {
+      const std::size_t end = std::min(start + kChunk, steps);
+      for (std::size_t j = start; j < std::min(start + kChunk, n); ++j) {
+        const PatternMasks::Row row = !kKeepRows || g == 0 ? masks.row(reader.next()) : rows[j];
+        if (kKeepRows && g == 0 && strips > 1) rows.push_back(row);
+        for (std::size_t t = 0; t < used; ++t) skew[j - start + t][t] = row.word(base + t);
+      }
+      for (std::size_t s = start; s < end; ++s) {
+        // Row 0 grows by one per column: the first strip's bottom hp is 1.
+        const V bottom = s >= n ? zero : g == 0 ? bottoms[kHpCarry] : bottoms[carries_in[s]];
+        V pm = skew[s - start];
+        const V X = pm & vp;
+        const V partial = X + vp;
+        const V carry_in = lanes_up<0>(carry, bottom);  // 0 or all ones
+        const V sum = partial - carry_in;
+        const V next_carry = (V)(partial < X) | ((V)(partial == ones) & carry_in);
+        V d0 = (sum ^ vp) | pm | vn;
+        V x = zero;
+        if constexpr (kTransposes<Metric>) {
+          x = ~d0_prev & pm;
+          d0 |= ((x << 1) | lanes_up<3>(x_top >> 63, bottom)) & pm_prev;
+        }
+        const V hp = vn | ~(d0 | vp);
+        const V hn = d0 & vp;
+        const V hp_shifted = (hp << 1) | lanes_up<1>(hp_top >> 63, bottom);
+        const V hn_shifted = (hn << 1) | lanes_up<2>(hn_top >> 63, bottom);
+        V next_vp = hn_shifted | ~(d0 | hp_shifted);
+        V next_vn = hp_shifted & d0;
+        // Lanes before the text's first column or past its last keep their
+        // state.
+        if (s < L - 1 || s >= n) [[unlikely]] {
+          const V column = (V){} + s - lane_index;  // wraps below zero
+          const V active = (V)(column < n);
+          next_vp = (next_vp & active) | (vp & ~active);
+          next_vn = (next_vn & active) | (vn & ~active);
+          d0 = (d0 & active) | (d0_prev & ~active);
+          pm = (pm & active) | (pm_prev & ~active);
+        }
+        vp = next_vp;
+        vn = next_vn;
+        d0_prev = d0;
+        pm_prev = pm;
+        carry = next_carry;
+        hp_top = hp;
+        hn_top = hn;
+        x_top = x;
+        if (top) {
+          if (s >= last_lane && s - last_lane < n) {
+            score += (hp[last_lane] & last) != 0;
+            score -= (hn[last_lane] & last) != 0;
+          }
+        } else if (s >= L - 1) {
+          const std::size_t t = L - 1;
+          carries_out[s - t] = static_cast<std::uint8_t>(
+              (next_carry[t] & kSumCarry) | (hp[t] >> 63) * kHpCarry | (hn[t] >> 63) * kHnCarry |
+              (x[t] >> 63) * kTransposeCarry);
+        }
+      }
+      // Later entries are written before they are read, except in lanes
+      // that read past the text and keep their state.
+      for (std::size_t i = 0; i + 1 < L; ++i) skew[i] = skew[kChunk + i];
     }
-    for (std::size_t s = start; s < end; ++s) {
-      Lanes pm = skew[s - start];
-      const Lanes X = pm & vp;
-      const Lanes partial = X + vp;
-      const Lanes carry_in = lanes_up(carry, zero);  // 0 or all ones
-      const Lanes sum = partial - carry_in;
-      const Lanes next_carry = (Lanes)(partial < X) | ((Lanes)(partial == ones) & carry_in);
-      Lanes d0 = (sum ^ vp) | pm | vn;
-      Lanes x = zero;
-      if constexpr (kTransposes<Metric>) {
-        x = ~d0_prev & pm;
-        d0 |= ((x << 1) | lanes_up(x_top >> 63, zero)) & pm_prev;
-      }
-      const Lanes hp = vn | ~(d0 | vp);
-      const Lanes hn = d0 & vp;
-      const Lanes hp_shifted = (hp << 1) | lanes_up(hp_top >> 63, low_one);
-      const Lanes hn_shifted = (hn << 1) | lanes_up(hn_top >> 63, zero);
-      Lanes next_vp = hn_shifted | ~(d0 | hp_shifted);
-      Lanes next_vn = hp_shifted & d0;
-      // Lanes before the text's first column or past its last keep their
-      // state.
-      if (s < Words - 1 || s >= n) [[unlikely]] {
-        Lanes active;
-        for (std::size_t t = 0; t < 4; ++t) active[t] = s >= t && s - t < n ? ~std::uint64_t{0} : 0;
-        next_vp = (next_vp & active) | (vp & ~active);
-        next_vn = (next_vn & active) | (vn & ~active);
-        d0 = (d0 & active) | (d0_prev & ~active);
-        pm = (pm & active) | (pm_prev & ~active);
-      }
-      vp = next_vp;
-      vn = next_vn;
-      d0_prev = d0;
-      pm_prev = pm;
-      carry = next_carry;
-      hp_top = hp;
-      hn_top = hn;
-      x_top = x;
-      if (s >= Words - 1) {
-        score += (hp[Words - 1] & last) != 0;
-        score -= (hn[Words - 1] & last) != 0;
-      }
-    }
-    // Later entries are written before they are read, except in lanes
-    // that read past the text and keep their state.
-    for (std::size_t i = 0; i < 3; ++i) skew[i] = skew[kChunk + i];
+    carries_in.swap(carries_out);
   }
   return score;
 }
+
+inline bool has_wavefront() noexcept { return __builtin_cpu_supports("avx2"); }
 #endif
 
 }  // namespace quillstone::detail

@@ -93,10 +93,7 @@ std::size_t full_scan(Masks& masks, std::size_t begin, std::size_t m, Reader tex
   const std::size_t words = (m + kWordBits - 1) / kWordBits;
 #if defined(QUILLSTONE_WAVEFRONT)
   // Two words run faster as a scalar chain than skewed.
-  if ((words == 3 || words == 4) && has_wavefront()) {
-    return words == 3 ? wavefront_scan<Metric, 3>(masks, begin, m, text, n)
-                      : wavefront_scan<Metric, 4>(masks, begin, m, text, n);
-  }
+  if (words >= 3 && has_wavefront()) return wavefront_scan<Metric>(masks, begin, m, text, n);
 #endif
   switch (words) {
     case 2: return full_scan_of<Metric, 2>(masks, begin, m, text, n);
