@@ -179,22 +179,15 @@ TEST(EditDistance, KernelsAgree) {
 }
 
 #if defined(QUILLSTONE_WAVEFRONT)
-// Whole columns of 3 words or more run as a skewed vector kernel where the
-// processor has AVX2 and as a scalar chain of words elsewhere, so the public
-// calls on one machine reach only one of them: both run here on the same
-// masks, against the reference.
-template <quillstone::EditMetric Metric>
-void expect_full_columns_agree(const Chars& a, const Chars& b) {
+// Whole columns of 3 words or more run as a skewed vector kernel, the one for
+// the best target the processor has, and as a scalar chain of words
+// elsewhere, so the public calls on one machine reach only one of them:
+// each kernel this processor runs is held here against the scalar chain and
+// the reference on the same masks; one it cannot run is skipped.
+template <class Kernel>
+void expect_full_columns_agree(quillstone::detail::VectorTarget target, Kernel kernel) {
   using namespace quillstone::detail;
-  const std::string sb = utf8(b);
-  const PatternMasks masks(a.data(), a.size());
-  const std::size_t d = reference(a, b, Metric == quillstone::EditMetric::OptimalAlignment);
-  EXPECT_EQ((full_scan_of<Metric, 0>(masks, 0, a.size(), Utf8Reader(sb), b.size())), d);
-  EXPECT_EQ((wavefront_scan<Metric>(masks, 0, a.size(), Utf8Reader(sb), b.size())), d);
-}
-
-TEST(EditDistance, FullColumnKernelsAgree) {
-  if (!quillstone::detail::has_wavefront()) GTEST_SKIP() << "no AVX2 here";
+  if (!runs(target)) GTEST_SKIP() << "this processor lacks the target";
   std::mt19937_64 rng(23);
   for (int i = 0; i < 300; ++i) {
     const Chars& alphabet = kAlphabets[rng() % kAlphabets.size()];
@@ -203,9 +196,35 @@ TEST(EditDistance, FullColumnKernelsAgree) {
     // Texts from empty to several chunks of columns; near the pattern or not.
     const Chars b = rng() % 2 ? mutate(rng, a, alphabet) : random_text(rng, alphabet, rng() % 900);
     SCOPED_TRACE(utf8(a) + " | " + utf8(b));
-    expect_full_columns_agree<quillstone::EditMetric::Levenshtein>(a, b);
-    expect_full_columns_agree<quillstone::EditMetric::OptimalAlignment>(a, b);
+    const std::string sb = utf8(b);
+    const PatternMasks masks(a.data(), a.size());
+    for (const bool osa : {false, true}) {
+      const std::size_t d = reference(a, b, osa);
+      EXPECT_EQ(kernel(osa, masks, a.size(), Utf8Reader(sb), b.size()), d) << (osa ? "OSA" : "Levenshtein");
+      if (osa) {
+        EXPECT_EQ((full_scan_of<quillstone::EditMetric::OptimalAlignment, 0>(masks, 0, a.size(), Utf8Reader(sb), b.size())), d);
+      } else {
+        EXPECT_EQ((full_scan_of<quillstone::EditMetric::Levenshtein, 0>(masks, 0, a.size(), Utf8Reader(sb), b.size())), d);
+      }
+    }
   }
+}
+
+#define QUILLSTONE_WAVEFRONT_KERNEL(kernel)                                                              \
+  [](bool osa, const auto& masks, std::size_t m, auto text, std::size_t n) {                              \
+    using quillstone::EditMetric;                                                                         \
+    return osa ? kernel<EditMetric::OptimalAlignment>(masks, 0, m, text, n)                               \
+               : kernel<EditMetric::Levenshtein>(masks, 0, m, text, n);                                   \
+  }
+
+TEST(EditDistance, FullColumnAvx2KernelAgrees) {
+  using namespace quillstone::detail;
+  expect_full_columns_agree(VectorTarget::kAvx2, QUILLSTONE_WAVEFRONT_KERNEL(wavefront_scan_avx2));
+}
+
+TEST(EditDistance, FullColumnAvx512KernelAgrees) {
+  using namespace quillstone::detail;
+  expect_full_columns_agree(VectorTarget::kAvx512, QUILLSTONE_WAVEFRONT_KERNEL(wavefront_scan_avx512));
 }
 #endif
 

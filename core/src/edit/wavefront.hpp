@@ -16,8 +16,8 @@
 namespace quillstone::detail {
 
 // The pattern's words are taken a strip of kStripWords (4) at a time, one
-// word per lane of an AVX2 vector. Within a strip the lanes are skewed by a column: at step s lane t
-// works on text column s - t. Word t needs the carries of word t - 1 in the
+// word per lane of a 256-bit vector. Within a strip the lanes are skewed by a
+// column: at step s lane t works on text column s - t. Word t needs the carries of word t - 1 in the
 // same column (the sum's carry, the two horizontal deltas, the transposition
 // term), which lane t - 1 produced one step earlier, so every step updates
 // all the strip's words at once and passes its carries one lane up. The top
@@ -53,11 +53,57 @@ inline std::array<WordLanes, 16> carry_vectors() noexcept {
   return table;
 }
 
+// The recurrence state of a strip, and the outputs of its last step that
+// the lane above reads.
+struct StripVector {
+  WordLanes vp, vn, d0_prev, pm_prev;
+  WordLanes carry, hp, hn, x;
+};
+
+// One step of a strip, whose lane t works on column s - t; the bottom lane
+// takes its carries from `bottom`.
+template <EditMetric Metric>
+__attribute__((target("avx2"), always_inline)) inline void strip_step(StripVector& v, WordLanes bottom,
+                                                                      WordLanes pm, std::size_t s,
+                                                                      std::size_t n, bool edge) noexcept {
+  using V = WordLanes;
+  const V zero = {}, ones = ~zero;
+  const V X = pm & v.vp;
+  const V partial = X + v.vp;
+  const V carry_in = lanes_up<0>(v.carry, bottom);  // 0 or all ones
+  const V sum = partial - carry_in;
+  const V next_carry = (V)(partial < X) | ((V)(partial == ones) & carry_in);
+  V d0 = (sum ^ v.vp) | pm | v.vn;
+  V x = zero;
+  if constexpr (kTransposes<Metric>) {
+    x = ~v.d0_prev & pm;
+    d0 |= ((x << 1) | lanes_up<3>(v.x >> 63, bottom)) & v.pm_prev;
+  }
+  const V hp = v.vn | ~(d0 | v.vp);
+  const V hn = d0 & v.vp;
+  const V hp_shifted = (hp << 1) | lanes_up<1>(v.hp >> 63, bottom);
+  const V hn_shifted = (hn << 1) | lanes_up<2>(v.hn >> 63, bottom);
+  V next_vp = hn_shifted | ~(d0 | hp_shifted);
+  V next_vn = hp_shifted & d0;
+  // Lanes before the text's first column or past its last keep their state.
+  if (edge) [[unlikely]] {
+    const V lane = {0, 1, 2, 3};
+    const V column = (V){} + s - lane;  // wraps below zero
+    const V active = (V)(column < n);
+    next_vp = (next_vp & active) | (v.vp & ~active);
+    next_vn = (next_vn & active) | (v.vn & ~active);
+    d0 = (d0 & active) | (v.d0_prev & ~active);
+    pm = (pm & active) | (v.pm_prev & ~active);
+  }
+  v = {next_vp, next_vn, d0, pm, next_carry, hp, hn, x};
+}
+
 // The whole column of m > 64 characters from `begin` (a multiple of 64) in
-// `masks` against a text of n characters.
+// `masks` against a text of n characters, compiled into each target's
+// kernel below.
 template <EditMetric Metric, class Reader, class Masks>
-__attribute__((target("avx2"))) std::size_t wavefront_scan(Masks& masks, std::size_t begin, std::size_t m,
-                                                          Reader text, std::size_t n) noexcept {
+__attribute__((target("avx2"), always_inline)) inline std::size_t wavefront_body(
+    Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n) noexcept {
   using V = WordLanes;
   constexpr std::size_t L = kStripWords;
   const std::size_t words = (m + kWordBits - 1) / kWordBits;
@@ -73,10 +119,8 @@ __attribute__((target("avx2"))) std::size_t wavefront_scan(Masks& masks, std::si
   std::vector<PatternMasks::Row> rows;
   if (kKeepRows && strips > 1) rows.reserve(n);
   const V zero = {}, ones = ~zero;
-  V lane_index{};
-  for (std::size_t t = 0; t < L; ++t) lane_index[t] = t;
   const std::uint64_t last = std::uint64_t{1} << ((m - 1) % kWordBits);
-  const std::size_t last_lane = (words - 1) % L;
+  const std::size_t last_word = (words - 1) % L;
   std::size_t score = m;
   // The masks of a chunk of steps, already skewed: entry s holds word t of
   // column s - t in lane t (zero before the text, and in lanes above the
@@ -90,9 +134,7 @@ __attribute__((target("avx2"))) std::size_t wavefront_scan(Masks& masks, std::si
     const bool top = g + 1 == strips;
     Reader reader = text;
     std::fill(skew, skew + kChunk + L - 1, zero);
-    V vp = ones, vn = zero, d0_prev = zero, pm_prev = zero;
-    // The previous step's outputs that the lane above reads.
-    V carry = zero, hp_top = zero, hn_top = zero, x_top = zero;
+    StripVector strip = {ones, zero, zero, zero, zero, zero, zero, zero};
     const std::size_t steps = n + L - 1;
     for (std::size_t start = 0; start < steps; start += kChunk) {
       const std::size_t end = std::min(start + kChunk, steps);
@@ -104,64 +146,41 @@ __attribute__((target("avx2"))) std::size_t wavefront_scan(Masks& masks, std::si
       for (std::size_t s = start; s < end; ++s) {
         // Row 0 grows by one per column: the first strip's bottom hp is 1.
         const V bottom = s >= n ? zero : g == 0 ? bottoms[kHpCarry] : bottoms[carries_in[s]];
-        V pm = skew[s - start];
-        const V X = pm & vp;
-        const V partial = X + vp;
-        const V carry_in = lanes_up<0>(carry, bottom);  // 0 or all ones
-        const V sum = partial - carry_in;
-        const V next_carry = (V)(partial < X) | ((V)(partial == ones) & carry_in);
-        V d0 = (sum ^ vp) | pm | vn;
-        V x = zero;
-        if constexpr (kTransposes<Metric>) {
-          x = ~d0_prev & pm;
-          d0 |= ((x << 1) | lanes_up<3>(x_top >> 63, bottom)) & pm_prev;
-        }
-        const V hp = vn | ~(d0 | vp);
-        const V hn = d0 & vp;
-        const V hp_shifted = (hp << 1) | lanes_up<1>(hp_top >> 63, bottom);
-        const V hn_shifted = (hn << 1) | lanes_up<2>(hn_top >> 63, bottom);
-        V next_vp = hn_shifted | ~(d0 | hp_shifted);
-        V next_vn = hp_shifted & d0;
-        // Lanes before the text's first column or past its last keep their
-        // state.
-        if (s < L - 1 || s >= n) [[unlikely]] {
-          const V column = (V){} + s - lane_index;  // wraps below zero
-          const V active = (V)(column < n);
-          next_vp = (next_vp & active) | (vp & ~active);
-          next_vn = (next_vn & active) | (vn & ~active);
-          d0 = (d0 & active) | (d0_prev & ~active);
-          pm = (pm & active) | (pm_prev & ~active);
-        }
-        vp = next_vp;
-        vn = next_vn;
-        d0_prev = d0;
-        pm_prev = pm;
-        carry = next_carry;
-        hp_top = hp;
-        hn_top = hn;
-        x_top = x;
+        strip_step<Metric>(strip, bottom, skew[s - start], s, n, s < L - 1 || s >= n);
         if (top) {
-          if (s >= last_lane && s - last_lane < n) {
-            score += (hp[last_lane] & last) != 0;
-            score -= (hn[last_lane] & last) != 0;
+          if (s >= last_word && s - last_word < n) {
+            score += (strip.hp[last_word] & last) != 0;
+            score -= (strip.hn[last_word] & last) != 0;
           }
         } else if (s >= L - 1) {
-          const std::size_t t = L - 1;
+          constexpr std::size_t t = L - 1;
           carries_out[s - t] = static_cast<std::uint8_t>(
-              (next_carry[t] & kSumCarry) | (hp[t] >> 63) * kHpCarry | (hn[t] >> 63) * kHnCarry |
-              (x[t] >> 63) * kTransposeCarry);
+              (strip.carry[t] & kSumCarry) | (strip.hp[t] >> 63) * kHpCarry | (strip.hn[t] >> 63) * kHnCarry |
+              (strip.x[t] >> 63) * kTransposeCarry);
         }
       }
       // Later entries are written before they are read, except in lanes
       // that read past the text and keep their state.
-      for (std::size_t i = 0; i + 1 < L; ++i) skew[i] = skew[kChunk + i];
+      for (std::size_t e = 0; e + 1 < L; ++e) skew[e] = skew[kChunk + e];
     }
     carries_in.swap(carries_out);
   }
   return score;
 }
 
-inline bool has_wavefront() noexcept { return __builtin_cpu_supports("avx2"); }
+// The kernel for each target: AVX-512 adds three-input logic and unsigned
+// compares on the same 256-bit vectors.
+template <EditMetric Metric, class Reader, class Masks>
+__attribute__((target("avx2"), noinline)) std::size_t wavefront_scan_avx2(
+    Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n) noexcept {
+  return wavefront_body<Metric>(masks, begin, m, text, n);
+}
+
+template <EditMetric Metric, class Reader, class Masks>
+__attribute__((target("avx2,avx512f,avx512vl,avx512dq,avx512bw"), noinline)) std::size_t wavefront_scan_avx512(
+    Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n) noexcept {
+  return wavefront_body<Metric>(masks, begin, m, text, n);
+}
 #endif
 
 }  // namespace quillstone::detail

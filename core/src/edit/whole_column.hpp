@@ -11,6 +11,7 @@
 #include "edit/recurrence.hpp"
 #include "edit/wavefront.hpp"
 #include "masks/pattern_masks.hpp"
+#include "simd/targets.hpp"
 
 namespace quillstone::detail {
 
@@ -93,7 +94,13 @@ std::size_t full_scan(Masks& masks, std::size_t begin, std::size_t m, Reader tex
   const std::size_t words = (m + kWordBits - 1) / kWordBits;
 #if defined(QUILLSTONE_WAVEFRONT)
   // Two words run faster as a scalar chain than skewed.
-  if (words >= 3 && has_wavefront()) return wavefront_scan<Metric>(masks, begin, m, text, n);
+  if (words >= 3) {
+    switch (vector_target()) {
+      case VectorTarget::kAvx512: return wavefront_scan_avx512<Metric>(masks, begin, m, text, n);
+      case VectorTarget::kAvx2: return wavefront_scan_avx2<Metric>(masks, begin, m, text, n);
+      case VectorTarget::kBaseline: break;
+    }
+  }
 #endif
   switch (words) {
     case 2: return full_scan_of<Metric, 2>(masks, begin, m, text, n);
