@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
 #include "quillstone/quillstone.hpp"
 #include "reference.hpp"
+#include "text/case_folding.hpp"
+#include "text/utf8.hpp"
 
 namespace {
 

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
+#include "text/case_folding.hpp"
+#include "text/prepared.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 // Defined in case_folding.cpp: the same lower-casing without the shortcuts.

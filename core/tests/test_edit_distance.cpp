@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
 #include "edit/whole_column.hpp"
-#include "text/readers.hpp"
 #include "quillstone/quillstone.hpp"
 #include "reference.hpp"
+#include "text/readers.hpp"
+#include "text/utf8.hpp"
 
 namespace {
 

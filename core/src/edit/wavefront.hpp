@@ -7,6 +7,7 @@
 
 #include "edit/recurrence.hpp"
 #include "masks/pattern_masks.hpp"
+#include "simd/target.hpp"
 
 namespace quillstone::detail {
 
@@ -16,12 +17,9 @@ namespace quillstone::detail {
 // column, which lane t - 1 produced one step earlier, so every step updates
 // all words at once and passes its carries one lane up. A column's words
 // then cost one vector step instead of a chain of scalar words.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define QUILLSTONE_WAVEFRONT 1
+#if defined(QUILLSTONE_WAVEFRONT)
 
 typedef std::uint64_t WordLanes __attribute__((vector_size(32)));
-
-inline bool has_wavefront() noexcept { return __builtin_cpu_supports("avx2"); }
 
 // Each lane's input from the lane below, lane 0 taking `bottom`'s.
 __attribute__((target("avx2"), always_inline)) inline WordLanes lanes_up(WordLanes v, WordLanes bottom) noexcept {
