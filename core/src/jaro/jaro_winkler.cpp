@@ -10,6 +10,7 @@
 #include "jaro/plain_scan.hpp"
 #include "jaro/scans.hpp"
 #include "jaro/score.hpp"
+#include "jaro/thresholds.hpp"
 #include "jaro/word_scan.hpp"
 #include "masks/character_masks.hpp"
 #include "masks/multi_word_masks.hpp"
