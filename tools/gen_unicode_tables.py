@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates core/src/unicode_tables.inc, the lower-casing tables of the core.
+"""Generates core/src/text/unicode_tables.inc, the lower-casing tables of the core.
 
     scripts/env python3 tools/gen_unicode_tables.py [--ucd DIR] [--out FILE]
 
@@ -224,7 +224,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--ucd", default="/usr/share/unicode",
                         help="directory of the Unicode Character Database files")
-    parser.add_argument("--out", default=os.path.join(here, "..", "core", "src", "unicode_tables.inc"))
+    parser.add_argument("--out", default=os.path.join(here, "..", "core", "src", "text", "unicode_tables.inc"))
     args = parser.parse_args()
     tables = build(args.ucd)
     with open(args.out, "w", encoding="utf-8") as f:

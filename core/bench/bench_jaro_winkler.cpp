@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "common.hpp"
 #include "jaro/multi_word_scan.hpp"
 #include "jaro/plain_scan.hpp"
 #include "jaro/scans.hpp"
 #include "quillstone/quillstone.hpp"
+#include "text/utf8.hpp"
 
 namespace {
 

@@ -34,7 +34,8 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
+#include "text/case_folding.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::fuzz {
 

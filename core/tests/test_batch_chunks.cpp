@@ -10,27 +10,20 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
 #include "quillstone/quillstone.hpp"
 #include "reference.hpp"
+#include "texts.hpp"
+#include "text/case_folding.hpp"
 
 namespace {
 
 using quillstone::TextView;
 using quillstone::testing::Chars;
-
-std::string utf8(const Chars& chars) {
-  std::string out;
-  for (const char32_t c : chars) quillstone::detail::append_utf8(out, c);
-  return out;
-}
+using quillstone::testing::utf8;
 
 // The text as the batch compares it: folded or not, then decoded.
 Chars compared(TextView text, bool fold) {
-  const std::string folded = fold ? quillstone::detail::to_lower_full(text) : std::string(text);
-  Chars out(folded.size(), U'\0');
-  out.resize(quillstone::detail::decode_chars(folded, out.data()));
-  return out;
+  return quillstone::testing::decode(fold ? quillstone::detail::to_lower_full(text) : std::string(text));
 }
 
 // Candidates of every path: empty, short and long, ASCII and not, in both

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
+#include "text/case_folding.hpp"
+#include "texts.hpp"
+#include "text/prepared.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 // Defined in case_folding.cpp: the same lower-casing without the shortcuts.
@@ -16,15 +19,10 @@ std::string to_lower_full_tables(TextView text) noexcept;
 
 namespace {
 
-using quillstone::detail::append_utf8;
 using quillstone::detail::to_lower_full;
 using quillstone::detail::to_lower_full_tables;
 
-std::string utf8(std::u32string_view chars) {
-  std::string out;
-  for (char32_t c : chars) append_utf8(out, c);
-  return out;
-}
+using quillstone::testing::utf8;
 
 struct FoldCase {
   const char* name;

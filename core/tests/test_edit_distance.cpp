@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
 #include "edit/whole_column.hpp"
-#include "text/readers.hpp"
 #include "quillstone/quillstone.hpp"
 #include "reference.hpp"
+#include "texts.hpp"
+#include "text/readers.hpp"
+#include "text/utf8.hpp"
 
 namespace {
 
@@ -25,11 +26,7 @@ using quillstone::LevenshteinBatch;
 using quillstone::TextView;
 using Chars = std::u32string;
 
-std::string utf8(const Chars& chars) {
-  std::string out;
-  for (char32_t c : chars) quillstone::detail::append_utf8(out, c);
-  return out;
-}
+using quillstone::testing::utf8;
 
 std::size_t reference(const Chars& a, const Chars& b, bool osa) {
   return quillstone::testing::reference_distance(a, b, osa);

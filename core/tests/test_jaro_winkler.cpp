@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
 #include "quillstone/quillstone.hpp"
 #include "reference.hpp"
+#include "texts.hpp"
+#include "text/case_folding.hpp"
+#include "text/utf8.hpp"
 
 namespace {
 
@@ -25,24 +27,8 @@ using quillstone::Result;
 using std::nullopt;
 using std::optional;
 
-std::u32string decode(std::string_view s) {
-  std::u32string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    const int len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    char32_t c = len == 1 ? b : len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
-    for (int k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    out.push_back(c);
-    i += len;
-  }
-  return out;
-}
-
-std::string encode(std::u32string_view s) {
-  std::string out;
-  for (char32_t c : s) quillstone::detail::append_utf8(out, c);
-  return out;
-}
+using quillstone::testing::decode;
+using quillstone::testing::utf8;
 
 // Matching, transpositions and the Winkler bonus, step by step.
 double reference_scan(const std::u32string& s1, const std::u32string& s2, double p) {
@@ -141,7 +127,7 @@ struct Gen {
     const auto& alphabet = ascii_only ? kAlphabets[pick(2)] : kAlphabets[pick(std::size(kAlphabets))];
     const std::u32string s1 = text(alphabet, length(max));
     const std::u32string s2 = pick(2) ? mutate(s1, alphabet) : text(alphabet, length(max));
-    return {encode(s1), encode(s2)};
+    return {utf8(s1), utf8(s2)};
   }
 };
 
@@ -269,7 +255,7 @@ TEST(JaroWinkler, LongTextsMatchReference) {
   for (int round = 0; round < 600; ++round) {
     const std::u32string& alphabet = Gen::kAlphabets[gen.pick(std::size(Gen::kAlphabets))];
     const auto [a, b] = gen.long_pair(alphabet);
-    const std::string s1 = encode(a), s2 = encode(b);
+    const std::string s1 = utf8(a), s2 = utf8(b);
     const optional<double> p = round % 2 ? optional<double>{0.25} : nullopt;
     const optional<bool> ci = round % 3 == 0 ? optional<bool>{true} : nullopt;
     ASSERT_TRUE(same_result(jaro_winkler(s1, s2, p, nullopt, ci, nullopt),
@@ -288,7 +274,7 @@ TEST(JaroWinkler, NewScansAgreeWithGeneralScan) {
     auto [a, b] = round % 2 ? gen.long_pair(alphabet)
                             : std::pair{gen.text(alphabet, 1 + gen.pick(64)),
                                         gen.text(alphabet, 1 + gen.pick(64))};
-    const std::string s1 = encode(a), s2 = encode(b);
+    const std::string s1 = utf8(a), s2 = utf8(b);
     const double p = round % 3 ? 0.1 : 0.25;
     const double want = reference_scan(a, b, p);
     SCOPED_TRACE(std::to_string(a.size()) + " / " + std::to_string(b.size()) + " characters: '" + s1 +
@@ -316,7 +302,7 @@ TEST(JaroWinkler, ManyDistinctWideCharacters) {
       a = cjk.substr(gen.pick(600), 64);
       b = cjk.substr(gen.pick(600), 64);
     }
-    const std::string s1 = encode(a), s2 = encode(b);
+    const std::string s1 = utf8(a), s2 = utf8(b);
     const double want = reference_scan(a, b, 0.1);
     ASSERT_TRUE(same_result(jaro_winkler(s1, s2), want)) << a.size() << " / " << b.size();
     ASSERT_TRUE(same_result(jaro_winkler(s2, s1), reference_scan(b, a, 0.1)));
@@ -336,7 +322,7 @@ TEST(JaroWinkler, LongTextWithVastAlphabet) {
   for (int round = 0; round < 4; ++round) {
     std::u32string s1 = s2.substr(gen.pick(60000), 200 + gen.pick(200));
     for (int edits = 0; edits < 20; ++edits) s1 = gen.mutate(s1, s2.substr(0, 50));
-    const std::string e1 = encode(s1), e2 = encode(s2);
+    const std::string e1 = utf8(s1), e2 = utf8(s2);
     const double want = reference_scan(s1, s2, 0.1);
     ASSERT_TRUE(same_result(jaro_winkler(e1, e2), want));
     ASSERT_TRUE(same_result(jaro_winkler(e2, e1), reference_scan(s2, s1, 0.1)));
@@ -350,12 +336,12 @@ TEST(JaroWinklerBatch, EqualsScalarOnRandomCandidates) {
   const std::string long_ascii(65, 'a');
   for (int round = 0; round < 600; ++round) {
     const std::u32string& alphabet = Gen::kAlphabets[gen.pick(std::size(Gen::kAlphabets))];
-    std::string query = encode(gen.text(round % 2 ? Gen::kAlphabets[0] : alphabet, gen.length(80)));
+    std::string query = utf8(gen.text(round % 2 ? Gen::kAlphabets[0] : alphabet, gen.length(80)));
     if (round % 50 == 0) query = round % 100 ? long_ascii : "";
     std::vector<std::string> owned;
     for (std::size_t k = gen.pick(40); k > 0; --k) {
       const auto& pool = gen.pick(2) ? Gen::kAlphabets[0] : alphabet;
-      owned.push_back(gen.pick(2) ? encode(gen.mutate(decode(query), pool)) : encode(gen.text(pool, gen.length(80))));
+      owned.push_back(gen.pick(2) ? utf8(gen.mutate(decode(query), pool)) : utf8(gen.text(pool, gen.length(80))));
     }
     const std::vector<quillstone::TextView> candidates(owned.begin(), owned.end());
     const optional<double> p = round % 3 ? optional<double>{0.2} : nullopt;
@@ -394,12 +380,12 @@ TEST(JaroWinklerBatch, LanesEqualScalarAtEveryLength) {
             std::u32string text = gen.pick(2) ? query : gen.text(alphabet, n);
             text = gen.mutate(text, alphabet);
             text.resize(n, alphabet[gen.pick(alphabet.size())]);
-            owned.push_back(encode(text));
+            owned.push_back(utf8(text));
           }
         }
         std::shuffle(owned.begin(), owned.end(), gen.rng);
         const std::vector<quillstone::TextView> candidates(owned.begin(), owned.end());
-        const std::string q = encode(query);
+        const std::string q = utf8(query);
         const auto scores = quillstone::jaro_winkler_batch(q, candidates, p, fold);
         ASSERT_TRUE(scores.has_value());
         ASSERT_EQ(scores.unchecked_value().size(), candidates.size());

@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "common.hpp"
+#include "text/case_folding.hpp"
+#include "text/utf8.hpp"
 
 namespace {
 

@@ -143,7 +143,7 @@ def test_malformed_input_is_refused(data):
 
 UCD = "/usr/share/unicode"
 GENERATOR = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "gen_unicode_tables.py")
-TABLES = os.path.join(os.path.dirname(__file__), "..", "..", "core", "src", "unicode_tables.inc")
+TABLES = os.path.join(os.path.dirname(__file__), "..", "..", "core", "src", "text", "unicode_tables.inc")
 
 
 @pytest.mark.skipif(not os.path.exists(os.path.join(UCD, "UnicodeData.txt")),
@@ -153,4 +153,4 @@ def test_committed_tables_are_generated(tmp_path):
     subprocess.run([sys.executable, GENERATOR, "--ucd", UCD, "--out", str(out)],
                    check=True, capture_output=True)
     with open(TABLES, "rb") as committed:
-        assert out.read_bytes() == committed.read(), "regenerate core/src/unicode_tables.inc"
+        assert out.read_bytes() == committed.read(), "regenerate core/src/text/unicode_tables.inc"

@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
 #include "edit/candidate_lanes.hpp"
 #include "edit/pattern.hpp"
 #include "edit/query_lanes.hpp"
 #include "masks/character_masks.hpp"
+#include "text/case_folding.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

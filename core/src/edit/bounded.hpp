@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "common.hpp"
 #include "edit/recurrence.hpp"
 #include "edit/thresholds.hpp"
 #include "text/affixes.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#include "common.hpp"
 #include "edit/recurrence.hpp"
 #include "masks/pattern_masks.hpp"
 #include "simd/lane_vectors.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

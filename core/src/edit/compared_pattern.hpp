@@ -12,7 +12,7 @@
 #include <immintrin.h>
 #endif
 
-#include "common.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

@@ -3,6 +3,7 @@
 // the processor has.
 #include "edit/candidate_lanes.hpp"
 #include "edit/query_lanes.hpp"
+#include "simd/target.hpp"
 
 namespace quillstone::detail {
 

@@ -6,13 +6,13 @@
 #include <optional>
 #include <vector>
 
-#include "common.hpp"
 #include "edit/long_pattern.hpp"
 #include "edit/recurrence.hpp"
 #include "masks/character_masks.hpp"
 #include "masks/pattern_masks.hpp"
 #include "text/affixes.hpp"
 #include "text/readers.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

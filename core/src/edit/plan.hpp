@@ -32,7 +32,6 @@
 #include <optional>
 #include <type_traits>
 
-#include "common.hpp"
 #include "edit/band.hpp"
 #include "edit/bounded.hpp"
 #include "edit/compared_pattern.hpp"
@@ -43,7 +42,9 @@
 #include "edit/thresholds.hpp"
 #include "masks/growing_masks.hpp"
 #include "text/affixes.hpp"
+#include "text/prepared.hpp"
 #include "text/readers.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

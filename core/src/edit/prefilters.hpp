@@ -10,8 +10,8 @@
 #include <immintrin.h>
 #endif
 
-#include "common.hpp"
 #include "edit/thresholds.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

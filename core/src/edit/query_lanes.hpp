@@ -8,10 +8,10 @@
 #include <span>
 #include <vector>
 
-#include "common.hpp"
 #include "edit/recurrence.hpp"
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

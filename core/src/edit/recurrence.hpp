@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "common.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

@@ -11,21 +11,22 @@
 
 #include "edit/recurrence.hpp"
 #include "masks/pattern_masks.hpp"
+#include "simd/target.hpp"
 #include "text/readers.hpp"
 
 namespace quillstone::detail {
 
 // The pattern's words are taken a strip of kStripWords (4) at a time, one
 // word per lane of a 256-bit vector. Within a strip the lanes are skewed by a
-// column: at step s lane t works on text column s - t. Word t needs the carries of word t - 1 in the
-// same column (the sum's carry, the two horizontal deltas, the transposition
-// term), which lane t - 1 produced one step earlier, so every step updates
-// all the strip's words at once and passes its carries one lane up. The top
-// lane's carries are kept, one byte per column, for the next strip's bottom
-// lane, which reads them in column order. A column's words then cost one
-// vector step per strip instead of a chain of scalar words.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define QUILLSTONE_WAVEFRONT 1
+// column: at step s lane t works on text column s - t. Word t needs the
+// carries of word t - 1 in the same column (the sum's carry, the two
+// horizontal deltas, the transposition term), which lane t - 1 produced one
+// step earlier, so every step updates all the strip's words at once and
+// passes its carries one lane up. The top lane's carries are kept, one byte
+// per column, for the next strip's bottom lane, which reads them in column
+// order. A column's words then cost one vector step per strip instead of a
+// chain of scalar words.
+#if defined(QUILLSTONE_WAVEFRONT)
 
 typedef std::uint64_t WordLanes __attribute__((vector_size(32)));
 inline constexpr std::size_t kStripWords = 4;

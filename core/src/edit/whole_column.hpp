@@ -11,7 +11,7 @@
 #include "edit/recurrence.hpp"
 #include "edit/wavefront.hpp"
 #include "masks/pattern_masks.hpp"
-#include "simd/targets.hpp"
+#include "simd/target.hpp"
 
 namespace quillstone::detail {
 

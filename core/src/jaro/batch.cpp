@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "common.hpp"
 #include "jaro/lanes.hpp"
 #include "jaro/multi_word_scan.hpp"
 #include "jaro/score.hpp"
@@ -20,6 +19,8 @@
 #include "masks/multi_word_masks.hpp"
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
+#include "text/case_folding.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone {
 

@@ -6,14 +6,16 @@
 #include <utility>
 #include <vector>
 
-#include "common.hpp"
 #include "jaro/multi_word_scan.hpp"
 #include "jaro/plain_scan.hpp"
 #include "jaro/scans.hpp"
 #include "jaro/score.hpp"
+#include "jaro/thresholds.hpp"
 #include "jaro/word_scan.hpp"
 #include "masks/character_masks.hpp"
 #include "masks/multi_word_masks.hpp"
+#include "text/prepared.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone {
 namespace detail::jw {

@@ -2,6 +2,7 @@
 // baseline instruction set and for AVX2, chosen at load time by what the
 // processor has.
 #include "jaro/lanes.hpp"
+#include "simd/target.hpp"
 
 namespace quillstone::detail::jw {
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jaro/score.hpp"
+#include "jaro/thresholds.hpp"
 #include "masks/multi_word_masks.hpp"
 
 namespace quillstone::detail::jw {
@@ -117,9 +118,7 @@ double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const 
   return score(m, t, n1, n2, prefix, p);
 }
 
-// Windows of up to this many words are searched without cursors.
-inline constexpr std::size_t kCursorlessWords = 4;
-
+// The windows of few words are searched without cursors.
 template <class Char1, class Char2>
 double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
                        std::size_t n1, const Char2* s2, std::size_t n2,

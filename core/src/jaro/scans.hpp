@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "common.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail::jw {
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "common.hpp"
+#include "text/utf8.hpp"
 
 // Scores must be the same on every target, bit for bit: wider intermediates
 // (x87 without -mfpmath=sse) would round twice.
@@ -24,15 +24,11 @@ inline constexpr double kBoostThreshold = 0.7;
 inline constexpr double kJaroDivisor = 3.0;
 inline constexpr std::size_t kMaxPrefix = 4;
 
-// Both texts ASCII and at most this long: positions fit one 64-bit word.
+// Texts of at most this many characters: positions fit one 64-bit word.
 inline constexpr std::size_t kWordChars = 64;
-// Up to this length the plain scan beats building a mask table.
-inline constexpr std::size_t kDirectScanMax = 16;
 // The plain scan on characters decoded into the frame takes texts up to
-// this length; it is chosen for non-ASCII texts up to kPlainScanMax, below
-// which it beats building a character-indexed mask table.
+// this length (the dispatch gives it fewer: kPlainScanMax).
 inline constexpr std::size_t kSmallChars = kWordChars;
-inline constexpr std::size_t kPlainScanMax = 44;
 
 // The prefix scale after defaulting. NaN fails both comparisons, so it is
 // rejected by the first; -0.0 compares equal to 0 and passes.

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common.hpp"
 #include "jaro/score.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail::jw {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "common.hpp"
 #include "masks/char_hash.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "common.hpp"
 #include "masks/char_hash.hpp"
 #include "masks/character_masks.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

@@ -11,7 +11,7 @@
 #include <immintrin.h>
 #endif
 
-#include "common.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

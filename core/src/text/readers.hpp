@@ -3,7 +3,7 @@
 #pragma once
 
 
-#include "common.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 

@@ -1,7 +1,8 @@
 // Full Unicode lower-casing of whole texts: the default case conversion of
 // the Unicode Character Database, with the Final_Sigma context and no locale
 // tailoring.
-#include "common.hpp"
+#include "text/case_folding.hpp"
+#include "text/utf8.hpp"
 
 namespace quillstone::detail {
 namespace {
@@ -18,7 +19,7 @@ struct CaseRecord {
   std::uint8_t flags;
 };
 
-#include "unicode_tables.inc"
+#include "text/unicode_tables.inc"
 
 constexpr char32_t kCapitalSigma = 0x03A3;
 constexpr char32_t kSmallSigma = 0x03C3;

@@ -1,6 +1,5 @@
-// The error type's text form and the input preparation shared by the scalar
-// operations.
-#include "common.hpp"
+// The error type's text form.
+#include "quillstone/quillstone.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -75,51 +74,5 @@ std::string to_string(const MatchError& error) noexcept {
       },
       error);
 }
-
-namespace detail {
-
-void append_utf8(std::string& out, char32_t c) noexcept {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-std::optional<MatchError> Prepared::prepare(TextView str_1, TextView str_2,
-                                            std::optional<std::size_t> max_len,
-                                            std::optional<bool> case_insensitive) noexcept {
-  if (case_insensitive.value_or(false)) {
-    folded1_ = to_lower_full(str_1);
-    folded2_ = to_lower_full(str_2);
-    s1 = folded1_;
-    s2 = folded2_;
-  } else {
-    s1 = str_1;
-    s2 = str_2;
-  }
-  const TextShape shape1 = shape_of(s1), shape2 = shape_of(s2);
-  ascii1 = shape1.ascii;
-  ascii2 = shape2.ascii;
-  n1 = shape1.chars;
-  n2 = shape2.chars;
-  if (max_len) {
-    if (n1 > *max_len) return InputTooLong{"str_1", n1, *max_len};
-    if (n2 > *max_len) return InputTooLong{"str_2", n2, *max_len};
-  }
-  return std::nullopt;
-}
-
-}  // namespace detail
 
 }  // namespace quillstone

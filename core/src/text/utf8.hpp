@@ -1,12 +1,11 @@
-// Machinery shared by the metrics of the core: UTF-8 scanning, full Unicode
-// lower-casing and the input preparation of the scalar operations.
+// UTF-8 as the core reads it: whether a text is ASCII, how many characters
+// it has, its characters decoded one by one, and their encoding.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #if defined(__SSE2__)
@@ -14,15 +13,6 @@
 #endif
 
 #include "quillstone/quillstone.hpp"
-
-// A vector-lane kernel compiled for AVX2 and for the baseline, the one to run
-// chosen at load time by what the processor has; everything it calls is
-// inlined into each clone.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QUILLSTONE_LANE_CLONES __attribute__((target_clones("avx2", "default"), flatten))
-#else
-#define QUILLSTONE_LANE_CLONES
-#endif
 
 namespace quillstone::detail {
 
@@ -179,35 +169,5 @@ inline std::size_t decode_chars(TextView text, char32_t* out) noexcept {
 
 // Appends the UTF-8 encoding of `c` to `out`.
 void append_utf8(std::string& out, char32_t c) noexcept;
-
-// The full Unicode lower-case form of a whole text: UnicodeData and the
-// unconditional SpecialCasing mappings, capital sigma by the Final_Sigma
-// rule, no locale tailoring.
-std::string to_lower_full(TextView text) noexcept;
-
-// The two inputs of a scalar operation as its metric sees them: folded when
-// asked, counted, checked against max_len. Views point into the caller's
-// texts or into the folded copies owned here, so a Prepared stays in place.
-struct Prepared {
-  TextView s1, s2;
-  std::size_t n1 = 0, n2 = 0;
-  bool ascii1 = false, ascii2 = false;
-
-  bool both_ascii() const noexcept { return ascii1 && ascii2; }
-
-  Prepared() = default;
-  Prepared(const Prepared&) = delete;
-  Prepared& operator=(const Prepared&) = delete;
-
-  // Folds (only when case_insensitive is true), tests for ASCII (str_1
-  // first), counts and checks max_len (str_1 first). Returns the error of a
-  // rejected input.
-  std::optional<MatchError> prepare(TextView str_1, TextView str_2,
-                                    std::optional<std::size_t> max_len,
-                                    std::optional<bool> case_insensitive) noexcept;
-
- private:
-  std::string folded1_, folded2_;
-};
 
 }  // namespace quillstone::detail

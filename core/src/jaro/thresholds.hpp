@@ -1,0 +1,22 @@
+// Every threshold that chooses how a Jaro-Winkler score is computed, each
+// beside the reason for it. None changes a result: every scan returns the
+// same score, bit for bit, so these only weigh cost. The scalar operation's
+// dispatch (jaro_winkler.cpp) and the multi-word scan read them.
+#pragma once
+
+#include <cstddef>
+
+namespace quillstone::detail::jw {
+
+// ASCII texts up to this length take the plain loops with their flags in
+// words: they beat building a mask table.
+inline constexpr std::size_t kDirectScanMax = 16;
+// Non-ASCII texts up to this length take the plain loops on characters
+// decoded into the frame: below it they beat building a character-indexed
+// mask table.
+inline constexpr std::size_t kPlainScanMax = 44;
+// Match windows of up to this many words are searched without per-character
+// cursors: a few words cost less to search than the cursors to keep.
+inline constexpr std::size_t kCursorlessWords = 4;
+
+}  // namespace quillstone::detail::jw
