@@ -43,10 +43,12 @@ struct Band {
 // The score follows the diagonal of the last cell, n - m, which never falls;
 // once it exceeds k the scan stops. `window(c, pos)` gives the 64 positions
 // from pos on that hold c; `begin` is the pattern's first position there, a
-// multiple of 64.
+// multiple of 64. When it stops early, `read` (if given) gets the number of
+// columns read: how soon the texts part tells how far apart they are.
 template <EditMetric Metric, class Reader, class Window>
 std::size_t band_scan_word(Window window, std::size_t begin, std::size_t m, Reader text,
-                           std::size_t n, std::size_t k, const Band& band) noexcept {
+                           std::size_t n, std::size_t k, const Band& band,
+                           std::size_t* read = nullptr) noexcept {
   const std::uint64_t keep = band.bits() >= kWordBits ? ~std::uint64_t{0}
                                                       : (std::uint64_t{1} << band.bits()) - 1;
   std::uint64_t vn = (std::uint64_t{2} << band.above) - 1;  // rows -above to 0 are virtual
@@ -63,7 +65,10 @@ std::size_t band_scan_word(Window window, std::size_t begin, std::size_t m, Read
     const std::uint64_t hn = vp & d0;
     const std::uint64_t hp = vn | ~(vp | d0);
     score += (~d0 >> track) & 1;
-    if (score > k) return score;
+    if (score > k) {
+      if (read != nullptr) *read = j + 1;
+      return score;
+    }
     const std::uint64_t down = d0 >> 1;
     vn = down & hp;
     vp = hn | ~(down | hp);
@@ -98,7 +103,8 @@ inline constexpr std::size_t kMaxBandWords = 32;
 // a fixed count keeps the vectors in registers.
 template <EditMetric Metric, std::size_t Words, class Reader, class Windows>
 std::size_t band_scan_words(Windows windows, std::size_t begin, std::size_t m, Reader text,
-                            std::size_t n, std::size_t k, const Band& band) noexcept {
+                            std::size_t n, std::size_t k, const Band& band,
+                            std::size_t* read = nullptr) noexcept {
   const std::size_t w = Words != 0 ? Words : band.words();
   const std::size_t top_bits = band.bits() - (w - 1) * kWordBits;
   const std::uint64_t top_keep = top_bits >= kWordBits ? ~std::uint64_t{0}
@@ -141,7 +147,10 @@ std::size_t band_scan_words(Windows windows, std::size_t begin, std::size_t m, R
       hp[t] = vn[t] | ~(vp[t] | d);
     }
     score += (~d0[track_word] >> track_bit) & 1;
-    if (score > k) return score;
+    if (score > k) {
+      if (read != nullptr) *read = j + 1;
+      return score;
+    }
 #pragma GCC unroll 4
     for (std::size_t t = 0; t < w; ++t) {
       const std::uint64_t down = (d0[t] >> 1) | (t + 1 < w ? d0[t + 1] << 63 : 0);
@@ -159,12 +168,12 @@ std::size_t band_scan_words(Windows windows, std::size_t begin, std::size_t m, R
 // band_scan_words with its word count fixed where it is small.
 template <EditMetric Metric, class Reader, class Windows>
 std::size_t band_scan_any(Windows windows, std::size_t begin, std::size_t m, Reader text, std::size_t n,
-                          std::size_t k, const Band& band) noexcept {
+                          std::size_t k, const Band& band, std::size_t* read = nullptr) noexcept {
   switch (band.words()) {
-    case 2: return band_scan_words<Metric, 2>(windows, begin, m, text, n, k, band);
-    case 3: return band_scan_words<Metric, 3>(windows, begin, m, text, n, k, band);
-    case 4: return band_scan_words<Metric, 4>(windows, begin, m, text, n, k, band);
-    default: return band_scan_words<Metric, 0>(windows, begin, m, text, n, k, band);
+    case 2: return band_scan_words<Metric, 2>(windows, begin, m, text, n, k, band, read);
+    case 3: return band_scan_words<Metric, 3>(windows, begin, m, text, n, k, band, read);
+    case 4: return band_scan_words<Metric, 4>(windows, begin, m, text, n, k, band, read);
+    default: return band_scan_words<Metric, 0>(windows, begin, m, text, n, k, band, read);
   }
 }
 

@@ -21,10 +21,11 @@ inline std::size_t window_words(std::ptrdiff_t pos, std::size_t w) noexcept {
 
 // A pattern of more than 64 characters (positions `begin` to begin + m of
 // `masks`) against a text of n: the band of k, or every word where the band
-// would be as wide. Above k the result is some value above k.
+// would be as wide. Above k the result is some value above k, and `read`
+// (if given) the columns the band read before it stopped.
 template <EditMetric Metric, class Reader, class Masks>
 std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Reader text,
-                              std::size_t n, std::size_t k) noexcept {
+                              std::size_t n, std::size_t k, std::size_t* read = nullptr) noexcept {
   const Band band(m, n, k);
   const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
   if (band.words() == 1) {
@@ -33,7 +34,7 @@ std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Re
           masks.reach(window_words(pos, 1));
           return masks.row(c).bits(pos);
         },
-        begin, m, text, n, k, band);
+        begin, m, text, n, k, band, read);
   }
   if (band.words() < full_words && band.words() <= kMaxBandWords) {
     return band_scan_any<Metric>(
@@ -44,28 +45,25 @@ std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Re
 #pragma GCC unroll 4
           for (std::size_t t = 0; t < w; ++t) out[t] = row.bits(pos + static_cast<std::ptrdiff_t>(t * kWordBits));
         },
-        begin, m, text, n, k, band);
+        begin, m, text, n, k, band, read);
   }
   return full_scan<Metric>(masks, begin, m, text, n);
 }
 
-// Whether, without a bound and after a band failed, the whole column costs
-// less than the bands that would be tried until one holds the distance: the
-// distance of the texts' first kEstimateChars characters, scaled to their
-// length, estimates the distance, and the band it needs is weighed against
-// the column's words.
-template <EditMetric Metric, class Reader, class Masks>
-bool whole_column_pays(Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n) noexcept {
-  const std::size_t probe = full_scan<Metric>(masks, begin, kEstimateChars, text, kEstimateChars);
-  const std::size_t estimate = std::min(probe * n / kEstimateChars, std::max(m, n));
+// Whether, without a bound, the whole column costs less than the bands that
+// would be tried until one holds the distance: a band of `tried` stopped
+// after `read` columns, so the texts drift apart by about tried / read per
+// column; the band of that rate over the whole text is weighed against the
+// column's words.
+inline bool whole_column_pays(std::size_t m, std::size_t n, std::size_t tried, std::size_t read) noexcept {
+  const std::size_t estimate = std::min(tried * n / std::max<std::size_t>(read, 1), std::max(m, n));
   const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
-  return Band(m, n, estimate).words() * kBandWordCost >= full_words;
+  return Band(m, n, std::max(estimate, m > n ? m - n : n - m)).words() * kBandWordCost >= full_words;
 }
 
 // The same without a bound, or with one that may be far above the distance:
 // bands of growing width, each stopped as soon as the distance must exceed
-// it, until one holds the distance. A nonzero `excess` says that a band of
-// half that excess failed already.
+// it, until one holds the distance.
 template <EditMetric Metric, class Reader, class Masks>
 std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m,
                                   Reader text, std::size_t n, std::size_t k,
@@ -76,15 +74,6 @@ std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m
   // A few words: a failed narrow band would cost about as much as the whole
   // column.
   if (unbounded && m <= kFewWords * kWordBits) return full_scan<Metric>(masks, begin, m, text, n);
-  // Texts far apart fail every band up to about the whole column: once a
-  // band has failed, an estimate of the distance may send them there at once.
-  bool estimated = !unbounded || m < kEstimateFrom;
-  const auto go_whole = [&] {
-    if (estimated) return false;
-    estimated = true;
-    return whole_column_pays<Metric>(masks, begin, m, text, n);
-  };
-  if (excess != 0 && go_whole()) return full_scan<Metric>(masks, begin, m, text, n);
   // The widest band a single word holds, then twice the excess each time.
   if (excess == 0) excess = gap < kWordBand ? kWordBand - gap : kWordBits;
   const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
@@ -94,9 +83,11 @@ std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m
     // whole column, once, gives the distance itself.
     const std::size_t words = Band(m, n, tried).words();
     if (words >= full_words || words > kMaxBandWords) return full_scan<Metric>(masks, begin, m, text, n);
-    const std::size_t d = long_pattern_scan<Metric>(masks, begin, m, text, n, tried);
+    std::size_t read = n;
+    const std::size_t d = long_pattern_scan<Metric>(masks, begin, m, text, n, tried, &read);
     if (d <= tried || tried == k) return d;
-    if (go_whole()) return full_scan<Metric>(masks, begin, m, text, n);
+    // Texts far apart fail every band up to about the whole column.
+    if (unbounded && whole_column_pays(m, n, tried, read)) return full_scan<Metric>(masks, begin, m, text, n);
     excess *= 2;
   }
 }

@@ -53,15 +53,11 @@ inline constexpr std::size_t kComparedBandChunks = 2;
 inline constexpr std::size_t kFewWords = 4;
 inline constexpr std::size_t kFewWordsBand = 14;
 
-// Without a bound, a pattern of at least kEstimateFrom characters whose
-// first band failed estimates the distance from that of the texts' first
-// kEstimateChars characters (a few vector steps of the whole column), and
-// goes to the whole column at once when the band of the estimate would hold
-// at least one in kBandWordCost of the column's words: a band word costs
-// about twice a word of the column, which runs in vector strips, and texts
-// that far apart would fail every narrower band first.
-inline constexpr std::size_t kEstimateChars = 256;
-inline constexpr std::size_t kEstimateFrom = 2 * kEstimateChars;
+// Without a bound, once a band fails, how soon it failed estimates the
+// distance, and the whole column runs at once when the band of the estimate
+// would hold at least one in kBandWordCost of the column's words: a band word
+// costs about twice a word of the column, which runs in vector strips, and
+// texts that far apart would fail every narrower band first.
 inline constexpr std::size_t kBandWordCost = 2;
 
 // Texts look alike (so that a narrow band is worth trying on a few words)
