@@ -35,12 +35,21 @@ class EditBatch {
     static_assert(sizeof(lane_masks_) == sizeof(ByteMasks{}.entry));
     // The lanes read candidate bytes unfolded: a folding query's letters
     // mark both their cases.
-    if (const CharacterMasks* masks = pattern_.word_masks(); masks != nullptr && ascii_ && !folded_.empty()) {
-      std::memcpy(lane_masks_.data(), masks->narrow.entry, sizeof(lane_masks_));
-      if (fold_) {
-        for (unsigned char c = 'A'; c <= 'Z'; ++c) lane_masks_[c] = lane_masks_[c + 0x20];
+    if (const CharacterMasks* masks = pattern_.word_masks(); masks != nullptr && !folded_.empty()) {
+      if (ascii_) {
+        std::memcpy(lane_masks_.data(), masks->narrow.entry, sizeof(lane_masks_));
+        if (fold_) {
+          for (unsigned char c = 'A'; c <= 'Z'; ++c) lane_masks_[c] = lane_masks_[c + 0x20];
+        }
+        lanes_ = true;
       }
-      lanes_ = true;
+      // The same lanes read any other candidate as the query's numbers, a
+      // byte a character: a character the query lacks is 0, which matches
+      // nothing, and only equality with the query's characters counts.
+      char32_t chars[kWordBits];
+      const std::size_t m = decode_chars(folded_, chars);
+      for (std::size_t i = 0; i < m; ++i) number_masks_[numbers_(chars[i])] = masks->lookup(chars[i]);
+      numbered_lanes_ = true;
     }
   }
 
@@ -69,8 +78,17 @@ class EditBatch {
   // stay small. Each result equals the scalar operation's on its candidate.
   void distances(std::span<const TextView> candidates, std::size_t* out) const noexcept {
     constexpr std::size_t kChunk = 4096;
-    std::vector<std::size_t> lanes;
+    std::vector<std::size_t> lanes, renumbered;
     if (lanes_) lanes.reserve(candidates.size());
+    // The query's numbers of the candidates that the byte table cannot read,
+    // and where each one ends in `numbers`.
+    std::string numbers;
+    std::vector<std::size_t> ends;
+    if (numbered_lanes_ && !lanes_) {
+      std::size_t bytes = 0;
+      for (const TextView candidate : candidates) bytes += std::min(candidate.size(), 4 * kQueryLaneMaxBytes);
+      numbers.reserve(bytes);
+    }
     NumberedCandidates numbered;
     const auto flush = [&] {
       if (numbered.size() == 0) return;
@@ -81,6 +99,9 @@ class EditBatch {
       const TextView candidate = candidates[i];
       if (lanes_ && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes && is_ascii(candidate)) {
         lanes.push_back(i);
+      } else if (numbered_lanes_ && renumber(candidate, numbers)) {
+        renumbered.push_back(i);
+        ends.push_back(numbers.size());
       } else if (number(candidate, i, numbered)) {
         if (numbered.size() == kChunk) flush();
       } else {
@@ -91,9 +112,53 @@ class EditBatch {
     if (!lanes.empty()) {
       kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, lanes.data(), lanes.size(), out);
     }
+    if (!renumbered.empty()) {
+      // Views of the numbers at the candidates' own places, so that the
+      // scores land there.
+      std::vector<TextView> views(candidates.size());
+      std::size_t from = 0;
+      for (std::size_t k = 0; k < renumbered.size(); ++k) {
+        views[renumbered[k]] = TextView(numbers.data() + from, ends[k] - from);
+        from = ends[k];
+      }
+      kTablePath<Metric>(number_masks_.data(), pattern_.size(), views, renumbered.data(), renumbered.size(), out);
+    }
   }
 
  private:
+  // Appends `candidate`, folded as the query is, to `out` as the query's
+  // numbers, a byte a character, when it has 1 to kQueryLaneMaxBytes
+  // characters; false, with `out` as it was, otherwise.
+  bool renumber(TextView candidate, std::string& out) const noexcept {
+    // Four bytes a character at most: a longer text may still qualify.
+    if (candidate.empty() || candidate.size() > 4 * kQueryLaneMaxBytes) return false;
+    const bool ascii = is_ascii(candidate);
+    std::string folded;
+    if (fold_ && !ascii) {
+      folded = to_lower_full(candidate);
+      candidate = folded;
+    }
+    // No more characters than bytes: room for all, trimmed after.
+    const std::size_t first = out.size();
+    out.resize(first + std::min(candidate.size(), kQueryLaneMaxBytes + 1));
+    char* to = out.data() + first;
+    char* const limit = out.data() + out.size();
+    const char* p = candidate.data();
+    const char* end = p + candidate.size();
+    if (ascii) {
+      for (; p < end && to < limit; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (fold_ && c >= 'A' && c <= 'Z') c += 0x20;
+        *to++ = static_cast<char>(numbers_(c));
+      }
+    } else {
+      while (p < end && to < limit) *to++ = static_cast<char>(numbers_(decode_next(p)));
+    }
+    const auto chars = static_cast<std::size_t>(to - (out.data() + first));
+    out.resize(first + (p < end || chars > kQueryLaneMaxBytes ? 0 : chars));
+    return out.size() > first;  // folding may empty a text
+  }
+
   // Appends `candidate` to `out` in the query's numbers when it has 1 to 64
   // characters once folded; false otherwise.
   bool number(TextView candidate, std::size_t index, NumberedCandidates& out) const noexcept {
@@ -128,8 +193,8 @@ class EditBatch {
   bool ascii_;
   EditPattern<Metric> pattern_;
   QueryNumbers numbers_;
-  bool lanes_ = false;
-  std::array<std::uint64_t, 256> lane_masks_{};
+  bool lanes_ = false, numbered_lanes_ = false;
+  std::array<std::uint64_t, 256> lane_masks_{}, number_masks_{};
 };
 
 }  // namespace quillstone::detail
