@@ -168,7 +168,8 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
   // doubling bands start with the single word.
   if (k >= kUnbounded) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k, excess);
   // Under one they are filled as far as the bands reach.
-  const auto run = [&](auto masks) {
+  // `ascii_pattern` says at compile time which reader fills the masks.
+  const auto run = [&](auto masks, auto ascii_pattern) {
     if (single) {
       const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
       const std::size_t d = long_pattern_scan<Metric>(masks, 0, m, text, n, tried);
@@ -184,7 +185,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
       // are compared, which beats reading the masks of words the band may
       // leave after a few columns.
       const Band band(m, n, k);
-      if constexpr (std::is_same_v<decltype(masks), GrowingMasks<ByteReader>>) {
+      if constexpr (decltype(ascii_pattern)::value) {
         if (band.words() <= kMaxBandWords && band.words() < (m + kWordBits - 1) / kWordBits) {
           const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2,
                                                      kWordBits * (band.words() + 1));
@@ -201,8 +202,8 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
     if (excess != 0) return long_pattern_scan<Metric>(masks, 0, m, text, n, std::min(k, std::max(m, n)));
     return long_pattern_distance<Metric>(masks, 0, m, text, n, k, excess);
   };
-  if (ascii) return run(GrowingMasks<ByteReader>(ByteReader(pattern), m));
-  return run(GrowingMasks<Utf8Reader>(Utf8Reader(pattern), m));
+  if (ascii) return run(GrowingMasks<ByteReader>(ByteReader(pattern), m), std::true_type{});
+  return run(GrowingMasks<Utf8Reader>(Utf8Reader(pattern), m), std::false_type{});
 }
 
 }  // namespace quillstone::detail

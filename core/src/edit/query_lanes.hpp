@@ -85,7 +85,7 @@ void table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextV
 }
 
 // table_path for each metric, compiled for AVX2 as well and chosen by what the
-// processor has (edit_distance_lanes.cpp).
+// processor has (edit/lanes.cpp).
 void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
 void damerau_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,

@@ -68,9 +68,11 @@ double plain_scan(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2
   return score(m, t, n1, n2, prefix, p);
 }
 
-// The plain loops on character arrays of any length, with the flags on the heap.
+// The plain loops on character arrays of any length, with the flags on the
+// heap. Always inlined: in the multi-word scan's fallback it keeps that
+// scan's code as it is laid out with the loops in place.
 template <class Char>
-double plain_scan_any(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
+[[gnu::always_inline]] inline double plain_scan_any(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
                       double p) noexcept {
   const auto flags = std::make_unique<unsigned char[]>(n1 + n2);
   ByteFlags flags1(flags.get()), flags2(flags.get() + n1);

@@ -1,10 +1,12 @@
-// Pattern masks filled as a scan first reaches them.
+// Pattern masks filled as a scan first reaches them, from a pattern read by
+// one of the text readers.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
 
 #include "masks/pattern_masks.hpp"
+#include "text/readers.hpp"
 
 namespace quillstone::detail {
 
