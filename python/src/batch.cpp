@@ -17,9 +17,9 @@ namespace quillstone::python {
 
 namespace {
 
-// From this many candidates on the core runs detached from the interpreter;
-// shorter batches do not pay for detaching and re-attaching.
-constexpr std::size_t kDetachThreshold = 10000;
+// From this many candidates on the core runs detached from the interpreter
+// (the reason beside its value in python/CMakeLists.txt).
+constexpr std::size_t kDetachThreshold = QUILLSTONE_DETACH_AT;
 
 // Binding failed. When it failed at an argument after the candidates, a
 // candidate that cannot be taken is still reported first, since candidates

@@ -20,9 +20,9 @@
 
 namespace quillstone::python {
 
-// More candidates than the target's 32-bit address space can hold as 12-byte
-// (start, length, owner) records in one allocation of at most 2^31 - 1 bytes.
-inline constexpr Py_ssize_t kMaxCandidates = 178956970;
+// More candidates than the target's 32-bit address space can hold (the
+// reason beside the value in python/CMakeLists.txt).
+inline constexpr Py_ssize_t kMaxCandidates = QUILLSTONE_MAX_CANDIDATES;
 
 // More candidates than that are an internal fault of the target.
 inline bool raise_capacity_overflow() {
@@ -162,7 +162,7 @@ class CandidateTexts {
  public:
   // Candidates per chunk; a chunk also ends before its copied texts pass
   // kChunkBytes.
-  static constexpr std::size_t kChunkItems = 16384;
+  static constexpr std::size_t kChunkItems = QUILLSTONE_CHUNK_ITEMS;
   static constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
   static constexpr std::size_t kPrefetchAhead = 8;
 

@@ -3,17 +3,24 @@ results are checked against, and the hostile objects and call helpers. Each
 is defined here once; test files import it by name (a child interpreter
 started by a test can import it too, with this directory on its path)."""
 
+import json
+import os
 import sys
 
 import pytest
 
 import quillstone as q
 
+# The limits the module was built with, written beside it by the build.
+with open(os.path.join(os.path.dirname(q.__file__), "quillstone_limits.json"), encoding="ascii") as _f:
+    LIMITS = json.load(_f)
 # From this many candidates on a batch runs detached from the interpreter.
-DETACH_AT = 10000
+DETACH_AT = LIMITS["detach_at"]
 # The most candidates one call takes; one more is an internal fault.
-CAPACITY_LIMIT = 178956970
+CAPACITY_LIMIT = LIMITS["max_candidates"]
 OVER_CAPACITY = CAPACITY_LIMIT + 1
+# Candidates read and scored per chunk.
+CHUNK_ITEMS = LIMITS["chunk_items"]
 NOTE = "while processing '%s'"
 
 

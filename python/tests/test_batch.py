@@ -12,7 +12,7 @@ import time
 import pytest
 
 import quillstone as q
-from support import (CAPACITY_LIMIT, DETACH_AT, OVER_CAPACITY, MyStr, NoIter, Seq, fresh,
+from support import (CAPACITY_LIMIT, CHUNK_ITEMS, DETACH_AT, OVER_CAPACITY, MyStr, NoIter, Seq, fresh,
                      takers)
 
 
@@ -182,9 +182,9 @@ def test_the_detach_threshold_does_not_change_results(batch):
     assert detached[-1] == SCALAR[batch]("abcab", candidates[-1])
 
 
-# A list or tuple is read in chunks of at most 16384 candidates, a list's
-# chunk also ending before its texts pass 1 MiB: these lists span several.
-CHUNK_ITEMS = 16384
+# A list or tuple is read in chunks of at most CHUNK_ITEMS candidates, a
+# chunk also ending before the texts it copies pass 1 MiB: these lists span
+# several.
 SPANNING = [
     ("many short", lambda rng: random_words(rng, 2 * CHUNK_ITEMS + 5, "abé日😀", 9)),
     ("long texts", lambda rng: random_words(rng, 9000, "abcé日", 500)),
