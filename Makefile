@@ -71,7 +71,7 @@ build: configure
 	cmake --build $(BUILD)
 
 build-ft:
-	@test -n "$(FT_PYTHON)" || { echo "make: no free-threaded CPython: scripts/env provides one, or set QUILLSTONE_FT_PYTHON" >&2; exit 1; }
+	@test -n "$(FT_PYTHON)" || { echo "make: no free-threaded CPython: scripts/env provides one (QUILLSTONE_NEEDS=ft), or set QUILLSTONE_FT_PYTHON" >&2; exit 1; }
 	cmake -S . -B $(FT_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(FT_PYTHON) \
 	  -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(FT_BUILD)
@@ -189,7 +189,7 @@ test-i386:
 	$(MAKE) --no-print-directory wheel-check
 
 build-tsan:
-	@test -n "$(TSAN_PYTHON)" || { echo "make: no ThreadSanitizer CPython: scripts/env provides one, or set QUILLSTONE_TSAN_PYTHON" >&2; exit 1; }
+	@test -n "$(TSAN_PYTHON)" || { echo "make: no ThreadSanitizer CPython: scripts/env provides one (QUILLSTONE_NEEDS=tsan), or set QUILLSTONE_TSAN_PYTHON" >&2; exit 1; }
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	  -DPython_EXECUTABLE=$(TSAN_PYTHON) -DQUILLSTONE_TSAN=ON -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF
 	cmake --build $(TSAN_BUILD)
@@ -214,7 +214,7 @@ tsan: build-tsan
 # gives each the manylinux tag its symbol versions allow.
 wheel:
 	@test -n "$(GLIBC_ROOT)" || { echo "make: no older glibc to build wheels against: scripts/env provides one (QUILLSTONE_NEEDS=glibc), or set QUILLSTONE_GLIBC_ROOT" >&2; exit 1; }
-	@test "$(QUILLSTONE_ARCH)" = i386 || test -n "$(FT_PYTHON)" || { echo "make: no free-threaded CPython: scripts/env provides one, or set QUILLSTONE_FT_PYTHON" >&2; exit 1; }
+	@test "$(QUILLSTONE_ARCH)" = i386 || test -n "$(FT_PYTHON)" || { echo "make: no free-threaded CPython: scripts/env provides one (QUILLSTONE_NEEDS=ft), or set QUILLSTONE_FT_PYTHON" >&2; exit 1; }
 	rm -rf $(WHEEL_DIR) && mkdir -p $(WHEEL_DIR)/raw
 	$(PYTHON) -m build --no-isolation -Ccmake.define.QUILLSTONE_GLIBC_ROOT=$(GLIBC_ROOT) --outdir $(WHEEL_DIR)/raw .
 	@set -e; for py in $(filter-out $(PYTHON),$(WHEEL_PYTHONS)); do \
@@ -274,8 +274,8 @@ fuzz-smoke: build-fuzz
 
 else
 
-# What each target needs provisioned besides every package (scripts/env reads
-# QUILLSTONE_NEEDS): the demo needs only its own packages.
+# What each target needs provisioned (scripts/env reads QUILLSTONE_NEEDS):
+# every package (dev) unless named here, where the demo needs only its own.
 NEEDS_demo = demo
 NEEDS_build-ft = dev ft
 NEEDS_bench = dev ft
