@@ -137,9 +137,10 @@ demo-scale: build build-ft
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling_scale.py $(SCALE_ARGS)
 	env -u PYTHON_GIL PYTHONPATH=$(FT_PATH) $(FT_PYTHON) demo/spelling_scale.py $(SCALE_ARGS)
 
-# A few seconds of the demo, the own tests of the benchmark inputs and of the demo's picking, and every cell of
-# the workload matrix on small inputs cross-checked against the peers and the
-# reference, so that `make test` sees all of it work.
+# A few seconds of the demo, the tests of the benchmark inputs and of the
+# demo's picking, and every cell of the workload matrix on small inputs
+# cross-checked against the peers and the reference, so that `make test` sees
+# all of it work.
 smoke: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py --sample 20
 	PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest -q -p no:cacheprovider bench demo
