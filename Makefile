@@ -35,8 +35,20 @@ TSAN_SUPPRESSIONS = $(CURDIR)/python/tests/tsan.supp
 PARALLEL_THREADS ?= 4
 # The 32-bit x86 builds, made inside the i386 environment (scripts/env --i386).
 I386_BUILD = $(BUILD)/i386
-# Wheels: as built, repaired by auditwheel, and the virtual environments that check them.
+# Wheels: as built, repaired by auditwheel, and the virtual environments that
+# check them; x86-64 wheels for CPython 3.14 and the free-threaded interpreter,
+# an i686 one for CPython 3.14 from the i386 environment. They are linked
+# against an older glibc (scripts/env provides bullseye's) with the C++ runtime
+# inside, and may need no glibc symbol version above WHEEL_GLIBC.
+ifeq ($(QUILLSTONE_ARCH),i386)
+WHEEL_DIR = $(I386_BUILD)/wheels
+WHEEL_PYTHONS = $(PYTHON)
+else
 WHEEL_DIR = $(BUILD)/wheels
+WHEEL_PYTHONS = $(PYTHON) $(FT_PYTHON)
+endif
+GLIBC_ROOT ?= $(QUILLSTONE_GLIBC_ROOT)
+WHEEL_GLIBC ?= 2.28
 
 TARGETS := build build-ft build-debug check test test-debug demo bench bench-core smoke sanitize \
   sanitize-core build-asan build-fuzz fuzz fuzz-smoke
@@ -45,20 +57,21 @@ TARGETS := build build-ft build-debug check test test-debug demo bench bench-cor
 TARGETS += demo-scale
 TARGETS += build-tsan tsan test-parallel wheel wheel-check sanitize-each
 # Run from outside the environment: they enter both the x86-64 and the i386 one.
-HOST_TARGETS := test test-i386
+HOST_TARGETS := test test-i386 wheel-check
 
 .PHONY: $(TARGETS) $(HOST_TARGETS) configure clean
 
 ifeq ($(QUILLSTONE_ENV),1)
 
 configure:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PYTHON) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(PYTHON) \
+	  -DQUILLSTONE_TESTS=ON -DQUILLSTONE_BENCH=ON $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD)
 
 build-ft:
-	@test -n "$(FT_PYTHON)" || { echo "make: no free-threaded CPython: scripts/env provides one, or set QUILLSTONE_FT_PYTHON" >&2; exit 1; }
+	@test -n "$(FT_PYTHON)" || { echo "make: no free-threaded CPython: scripts/env provides one (QUILLSTONE_NEEDS=ft), or set QUILLSTONE_FT_PYTHON" >&2; exit 1; }
 	cmake -S . -B $(FT_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(FT_PYTHON) \
 	  -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(FT_BUILD)
@@ -106,7 +119,12 @@ bench: build build-ft
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/bench_memory.py --out $(BUILD)/bench
 	env -u PYTHON_GIL PYTHONPATH=$(FT_BUILD)/python $(FT_PYTHON) bench/bench_scaling.py
 
-demo: build
+# The module alone: a first run needs neither the test libraries nor the
+# other interpreters (a later configure turns the tests on).
+demo:
+	@test -f $(BUILD)/CMakeCache.txt || $(MAKE) --no-print-directory configure \
+	  CMAKE_FLAGS="-DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF $(CMAKE_FLAGS)"
+	cmake --build $(BUILD) --target quillstone
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py
 
 # The spelling job on one thread, a thread pool, Dask's threaded scheduler and
@@ -119,12 +137,13 @@ demo-scale: build build-ft
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling_scale.py $(SCALE_ARGS)
 	env -u PYTHON_GIL PYTHONPATH=$(FT_PATH) $(FT_PYTHON) demo/spelling_scale.py $(SCALE_ARGS)
 
-# A few seconds of the demo, the benchmark inputs' own tests, and every cell of
-# the workload matrix on small inputs cross-checked against the peers and the
-# reference, so that `make test` sees all of it work.
+# A few seconds of the demo, the tests of the benchmark inputs and of the
+# demo's picking, and every cell of the workload matrix on small inputs
+# cross-checked against the peers and the reference, so that `make test` sees
+# all of it work.
 smoke: build
 	PYTHONPATH=$(BUILD)/python $(PYTHON) demo/spelling.py --sample 20
-	PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest -q -p no:cacheprovider bench
+	PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest -q -p no:cacheprovider bench demo
 	PYTHONPATH=$(BUILD)/python $(PYTHON) bench/bench_peers.py --check-only --out $(BUILD)/bench
 
 build-asan:
@@ -168,9 +187,10 @@ test-i386:
 	ctest --test-dir $(I386_BUILD) --output-on-failure
 	QUILLSTONE_BUILD=$(I386_BUILD) PYTHONPATH=$(I386_BUILD)/python $(PYTHON) -m pytest -q -p no:cacheprovider python/tests
 	$(MAKE) --no-print-directory sanitize-core sanitize-each ASAN_BUILD=$(I386_BUILD)/asan
+	$(MAKE) --no-print-directory wheel-check
 
 build-tsan:
-	@test -n "$(TSAN_PYTHON)" || { echo "make: no ThreadSanitizer CPython: scripts/env provides one, or set QUILLSTONE_TSAN_PYTHON" >&2; exit 1; }
+	@test -n "$(TSAN_PYTHON)" || { echo "make: no ThreadSanitizer CPython: scripts/env provides one (QUILLSTONE_NEEDS=tsan), or set QUILLSTONE_TSAN_PYTHON" >&2; exit 1; }
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 	  -DPython_EXECUTABLE=$(TSAN_PYTHON) -DQUILLSTONE_TSAN=ON -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF
 	cmake --build $(TSAN_BUILD)
@@ -190,21 +210,27 @@ tsan: build-tsan
 	if [ "$$reports" != 0 ]; then grep -l '^WARNING: ThreadSanitizer:' $(TSAN_BUILD)/reports/* | xargs cat; status=1; fi; \
 	exit $$status
 
-# Wheels for CPython 3.14 and for the free-threaded interpreter, through PEP 517
-# with the environment's own build tools (no package index is reached), then
-# auditwheel gives each the manylinux tag its symbol versions allow.
-wheel: build-ft
+# The wheels, through PEP 517 with the environment's own build tools (no
+# package index is reached), compiled against the old glibc; auditwheel then
+# gives each the manylinux tag its symbol versions allow.
+wheel:
+	@test -n "$(GLIBC_ROOT)" || { echo "make: no older glibc to build wheels against: scripts/env provides one (QUILLSTONE_NEEDS=glibc), or set QUILLSTONE_GLIBC_ROOT" >&2; exit 1; }
+	@test "$(QUILLSTONE_ARCH)" = i386 || test -n "$(FT_PYTHON)" || { echo "make: no free-threaded CPython: scripts/env provides one (QUILLSTONE_NEEDS=ft), or set QUILLSTONE_FT_PYTHON" >&2; exit 1; }
 	rm -rf $(WHEEL_DIR) && mkdir -p $(WHEEL_DIR)/raw
-	$(PYTHON) -m build --no-isolation --outdir $(WHEEL_DIR)/raw .
-	env -u PYTHON_GIL PYTHONPATH=/usr/lib/python3/dist-packages $(FT_PYTHON) -m build --no-isolation --wheel \
-	  --outdir $(WHEEL_DIR)/raw .
+	$(PYTHON) -m build --no-isolation -Ccmake.define.QUILLSTONE_GLIBC_ROOT=$(GLIBC_ROOT) --outdir $(WHEEL_DIR)/raw .
+	@set -e; for py in $(filter-out $(PYTHON),$(WHEEL_PYTHONS)); do \
+	  echo "== $$py"; env -u PYTHON_GIL PYTHONPATH=/usr/lib/python3/dist-packages $$py -m build --no-isolation --wheel \
+	    -Ccmake.define.QUILLSTONE_GLIBC_ROOT=$(GLIBC_ROOT) --outdir $(WHEEL_DIR)/raw .; \
+	done
 	@set -e; for w in $(WHEEL_DIR)/raw/*.whl; do auditwheel repair --wheel-dir $(WHEEL_DIR) $$w; done
 	@ls $(WHEEL_DIR)/*.whl
 
-# Each wheel installed into a virtual environment of its own and checked
-# there, from inside that environment, with the checkout off the path.
+# The tag and symbol versions of every wheel, then each installed into a
+# virtual environment of its own and checked there, from inside that
+# environment, with the checkout off the path.
 wheel-check: wheel
-	@set -e; for py in $(PYTHON) $(FT_PYTHON); do \
+	$(PYTHON) python/tests/wheel_abi.py --glibc $(WHEEL_GLIBC) $(WHEEL_DIR)/*.whl
+	@set -e; for py in $(WHEEL_PYTHONS); do \
 	  tag=$$($$py -c 'import sys, sysconfig; print("cp%d%d%s" % (*sys.version_info[:2], "t" * bool(sysconfig.get_config_var("Py_GIL_DISABLED"))))'); \
 	  whl=$$(ls $(WHEEL_DIR)/quillstone-*-$$tag-manylinux*.whl); venv=$(CURDIR)/$(WHEEL_DIR)/venv-$$tag; \
 	  echo "== $$whl"; $$py -m venv --without-pip $$venv; \
@@ -249,15 +275,31 @@ fuzz-smoke: build-fuzz
 
 else
 
+# What each target needs provisioned (scripts/env reads QUILLSTONE_NEEDS):
+# every package (dev) unless named here, where the demo needs only its own.
+NEEDS_demo = demo
+NEEDS_build-ft = dev ft
+NEEDS_bench = dev ft
+NEEDS_demo-scale = dev ft
+NEEDS_test-parallel = dev ft
+NEEDS_build-tsan = dev tsan
+NEEDS_tsan = dev tsan
+NEEDS_wheel = dev ft glibc
+
 $(filter-out $(HOST_TARGETS),$(TARGETS)):
-	scripts/env $(MAKE) --no-print-directory $@ BUILD=$(BUILD) $(MAKEOVERRIDES)
+	QUILLSTONE_NEEDS="$(or $(NEEDS_$@),dev)" scripts/env $(MAKE) --no-print-directory $@ BUILD=$(BUILD) $(MAKEOVERRIDES)
 
 test:
-	scripts/env $(MAKE) --no-print-directory test BUILD=$(BUILD) $(MAKEOVERRIDES)
+	QUILLSTONE_NEEDS=all scripts/env $(MAKE) --no-print-directory test BUILD=$(BUILD) $(MAKEOVERRIDES)
 	$(MAKE) --no-print-directory test-i386 BUILD=$(BUILD) $(MAKEOVERRIDES)
 
 test-i386:
-	scripts/env --i386 $(MAKE) --no-print-directory test-i386 BUILD=$(BUILD) $(MAKEOVERRIDES)
+	QUILLSTONE_NEEDS="dev glibc" scripts/env --i386 $(MAKE) --no-print-directory test-i386 BUILD=$(BUILD) $(MAKEOVERRIDES)
+
+# All three wheels: x86-64 ones in the x86-64 environment, the i686 one in the i386 environment.
+wheel-check:
+	QUILLSTONE_NEEDS="dev ft glibc" scripts/env $(MAKE) --no-print-directory wheel-check BUILD=$(BUILD) $(MAKEOVERRIDES)
+	QUILLSTONE_NEEDS="dev glibc" scripts/env --i386 $(MAKE) --no-print-directory wheel-check BUILD=$(BUILD) $(MAKEOVERRIDES)
 
 endif
 

@@ -13,6 +13,7 @@ so that a cluster can receive them by value.
 
 from __future__ import annotations
 
+import heapq
 import sys
 from pathlib import Path
 
@@ -45,6 +46,21 @@ def best_of(scores: list, distance: bool) -> tuple[object, tuple[int, ...]]:
         at = scores.index(best, at + 1)
         found.append(at)
     return best, tuple(found)
+
+
+def ranked(scores: list, k: int, distance: bool) -> list[tuple[int, object]]:
+    """The k best candidates as (position, score), best first and ties in
+    list order: what a stable sort by score would put first."""
+    # heapq finds the k best scores in one pass (for k = 1 it is min or max);
+    # each list.index then scans in C for the first positions that hold them.
+    values = heapq.nsmallest(k, scores) if distance else heapq.nlargest(k, scores)
+    out = []
+    for value in dict.fromkeys(values):
+        at = -1
+        for _ in range(values.count(value)):
+            at = scores.index(value, at + 1)
+            out.append((at, value))
+    return out
 
 
 def suggest(query: str, words: list[str]) -> tuple:

@@ -1,10 +1,14 @@
 """The check `make wheel-check` runs in a fresh virtual environment, away from
 the checkout, after installing one wheel there: the module comes from the
 environment, loads, keeps the GIL disabled on a free-threaded interpreter,
-carries its metadata and stub, and gives known answers and errors."""
+carries its metadata and stub, gives known answers and errors, and a C++
+exception thrown inside it still reaches its handler (the wheel carries its
+own C++ runtime and unwinder, linked against an older glibc)."""
 
 import importlib.metadata
 import os
+import signal
+import subprocess
 import sys
 import sysconfig
 
@@ -17,6 +21,27 @@ def error(call):
     except ValueError as exc:
         return exc.args
     return None
+
+
+# A batch whose result vector cannot be allocated, under an address-space
+# limit set once the candidates exist: the allocation throws, the entry
+# point catches it and ends the process with its own message. Were the
+# unwinder unable to find the module's frames, the process would end in
+# std::terminate instead, without that message.
+OUT_OF_MEMORY = """
+import resource, quillstone
+resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+words = ["a"] * 50_000_000
+with open("/proc/self/status") as status:
+    size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, (size + (64 << 20), resource.RLIM_INFINITY))
+quillstone.levenshtein_batch("a", words)
+"""
+
+
+def out_of_memory():
+    run = subprocess.run([sys.executable, "-I", "-c", OUT_OF_MEMORY], capture_output=True, text=True)
+    return run.returncode, run.stderr.strip()
 
 
 site = sysconfig.get_paths()["platlib"]
@@ -40,6 +65,7 @@ CHECKS = {
     "_ingest_owned": (q._ingest_owned(["日本", "ab"]), 2),
     "max_len error": (error(lambda: q.levenshtein_bp("abc", "a", max_len=2)),
                       ('InputTooLong { which: "str_1", len: 3, limit: 2 }',)),
+    "allocation failure caught": (out_of_memory(), (-signal.SIGABRT, "quillstone: memory allocation failed: out of memory")),
 }
 failed = [name for name, (got, want) in CHECKS.items() if got != want]
 for name in failed:
