@@ -23,15 +23,16 @@ def error(call):
     return None
 
 
-# A batch whose result vector cannot be allocated, under an address-space
-# limit set once the candidates exist: the allocation throws, the entry
-# point catches it and ends the process with its own message. Were the
-# unwinder unable to find the module's frames, the process would end in
-# std::terminate instead, without that message.
+# A batch whose candidate holders cannot be allocated, under an
+# address-space limit set once the candidates exist (a sequence that is
+# neither a list nor a tuple, whose items the module holds one by one): the
+# allocation throws, the entry point catches it and ends the process with
+# its own message. Were the unwinder unable to find the module's frames, the
+# process would end in std::terminate instead, without that message.
 OUT_OF_MEMORY = """
-import resource, quillstone
+import collections, resource, quillstone
 resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
-words = ["a"] * 50_000_000
+words = collections.UserList(["a"] * 50_000_000)
 with open("/proc/self/status") as status:
     size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
 resource.setrlimit(resource.RLIMIT_AS, (size + (64 << 20), resource.RLIM_INFINITY))
