@@ -56,7 +56,9 @@ std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Re
 // column; the band of that rate over the whole text is weighed against the
 // column's words.
 inline bool whole_column_pays(std::size_t m, std::size_t n, std::size_t tried, std::size_t read) noexcept {
-  const std::size_t estimate = std::min(tried * n / std::max<std::size_t>(read, 1), std::max(m, n));
+  // 64 bits: on a 32-bit target tried × n may not fit a word.
+  const std::uint64_t rate_times_n = std::uint64_t{tried} * n / std::max<std::size_t>(read, 1);
+  const auto estimate = static_cast<std::size_t>(std::min<std::uint64_t>(rate_times_n, std::max(m, n)));
   const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
   return Band(m, n, std::max(estimate, m > n ? m - n : n - m)).words() * kBandWordCost >= full_words;
 }
