@@ -83,9 +83,10 @@ class FloatCache {
 // objects by `make`, straight into the result list, whose slots match the
 // candidates one for one. With kDetachThreshold candidates or more every
 // chunk is scored detached from the interpreter; the next one is read, and
-// the objects made, attached. Nothing in `score` touches a Python object or
-// allocates. The list, or null with the exception set (the slots not filled
-// yet are null, which the list's release skips).
+// the objects made, attached. Nothing in `score` touches a Python object,
+// and nothing throws: the core ends the process on a failed allocation. The
+// list, or null with the exception set (the slots not filled yet are null,
+// which the list's release skips).
 template <class T, class Score, class Make>
 PyObject* score_into_list(CandidateTexts& candidates, Score score, Make make) {
   OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(candidates.size()))));
