@@ -51,16 +51,24 @@ std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Re
 }
 
 // Whether, without a bound, the whole column costs less than the bands that
-// would be tried until one holds the distance: a band of `tried` stopped
-// after `read` columns, so the texts drift apart by about tried / read per
-// column; the band of that rate over the whole text is weighed against the
-// column's words.
-inline bool whole_column_pays(std::size_t m, std::size_t n, std::size_t tried, std::size_t read) noexcept {
-  // 64 bits: on a 32-bit target tried × n may not fit a word.
-  const std::uint64_t rate_times_n = std::uint64_t{tried} * n / std::max<std::size_t>(read, 1);
-  const auto estimate = static_cast<std::size_t>(std::min<std::uint64_t>(rate_times_n, std::max(m, n)));
+// would be tried until one holds the distance. A band of `tried` that
+// stopped after `read` columns says that the texts drift apart by about
+// tried / read per column; when the band of that rate over the whole text
+// would hold enough of the column's words, the distance of the texts' first
+// kEstimateChars characters, scaled to their length, must say so too: texts
+// with many insertions and deletions make the band stop early as well.
+template <EditMetric Metric, class Reader, class Masks>
+bool whole_column_pays(Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n,
+                       std::size_t tried, std::size_t read) noexcept {
   const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
-  return Band(m, n, std::max(estimate, m > n ? m - n : n - m)).words() * kBandWordCost >= full_words;
+  const auto wide = [&](std::uint64_t distance, std::size_t of) {
+    // 64 bits: on a 32-bit target distance × n may not fit a word.
+    const std::uint64_t estimate = std::min<std::uint64_t>(distance * n / std::max<std::size_t>(of, 1), std::max(m, n));
+    const std::size_t gap = m > n ? m - n : n - m;
+    return Band(m, n, std::max(static_cast<std::size_t>(estimate), gap)).words() * kBandWordCost >= full_words;
+  };
+  if (m < kEstimateFrom || !wide(tried, read)) return false;
+  return wide(full_scan<Metric>(masks, begin, kEstimateChars, text, kEstimateChars), kEstimateChars);
 }
 
 // The same without a bound, or with one that may be far above the distance:
@@ -89,7 +97,9 @@ std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m
     const std::size_t d = long_pattern_scan<Metric>(masks, begin, m, text, n, tried, &read);
     if (d <= tried || tried == k) return d;
     // Texts far apart fail every band up to about the whole column.
-    if (unbounded && whole_column_pays(m, n, tried, read)) return full_scan<Metric>(masks, begin, m, text, n);
+    if (unbounded && whole_column_pays<Metric>(masks, begin, m, text, n, tried, read)) {
+      return full_scan<Metric>(masks, begin, m, text, n);
+    }
     excess *= 2;
   }
 }

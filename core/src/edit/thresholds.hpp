@@ -56,9 +56,14 @@ inline constexpr std::size_t kFewWordsBand = 14;
 // Without a bound, once a band fails, how soon it failed estimates the
 // distance, and the whole column runs at once when the band of the estimate
 // would hold at least one in kBandWordCost of the column's words: a band word
-// costs about twice a word of the column, which runs in vector strips, and
-// texts that far apart would fail every narrower band first.
+// costs about as much as a column word in vector strips, and texts that far
+// apart would fail narrower bands first. Texts with many insertions and
+// deletions also make bands fail early, so for patterns of at least
+// kEstimateFrom characters the distance of the first kEstimateChars
+// characters (a few vector steps) must give the same verdict.
 inline constexpr std::size_t kBandWordCost = 2;
+inline constexpr std::size_t kEstimateChars = 256;
+inline constexpr std::size_t kEstimateFrom = 2 * kEstimateChars;
 
 // Texts look alike (so that a narrow band is worth trying on a few words)
 // when this many of 16 bytes from either end of one are found in the other
