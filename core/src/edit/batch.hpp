@@ -126,37 +126,50 @@ class EditBatch {
   }
 
  private:
-  // Appends `candidate`, folded as the query is, to `out` as the query's
-  // numbers, a byte a character, when it has 1 to kQueryLaneMaxBytes
-  // characters; false, with `out` as it was, otherwise.
-  bool renumber(TextView candidate, std::string& out) const noexcept {
-    // Four bytes a character at most: a longer text may still qualify.
-    if (candidate.empty() || candidate.size() > 4 * kQueryLaneMaxBytes) return false;
+  // Calls put(number) with the query's number of each of `candidate`'s
+  // characters, folded as the query is (0 for a character it lacks); false,
+  // having stopped, at a character past the first `most`.
+  template <class Put>
+  bool for_each_number(TextView candidate, std::size_t most, Put put) const noexcept {
     const bool ascii = is_ascii(candidate);
     std::string folded;
     if (fold_ && !ascii) {
       folded = to_lower_full(candidate);
       candidate = folded;
     }
-    // No more characters than bytes: room for all, trimmed after.
-    const std::size_t first = out.size();
-    out.resize(first + std::min(candidate.size(), kQueryLaneMaxBytes + 1));
-    char* to = out.data() + first;
-    char* const limit = out.data() + out.size();
     const char* p = candidate.data();
     const char* end = p + candidate.size();
+    std::size_t count = 0;
     if (ascii) {
-      for (; p < end && to < limit; ++p) {
+      for (; p < end; ++p) {
+        if (count++ == most) return false;
         unsigned char c = static_cast<unsigned char>(*p);
         if (fold_ && c >= 'A' && c <= 'Z') c += 0x20;
-        *to++ = static_cast<char>(numbers_(c));
+        put(numbers_(c));
       }
     } else {
-      while (p < end && to < limit) *to++ = static_cast<char>(numbers_(decode_next(p)));
+      while (p < end) {
+        if (count++ == most) return false;
+        put(numbers_(decode_next(p)));
+      }
     }
-    const auto chars = static_cast<std::size_t>(to - (out.data() + first));
-    out.resize(first + (p < end || chars > kQueryLaneMaxBytes ? 0 : chars));
-    return out.size() > first;  // folding may empty a text
+    return true;
+  }
+
+  // Appends `candidate` to `out` as the query's numbers, a byte a character,
+  // when it has 1 to kQueryLaneMaxBytes characters once folded; false, with
+  // `out` as it was, otherwise.
+  bool renumber(TextView candidate, std::string& out) const noexcept {
+    // Four bytes a character at most: a longer text may still qualify.
+    if (candidate.empty() || candidate.size() > 4 * kQueryLaneMaxBytes) return false;
+    char numbers[kQueryLaneMaxBytes];
+    std::size_t count = 0;
+    if (!for_each_number(candidate, kQueryLaneMaxBytes,
+                         [&](std::uint32_t id) { numbers[count++] = static_cast<char>(id); })) {
+      return false;
+    }
+    out.append(numbers, count);
+    return count != 0;  // folding may empty a text
   }
 
   // Appends `candidate` to `out` in the query's numbers when it has 1 to 64
@@ -164,24 +177,11 @@ class EditBatch {
   bool number(TextView candidate, std::size_t index, NumberedCandidates& out) const noexcept {
     // Four bytes a character at most: a longer text may still qualify.
     if (pattern_.size() == 0 || candidate.empty() || candidate.size() > 4 * kCandidateLaneMax) return false;
-    std::string folded;
-    const bool ascii = is_ascii(candidate);
-    if (ascii && candidate.size() > kCandidateLaneMax) return false;
-    if (fold_ && !ascii) {
-      folded = to_lower_full(candidate);
-      candidate = folded;
-    }
+    if (candidate.size() > kCandidateLaneMax && is_ascii(candidate)) return false;
     const std::size_t first = out.ids.size();
-    const char* p = candidate.data();
-    const char* end = p + candidate.size();
-    while (p < end) {
-      char32_t c = ascii ? static_cast<unsigned char>(*p++) : decode_next(p);
-      if (fold_ && ascii && c >= 'A' && c <= 'Z') c += 0x20;
-      if (out.ids.size() - first == kCandidateLaneMax) {
-        out.ids.resize(first);
-        return false;
-      }
-      out.ids.push_back(numbers_(c));
+    if (!for_each_number(candidate, kCandidateLaneMax, [&](std::uint32_t id) { out.ids.push_back(id); })) {
+      out.ids.resize(first);
+      return false;
     }
     out.start.push_back(static_cast<std::uint32_t>(out.ids.size()));
     out.index.push_back(index);
