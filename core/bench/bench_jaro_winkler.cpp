@@ -148,8 +148,7 @@ double general(quillstone::TextView s1, std::size_t n1, quillstone::TextView s2,
 
 double multiword(quillstone::TextView s1, std::size_t n1, quillstone::TextView s2,
                  std::size_t n2, double p) noexcept {
-  return quillstone::detail::jw::multiword_scan(
-      s1, n1, s2, n2, quillstone::detail::is_ascii(s1) && quillstone::detail::is_ascii(s2), p);
+  return quillstone::detail::jw::multiword_scan(s1, n1, s2, n2, p);
 }
 
 // The scans for non-ASCII or long texts on the same pair, called directly:
@@ -165,13 +164,14 @@ void BM_JaroWinklerScan(benchmark::State& state) {
   const auto& alphabet = state.range(1) ? kLongNonAscii : kLongAscii;
   auto [a, b] = related_pair(alphabet, length, static_cast<unsigned>(length));
   if (!state.range(2)) b = related_pair(alphabet, length, static_cast<unsigned>(length + 1)).first;
-  const std::size_t n1 = quillstone::detail::count_chars(a);
-  const std::size_t n2 = quillstone::detail::count_chars(b);
+  const quillstone::Utf8Text ta(a), tb(b);
+  const std::size_t n1 = ta.view().size();
+  const std::size_t n2 = tb.view().size();
   if ((Scan == jw::small_scan && std::max(n1, n2) > jw::kSmallChars) ||
       (Scan == jw::character_scan && std::max(n1, n2) > jw::kWordChars)) {
     return state.SkipWithError("the pair is too long for this scan");
   }
-  for (auto _ : state) benchmark::DoNotOptimize(Scan(a, n1, b, n2, 0.1));
+  for (auto _ : state) benchmark::DoNotOptimize(Scan(ta, n1, tb, n2, 0.1));
   state.SetItemsProcessed(state.iterations());
 }
 
@@ -198,9 +198,11 @@ BENCHMARK(BM_JaroWinklerScan<multiword>)
 
 void batch(benchmark::State& state, const std::string& query, const std::vector<std::string>& owned,
            bool fold) {
-  const std::vector<quillstone::TextView> candidates(owned.begin(), owned.end());
+  const std::vector<quillstone::Utf8Text> texts(owned.begin(), owned.end());
+  const std::vector<quillstone::TextView> candidates(texts.begin(), texts.end());
+  const quillstone::Utf8Text q(query);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(quillstone::jaro_winkler_batch(query, candidates, {}, fold).unchecked_value());
+    benchmark::DoNotOptimize(quillstone::jaro_winkler_batch(q.view(), candidates, {}, fold).unchecked_value());
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * candidates.size()));
 }

@@ -17,7 +17,7 @@
 
 namespace {
 
-using quillstone::TextView;
+using TextView = std::string_view;
 using quillstone::testing::Chars;
 using quillstone::testing::utf8;
 

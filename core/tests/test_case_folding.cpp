@@ -14,7 +14,7 @@
 
 namespace quillstone::detail {
 // Defined in case_folding.cpp: the same lower-casing without the shortcuts.
-std::string to_lower_full_tables(TextView text) noexcept;
+std::string to_lower_full_tables(std::string_view utf8) noexcept;
 }  // namespace quillstone::detail
 
 namespace {
@@ -68,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
 // The preparation counts and tests the folded text.
 TEST(LowerFull, PreparationSeesFoldedText) {
   quillstone::detail::Prepared prepared;
-  const auto error = prepared.prepare(utf8(U"\u0130"), "i", 1, true);
+  const quillstone::Utf8Text dotted(utf8(U"\u0130")), i("i"), kelvin_sign(utf8(U"\u212A")), k("k");
+  const auto error = prepared.prepare(dotted, i, 1, true);
   ASSERT_TRUE(error.has_value());
   const auto* too_long = std::get_if<quillstone::InputTooLong>(&*error);
   ASSERT_NE(too_long, nullptr);
@@ -77,10 +78,11 @@ TEST(LowerFull, PreparationSeesFoldedText) {
   EXPECT_EQ(too_long->limit, 1u);
 
   quillstone::detail::Prepared kelvin;
-  ASSERT_FALSE(kelvin.prepare(utf8(U"\u212A"), "k", 1, true).has_value());
-  EXPECT_TRUE(kelvin.both_ascii());
+  ASSERT_FALSE(kelvin.prepare(kelvin_sign, k, 1, true).has_value());
+  // The folded sign is a byte, as the folded letter is.
+  EXPECT_TRUE(kelvin.both_narrow());
   EXPECT_EQ(kelvin.n1, 1u);
-  EXPECT_EQ(kelvin.s1, kelvin.s2);
+  EXPECT_EQ(kelvin.s1[0], kelvin.s2[0]);
 }
 
 // Each scalar value alone: the shortcuts (ASCII text, Latin-1 table) and

@@ -13,7 +13,7 @@
 #include "quillstone/quillstone.hpp"
 #include "reference.hpp"
 #include "texts.hpp"
-#include "text/readers.hpp"
+#include "text/units.hpp"
 #include "text/utf8.hpp"
 
 namespace {
@@ -23,10 +23,17 @@ using quillstone::DamerauBatch;
 using quillstone::InputTooLong;
 using quillstone::levenshtein_bp;
 using quillstone::LevenshteinBatch;
-using quillstone::TextView;
+using TextView = std::string_view;
 using Chars = std::u32string;
 
 using quillstone::testing::utf8;
+
+// The two measures' UTF-8 entries as values of one type.
+using Utf8Metric = quillstone::Result<std::size_t> (*)(std::string_view, std::string_view,
+                                                       std::optional<std::size_t>, std::optional<bool>,
+                                                       std::optional<std::size_t>) noexcept;
+constexpr Utf8Metric kLevenshtein = quillstone::levenshtein_bp;
+constexpr Utf8Metric kDamerau = quillstone::damerau_bp;
 
 std::size_t reference(const Chars& a, const Chars& b, bool osa) {
   return quillstone::testing::reference_distance(a, b, osa);
@@ -106,7 +113,7 @@ TEST(EditDistance, CutoffBoundsEveryDistance) {
     const std::string sa = utf8(a), sb = utf8(b);
     SCOPED_TRACE(sa + " | " + sb);
     for (bool osa : {false, true}) {
-      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const auto metric = osa ? kDamerau : kLevenshtein;
       const std::size_t d = reference(a, b, osa);
       for (std::size_t k = 0; k <= d + 2; ++k) {
         EXPECT_EQ(metric(sa, sb, {}, {}, k).unchecked_value(), d <= k ? d : k + 1) << "cutoff " << k;
@@ -119,7 +126,7 @@ TEST(EditDistance, CutoffBoundsEveryDistance) {
 TEST(EditDistance, MaxLenChecksStr1First) {
   for_random_pairs(200, [](const Chars& a, const Chars& b) {
     const std::string sa = utf8(a), sb = utf8(b);
-    for (const auto metric : {levenshtein_bp, damerau_bp}) {
+    for (const auto metric : {kLevenshtein, kDamerau}) {
       for (std::size_t limit : {a.size(), b.size(), a.size() + 1, b.size() + 1,
                                 a.size() ? a.size() - 1 : 0, b.size() ? b.size() - 1 : 0}) {
         const auto result = metric(sa, sb, limit, {}, {});
@@ -160,7 +167,7 @@ TEST(EditDistance, KernelsAgree) {
                       wrapped_b = utf8(affix + b + affix);
     SCOPED_TRACE(sa + " | " + sb);
     for (bool osa : {false, true}) {
-      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const auto metric = osa ? kDamerau : kLevenshtein;
       const std::size_t d = reference(a, b, osa);
       const std::size_t gap = a.size() > b.size() ? a.size() - b.size() : b.size() - a.size();
       for (std::size_t k : {d, d + 1, d == 0 ? 0 : d - 1, gap, gap + 61, gap + 62, gap + 63, gap + 64,
@@ -197,11 +204,11 @@ void expect_full_columns_agree(quillstone::detail::VectorTarget target, Kernel k
     const PatternMasks masks(a.data(), a.size());
     for (const bool osa : {false, true}) {
       const std::size_t d = reference(a, b, osa);
-      EXPECT_EQ(kernel(osa, masks, a.size(), Utf8Reader(sb), b.size()), d) << (osa ? "OSA" : "Levenshtein");
+      EXPECT_EQ(kernel(osa, masks, a.size(), UnitReader<char32_t>(quillstone::TextView(b.data(), b.size())), b.size()), d) << (osa ? "OSA" : "Levenshtein");
       if (osa) {
-        EXPECT_EQ((full_scan_of<quillstone::EditMetric::OptimalAlignment, 0>(masks, 0, a.size(), Utf8Reader(sb), b.size())), d);
+        EXPECT_EQ((full_scan_of<quillstone::EditMetric::OptimalAlignment, 0>(masks, 0, a.size(), UnitReader<char32_t>(quillstone::TextView(b.data(), b.size())), b.size())), d);
       } else {
-        EXPECT_EQ((full_scan_of<quillstone::EditMetric::Levenshtein, 0>(masks, 0, a.size(), Utf8Reader(sb), b.size())), d);
+        EXPECT_EQ((full_scan_of<quillstone::EditMetric::Levenshtein, 0>(masks, 0, a.size(), UnitReader<char32_t>(quillstone::TextView(b.data(), b.size())), b.size())), d);
       }
     }
   }
@@ -248,7 +255,7 @@ TEST(EditDistance, LongTextsUnderCutoffs) {
     }
     const std::string sa = utf8(a), sb = utf8(b);
     for (bool osa : {false, true}) {
-      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const auto metric = osa ? kDamerau : kLevenshtein;
       const std::size_t d = reference(a, b, osa);
       ASSERT_EQ(metric(sa, sb, {}, {}, {}).unchecked_value(), d) << i;
       ASSERT_EQ(metric(sb, sa, {}, {}, {}).unchecked_value(), d) << i;
@@ -273,7 +280,7 @@ TEST(EditDistance, SmallCutoffsOnLongTexts) {
     const std::string sa = utf8(a), sb = utf8(b);
     SCOPED_TRACE(sa + " | " + sb);
     for (bool osa : {false, true}) {
-      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const auto metric = osa ? kDamerau : kLevenshtein;
       const std::size_t d = reference(a, b, osa);
       for (std::size_t k = 0; k <= 3; ++k) {
         ASSERT_EQ(metric(sa, sb, {}, {}, k).unchecked_value(), d <= k ? d : k + 1) << "cutoff " << k;
@@ -297,7 +304,7 @@ TEST(EditDistance, LargeAlphabets) {
     if (i % 2) b = random_text(rng, alphabet, a.size() + rng() % 40);
     const std::string sa = utf8(a), sb = utf8(b);
     for (bool osa : {false, true}) {
-      const auto metric = osa ? damerau_bp : levenshtein_bp;
+      const auto metric = osa ? kDamerau : kLevenshtein;
       const std::size_t d = reference(a, b, osa);
       EXPECT_EQ(metric(sa, sb, {}, {}, {}).unchecked_value(), d);
       EXPECT_EQ(metric(sb, sa, {}, {}, {}).unchecked_value(), d);
@@ -359,9 +366,9 @@ TEST(EditDistance, LongNearDuplicatesUnderWideCutoffs) {
 
 TEST(EditDistance, CountsCharactersOfEveryLength) {
   // An empty view may carry no data at all.
-  EXPECT_EQ(levenshtein_bp(TextView{}, "ab").unchecked_value(), 2u);
+  EXPECT_EQ(levenshtein_bp(TextView{}, std::string_view("ab")).unchecked_value(), 2u);
   EXPECT_EQ(damerau_bp("\u0436", TextView{}, {}, true, {}).unchecked_value(), 1u);
-  EXPECT_EQ(quillstone::levenshtein_batch("", std::vector<TextView>{TextView{}, "ab"}),
+  EXPECT_EQ(quillstone::levenshtein_batch("", std::vector<TextView>{TextView{}, std::string_view("ab")}),
             (std::vector<std::size_t>{0, 2}));
   std::mt19937_64 rng(19);
   const Chars alphabet = U"ab\u00e9\u0436\u65e5\U0001F600";
@@ -456,7 +463,7 @@ TEST(EditDistance, CutoffExamples) {
 }
 
 TEST(EditDistance, CaseFolding) {
-  for (const auto metric : {levenshtein_bp, damerau_bp}) {
+  for (const auto metric : {kLevenshtein, kDamerau}) {
     EXPECT_EQ(metric("ABC", "abc", {}, true, {}).unchecked_value(), 0u);
     EXPECT_EQ(metric("ABC", "abc", {}, false, {}).unchecked_value(), 3u);
     // U+0130 folds to two characters.

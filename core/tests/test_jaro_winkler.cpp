@@ -343,7 +343,7 @@ TEST(JaroWinklerBatch, EqualsScalarOnRandomCandidates) {
       const auto& pool = gen.pick(2) ? Gen::kAlphabets[0] : alphabet;
       owned.push_back(gen.pick(2) ? utf8(gen.mutate(decode(query), pool)) : utf8(gen.text(pool, gen.length(80))));
     }
-    const std::vector<quillstone::TextView> candidates(owned.begin(), owned.end());
+    const std::vector<std::string_view> candidates(owned.begin(), owned.end());
     const optional<double> p = round % 3 ? optional<double>{0.2} : nullopt;
     const optional<bool> ci = round % 4 == 0 ? optional<bool>{} : optional<bool>{round % 4 > 1};
 
@@ -384,7 +384,7 @@ TEST(JaroWinklerBatch, LanesEqualScalarAtEveryLength) {
           }
         }
         std::shuffle(owned.begin(), owned.end(), gen.rng);
-        const std::vector<quillstone::TextView> candidates(owned.begin(), owned.end());
+        const std::vector<std::string_view> candidates(owned.begin(), owned.end());
         const std::string q = utf8(query);
         const auto scores = quillstone::jaro_winkler_batch(q, candidates, p, fold);
         ASSERT_TRUE(scores.has_value());
@@ -399,7 +399,7 @@ TEST(JaroWinklerBatch, LanesEqualScalarAtEveryLength) {
 }
 
 TEST(JaroWinklerBatch, Examples) {
-  const std::vector<quillstone::TextView> candidates = {"", "a", "", "MARHTA", "marhta", "marhta"};
+  const std::vector<std::string_view> candidates = {"", "a", "", "MARHTA", "marhta", "marhta"};
   const auto empty_query = quillstone::jaro_winkler_batch("", candidates).unchecked_value();
   EXPECT_EQ(empty_query, (std::vector<double>{1.0, 0.0, 1.0, 0.0, 0.0, 0.0}));
 

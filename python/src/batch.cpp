@@ -36,11 +36,6 @@ bool fail_after_candidates(CandidateTexts& candidates) {
   return false;
 }
 
-// Gives the holders' references back; only ever called attached.
-void release(PyBackedStr& query, CandidateTexts& candidates) noexcept {
-  candidates.release();
-  query.reset();
-}
 
 PyObject* make_int(std::size_t value) { return checked_result(PyLong_FromUnsignedLongLong(value)); }
 
@@ -122,14 +117,14 @@ PyObject* edit_distance_batch(PyObject* const* args, Py_ssize_t nargs, PyObject*
     fail_after_candidates(candidates);
     return nullptr;
   }
-  const EditDistanceBatch<Metric> batch(query.view(), case_insensitive);
+  const EditDistanceBatch<Metric> batch(query, case_insensitive);
   PyObject* list = score_into_list<std::size_t>(
       candidates,
       [&](std::span<const TextView> chunk, std::span<std::size_t> out) noexcept {
         batch.distances(chunk, out);
       },
       make_int);
-  release(query, candidates);
+  candidates.release();
   return list;
 }
 
@@ -152,10 +147,10 @@ PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* 
   }
   // A bad prefix scale fails before any candidate is scored, yet after every
   // candidate has been taken.
-  const Result<JaroWinklerBatch> prepared = JaroWinklerBatch::create(query.view(), p, case_insensitive);
+  const Result<JaroWinklerBatch> prepared = JaroWinklerBatch::create(query, p, case_insensitive);
   if (!prepared) {
     const bool taken = candidates.check_rest();
-    release(query, candidates);
+    candidates.release();
     if (taken) {
       raise_match_error(prepared.error());
     } else {
@@ -171,7 +166,7 @@ PyObject* jaro_winkler_batch(PyObject* const* args, Py_ssize_t nargs, PyObject* 
         batch.similarities(chunk, out);
       },
       [&](double value) { return floats.make(value); });
-  release(query, candidates);
+  candidates.release();
   return list;
 }
 

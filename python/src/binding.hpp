@@ -22,13 +22,15 @@
 #include <utility>
 
 #include "compat.hpp"
+#include "errors.hpp"
 #include "pyref.hpp"
+#include "quillstone/quillstone.hpp"
 
 namespace quillstone::python {
 
 // What a slot is converted to.
 enum class Kind {
-  text,             // a text view borrowed from the argument
+  text,             // the argument's code units, borrowed
   backed_text,      // a PyBackedStr
   real,             // a 64-bit float
   u32,              // an unsigned 32-bit integer
@@ -109,23 +111,37 @@ void raise_type_mismatch(PyObject* obj, PyTypeObject* expected);
 // type, message and args stay as they are.
 void argument_extraction_error(std::string_view parameter);
 
-// Conversions. The text view borrows the str's cached UTF-8 form, obtained
-// with one call.
-inline bool to_text(PyObject* obj, std::string_view& out) {
+// Whether code units hold a lone surrogate, which has no UTF-8 form (one
+// unit at a time, which the compiler turns into vector compares).
+template <class Unit>
+bool holds_surrogate(const Unit* units, std::size_t length) noexcept {
+  bool any = false;
+  for (std::size_t i = 0; i < length; ++i) any |= static_cast<std::uint32_t>(units[i]) - 0xD800u < 0x800u;
+  return any;
+}
+
+// Conversions. The text view borrows the str's own code units, in place; a
+// str that holds a lone surrogate is refused with the interpreter's own
+// UnicodeEncodeError, from its UTF-8 conversion.
+inline bool to_text(PyObject* obj, TextView& out) {
   if (!PyUnicode_Check(obj)) [[unlikely]] {
     raise_type_mismatch(obj, &PyUnicode_Type);
     return false;
   }
-  if (PyUnicode_IS_COMPACT_ASCII(obj)) [[likely]] {
-    // The UTF-8 form of an ASCII str is its own data.
-    out = std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
-                           static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
-    return true;
+  const void* data = PyUnicode_DATA(obj);
+  const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
+  const int kind = PyUnicode_KIND(obj);
+  if (kind != PyUnicode_1BYTE_KIND) {
+    const bool surrogate = kind == PyUnicode_2BYTE_KIND
+                               ? holds_surrogate(static_cast<const Py_UCS2*>(data), length)
+                               : holds_surrogate(static_cast<const Py_UCS4*>(data), length);
+    if (surrogate) [[unlikely]] {
+      if (PyUnicode_AsUTF8AndSize(obj, nullptr) == nullptr) return false;
+      raise_message(PyExc_SystemError, "a str with a lone surrogate has a UTF-8 form");
+      return false;
+    }
   }
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size);
-  if (utf8 == nullptr) [[unlikely]] return false;
-  out = std::string_view(utf8, static_cast<std::size_t>(size));
+  out = TextView(data, length, static_cast<unsigned>(kind));
   return true;
 }
 bool to_backed_text(PyObject* obj, PyBackedStr& out);
@@ -147,7 +163,7 @@ struct ConvertWith {
 };
 
 template <>
-struct Conversion<Kind::text> : ConvertWith<std::string_view, to_text> {};
+struct Conversion<Kind::text> : ConvertWith<TextView, to_text> {};
 template <>
 struct Conversion<Kind::backed_text> : ConvertWith<PyBackedStr, to_backed_text> {};
 template <>

@@ -23,12 +23,12 @@ inline constexpr Parameter kJaroWinklerParameters[] = {
     {"score_cutoff", Kind::real, kOptional},
 };
 inline constexpr Parameter kEditDistanceBatchParameters[] = {
-    {"query", Kind::backed_text},
+    {"query", Kind::text},
     {"candidates", Kind::candidate_texts},
     {"case_insensitive", Kind::boolean, kOptional},
 };
 inline constexpr Parameter kJaroWinklerBatchParameters[] = {
-    {"query", Kind::backed_text},
+    {"query", Kind::text},
     {"candidates", Kind::candidate_texts},
     {"p", Kind::real, kOptional},
     {"case_insensitive", Kind::boolean, kOptional},

@@ -45,10 +45,10 @@ PyObject* ingest_borrow_and_deref(PyObject* const* args, Py_ssize_t nargs, PyObj
   std::uint64_t total = 0;
   if (!held.empty()) {
     // The plain view array the batch core takes, exactly one entry per item.
-    std::vector<TextView> views;
+    std::vector<std::string_view> views;
     views.reserve(held.size());
     for (const PyBackedStr& text : held) views.push_back(text.view());
-    for (const TextView view : views) total += view.size();
+    for (const std::string_view view : views) total += view.size();
   }
   held.clear();
   return make_count(total);

@@ -19,7 +19,8 @@ namespace {
 PyObject* to_python(std::size_t distance) { return PyLong_FromUnsignedLongLong(distance); }
 PyObject* to_python(double similarity) { return PyFloat_FromDouble(similarity); }
 
-// The converted arguments are the core operation's, in the same order.
+// The converted arguments are the core operation's, in the same order; `Core`
+// names its code-unit entry.
 template <const FunctionDescription& Function, auto Core>
 PyObject* scalar(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Arguments<Function> arguments;
@@ -35,15 +36,15 @@ PyObject* scalar(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
 }  // namespace
 
 PyObject* levenshtein_bp(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return scalar<kLevenshteinBp, quillstone::levenshtein_bp>(args, nargs, kwnames);
+  return scalar<kLevenshteinBp, [](auto&&... a) { return quillstone::levenshtein_bp(a...); }>(args, nargs, kwnames);
 }
 
 PyObject* damerau_bp(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return scalar<kDamerauBp, quillstone::damerau_bp>(args, nargs, kwnames);
+  return scalar<kDamerauBp, [](auto&&... a) { return quillstone::damerau_bp(a...); }>(args, nargs, kwnames);
 }
 
 PyObject* jaro_winkler_similarity(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return scalar<kJaroWinklerSimilarity, quillstone::jaro_winkler>(args, nargs, kwnames);
+  return scalar<kJaroWinklerSimilarity, [](auto&&... a) { return quillstone::jaro_winkler(a...); }>(args, nargs, kwnames);
 }
 
 }  // namespace quillstone::python

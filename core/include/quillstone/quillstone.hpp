@@ -1,9 +1,11 @@
-// quillstone_core: string similarity and edit distances over borrowed UTF-8.
+// quillstone_core: string similarity and edit distances over borrowed text.
 //
-// Every operation is a pure function of its arguments. Texts are borrowed,
-// well-formed UTF-8 (the caller guarantees it; nothing is validated). Lengths,
-// counts and positions count Unicode scalar values. Operations return a value
-// or a MatchError; none throws. A failed allocation ends the process.
+// Every operation is a pure function of its arguments. Texts are borrowed
+// code units of one width, each unit one Unicode scalar value: the forms a
+// Python str holds (Latin-1, UCS-2, UCS-4), read in place. Lengths, counts and
+// positions count characters. A UTF-8 entry for C++ callers decodes once at
+// the boundary. Operations return a value or a MatchError; none throws. A
+// failed allocation ends the process.
 #pragma once
 
 #include <array>
@@ -20,8 +22,59 @@
 
 namespace quillstone {
 
-// Borrowed well-formed UTF-8: start and byte length.
-using TextView = std::string_view;
+// Borrowed text: `size` code units of 1, 2 or 4 bytes, each one Unicode
+// scalar value (no surrogates; the caller guarantees it, nothing is
+// validated). Any width may hold any text its units can: results never
+// depend on the width, only speed does.
+class TextView {
+ public:
+  constexpr TextView() noexcept = default;
+  constexpr TextView(const unsigned char* units, std::size_t size) noexcept : data_(units), size_(size), width_(1) {}
+  constexpr TextView(const char16_t* units, std::size_t size) noexcept : data_(units), size_(size), width_(2) {}
+  constexpr TextView(const char32_t* units, std::size_t size) noexcept : data_(units), size_(size), width_(4) {}
+  // `size` units of `width` bytes at `units`, as an interpreter names them.
+  TextView(const void* units, std::size_t size, unsigned width) noexcept
+      : data_(units), size_(size), width_(static_cast<unsigned char>(width)) {}
+
+  const void* data() const noexcept { return data_; }
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  unsigned width() const noexcept { return width_; }
+  // One byte a character: the byte-indexed tables and lanes read it.
+  bool narrow() const noexcept { return width_ == 1; }
+  // The units from `pos` on, at most `count` of them.
+  TextView substr(std::size_t pos, std::size_t count = static_cast<std::size_t>(-1)) const noexcept {
+    const std::size_t rest = size_ - pos;
+    return TextView(static_cast<const unsigned char*>(data_) + pos * width_, count < rest ? count : rest, width_);
+  }
+  // The character at `i`.
+  char32_t operator[](std::size_t i) const noexcept {
+    if (width_ == 1) return static_cast<const unsigned char*>(data_)[i];
+    if (width_ == 2) return static_cast<const char16_t*>(data_)[i];
+    return static_cast<const char32_t*>(data_)[i];
+  }
+
+ private:
+  const void* data_ = nullptr;
+  std::size_t size_ = 0;
+  unsigned char width_ = 1;
+};
+
+// Well-formed UTF-8 decoded once into the narrowest units that hold it, as
+// an interpreter stores a str: the entry for C++ callers, tests and fuzzers.
+class Utf8Text {
+ public:
+  explicit Utf8Text(std::string_view utf8) noexcept;
+  Utf8Text(const Utf8Text&) noexcept;
+  Utf8Text& operator=(const Utf8Text&) noexcept;
+  ~Utf8Text();
+  TextView view() const noexcept { return view_; }
+  operator TextView() const noexcept { return view_; }  // NOLINT
+
+ private:
+  std::string units_;
+  TextView view_;
+};
 
 // ---------------------------------------------------------------- errors
 
@@ -120,15 +173,18 @@ template <EditMetric Metric>
 class EditDistanceBatch {
  public:
   EditDistanceBatch(TextView query, std::optional<bool> case_insensitive) noexcept;
+  EditDistanceBatch(std::string_view utf8_query, std::optional<bool> case_insensitive) noexcept;
   EditDistanceBatch(EditDistanceBatch&&) noexcept;
   EditDistanceBatch& operator=(EditDistanceBatch&&) noexcept;
   ~EditDistanceBatch();
 
   // One candidate, scanned on its own.
   std::size_t distance(TextView candidate) const noexcept;
+  std::size_t distance(std::string_view utf8_candidate) const noexcept;
   // The distance of candidates[i] into out[i]; `out` has room for every
   // candidate. Short candidates share vector lanes.
   void distances(std::span<const TextView> candidates, std::span<std::size_t> out) const noexcept;
+  void distances(std::span<const std::string_view> utf8_candidates, std::span<std::size_t> out) const noexcept;
 
  private:
   std::unique_ptr<const detail::EditBatch<Metric>> impl_;
@@ -144,6 +200,8 @@ class JaroWinklerBatch {
   // Fails only with InvalidPrefixScale, before allocating anything.
   static Result<JaroWinklerBatch> create(TextView query, std::optional<double> p,
                                          std::optional<bool> case_insensitive) noexcept;
+  static Result<JaroWinklerBatch> create(std::string_view utf8_query, std::optional<double> p,
+                                         std::optional<bool> case_insensitive) noexcept;
   // A batch that holds nothing: only for Result, never scored.
   JaroWinklerBatch() noexcept;
   JaroWinklerBatch(JaroWinklerBatch&&) noexcept;
@@ -152,9 +210,11 @@ class JaroWinklerBatch {
 
   // One candidate, scanned on its own.
   double similarity(TextView candidate) const noexcept;
+  double similarity(std::string_view utf8_candidate) const noexcept;
   // The similarity of candidates[i] into out[i]; `out` has room for every
   // candidate. Short candidates share vector lanes.
   void similarities(std::span<const TextView> candidates, std::span<double> out) const noexcept;
+  void similarities(std::span<const std::string_view> utf8_candidates, std::span<double> out) const noexcept;
 
  private:
   explicit JaroWinklerBatch(std::unique_ptr<const detail::JaroWinklerQuery> impl) noexcept;
@@ -168,6 +228,32 @@ std::vector<std::size_t> damerau_batch(TextView query, std::span<const TextView>
                                        std::optional<bool> case_insensitive = {}) noexcept;
 
 Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const TextView> candidates,
+                                               std::optional<double> p = {},
+                                               std::optional<bool> case_insensitive = {}) noexcept;
+
+// ---------------------------------------------------------------- UTF-8 entry
+//
+// The operations above on well-formed UTF-8, each text decoded once
+// (Utf8Text): for C++ callers, tests and fuzzers.
+
+Result<std::size_t> levenshtein_bp(std::string_view str_1, std::string_view str_2,
+                                   std::optional<std::size_t> max_len = {},
+                                   std::optional<bool> case_insensitive = {},
+                                   std::optional<std::size_t> score_cutoff = {}) noexcept;
+Result<std::size_t> damerau_bp(std::string_view str_1, std::string_view str_2,
+                               std::optional<std::size_t> max_len = {},
+                               std::optional<bool> case_insensitive = {},
+                               std::optional<std::size_t> score_cutoff = {}) noexcept;
+Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std::optional<double> p = {},
+                            std::optional<std::size_t> max_len = {},
+                            std::optional<bool> case_insensitive = {},
+                            std::optional<double> score_cutoff = {}) noexcept;
+std::vector<std::size_t> levenshtein_batch(std::string_view query, std::span<const std::string_view> candidates,
+                                           std::optional<bool> case_insensitive = {}) noexcept;
+std::vector<std::size_t> damerau_batch(std::string_view query, std::span<const std::string_view> candidates,
+                                       std::optional<bool> case_insensitive = {}) noexcept;
+Result<std::vector<double>> jaro_winkler_batch(std::string_view query,
+                                               std::span<const std::string_view> candidates,
                                                std::optional<double> p = {},
                                                std::optional<bool> case_insensitive = {}) noexcept;
 

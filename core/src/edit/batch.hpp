@@ -17,7 +17,7 @@
 #include "edit/query_lanes.hpp"
 #include "masks/character_masks.hpp"
 #include "text/case_folding.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -28,66 +28,59 @@ class EditBatch {
  public:
   EditBatch(TextView query, std::optional<bool> case_insensitive) noexcept
       : fold_(case_insensitive.value_or(false)),
-        folded_(fold_ ? to_lower_full(query) : std::string(query)),
-        ascii_(is_ascii(folded_)),
-        pattern_(folded_, ascii_ ? folded_.size() : count_chars(folded_), ascii_),
-        numbers_(folded_, ascii_) {
+        copy_(fold_ ? TextView() : query),
+        query_(fold_ ? to_lower_full(query, folded_) : copy_.view()),
+        pattern_(query_),
+        numbers_(query_) {
     static_assert(sizeof(lane_masks_) == sizeof(ByteMasks{}.entry));
     // The lanes read candidate bytes unfolded: a folding query's letters
-    // mark both their cases.
-    if (const CharacterMasks* masks = pattern_.word_masks(); masks != nullptr && !folded_.empty()) {
-      if (ascii_) {
+    // mark both their cases (a byte folds to one byte).
+    if (const CharacterMasks* masks = pattern_.word_masks(); masks != nullptr && !query_.empty()) {
+      if (query_.narrow()) {
         std::memcpy(lane_masks_.data(), masks->narrow.entry, sizeof(lane_masks_));
         if (fold_) {
-          for (unsigned char c = 'A'; c <= 'Z'; ++c) lane_masks_[c] = lane_masks_[c + 0x20];
+          for (std::size_t c = 0; c < 256; ++c) lane_masks_[c] = lane_masks_[lower_byte(static_cast<unsigned char>(c))];
         }
         lanes_ = true;
       }
       // The same lanes read any other candidate as the query's numbers, a
       // byte a character: a character the query lacks is 0, which matches
       // nothing, and only equality with the query's characters counts.
-      char32_t chars[kWordBits];
-      const std::size_t m = decode_chars(folded_, chars);
-      for (std::size_t i = 0; i < m; ++i) number_masks_[numbers_(chars[i])] = masks->lookup(chars[i]);
+      for (std::size_t i = 0; i < query_.size(); ++i) number_masks_[numbers_(query_[i])] = masks->lookup(query_[i]);
       numbered_lanes_ = true;
     }
   }
-
   EditBatch(const EditBatch&) = delete;
   EditBatch& operator=(const EditBatch&) = delete;
 
   std::size_t distance(TextView candidate) const noexcept {
     // An empty query (folding empties no text) scores a candidate by its own
     // count, unfolded.
-    if (pattern_.size() == 0) return count_chars(candidate);
-    std::string folded;
-    if (fold_) {
-      folded = to_lower_full(candidate);
-      candidate = folded;
-    }
-    const bool ascii = is_ascii(candidate);
-    const std::size_t n = ascii ? candidate.size() : count_chars(candidate);
-    if (n == 0) return pattern_.size();
-    return pattern_.distance(candidate, n, ascii, kUnbounded);
+    if (pattern_.size() == 0) return candidate.size();
+    FoldedText folded;
+    if (fold_) candidate = to_lower_full(candidate, folded);
+    if (candidate.empty()) return pattern_.size();
+    return pattern_.distance(candidate, kUnbounded);
   }
 
-  // candidates[i]'s distance into out[i]: an ASCII candidate of up to 255
-  // bytes against a short ASCII query in the query's lanes, a candidate of
-  // at most 64 characters otherwise in candidate lanes, every other one by
-  // distance(). Candidate lanes are filled in chunks, so that their buffers
-  // stay small. Each result equals the scalar operation's on its candidate.
+  // candidates[i]'s distance into out[i]: a one-byte candidate of up to 255
+  // characters against a short one-byte query in the query's lanes, a
+  // candidate of at most 64 characters otherwise in candidate lanes, every
+  // other one by distance(). Candidate lanes are filled in chunks, so that
+  // their buffers stay small. Each result equals the scalar operation's on
+  // its candidate.
   void distances(std::span<const TextView> candidates, std::size_t* out) const noexcept {
     constexpr std::size_t kChunk = 4096;
     std::vector<std::size_t> lanes, renumbered;
     if (lanes_) lanes.reserve(candidates.size());
     // The query's numbers of the candidates that the byte table cannot read,
     // and where each one ends in `numbers`.
-    std::string numbers;
+    std::vector<unsigned char> numbers;
     std::vector<std::size_t> ends;
     if (numbered_lanes_ && !lanes_) {
-      std::size_t bytes = 0;
-      for (const TextView candidate : candidates) bytes += std::min(candidate.size(), 4 * kQueryLaneMaxBytes);
-      numbers.reserve(bytes);
+      std::size_t chars = 0;
+      for (const TextView candidate : candidates) chars += std::min(candidate.size(), kQueryLaneMaxBytes);
+      numbers.reserve(chars);
     }
     NumberedCandidates numbered;
     const auto flush = [&] {
@@ -97,7 +90,7 @@ class EditBatch {
     };
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
-      if (lanes_ && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes && is_ascii(candidate)) {
+      if (lanes_ && candidate.narrow() && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes) {
         lanes.push_back(i);
       } else if (numbered_lanes_ && renumber(candidate, numbers)) {
         renumbered.push_back(i);
@@ -131,55 +124,46 @@ class EditBatch {
   // having stopped, at a character past the first `most`.
   template <class Put>
   bool for_each_number(TextView candidate, std::size_t most, Put put) const noexcept {
-    const bool ascii = is_ascii(candidate);
-    std::string folded;
-    if (fold_ && !ascii) {
-      folded = to_lower_full(candidate);
-      candidate = folded;
+    // Folding never shortens a text.
+    if (candidate.size() > most) return false;
+    if (fold_ && candidate.narrow()) {
+      const auto* units = units_of<unsigned char>(candidate);
+      for (std::size_t i = 0; i < candidate.size(); ++i) put(numbers_(lower_byte(units[i])));
+      return true;
     }
-    const char* p = candidate.data();
-    const char* end = p + candidate.size();
-    std::size_t count = 0;
-    if (ascii) {
-      for (; p < end; ++p) {
-        if (count++ == most) return false;
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (fold_ && c >= 'A' && c <= 'Z') c += 0x20;
-        put(numbers_(c));
-      }
-    } else {
-      while (p < end) {
-        if (count++ == most) return false;
-        put(numbers_(decode_next(p)));
-      }
+    FoldedText folded;
+    if (fold_) {
+      candidate = to_lower_full(candidate, folded);
+      if (candidate.size() > most) return false;
     }
+    with_units(candidate, [&](const auto* units) {
+      for (std::size_t i = 0; i < candidate.size(); ++i) put(numbers_(units[i]));
+    });
     return true;
   }
 
   // Appends `candidate` to `out` as the query's numbers, a byte a character,
   // when it has 1 to kQueryLaneMaxBytes characters once folded; false, with
   // `out` as it was, otherwise.
-  bool renumber(TextView candidate, std::string& out) const noexcept {
-    // Four bytes a character at most: a longer text may still qualify.
-    if (candidate.empty() || candidate.size() > 4 * kQueryLaneMaxBytes) return false;
-    char numbers[kQueryLaneMaxBytes];
+  bool renumber(TextView candidate, std::vector<unsigned char>& out) const noexcept {
+    if (candidate.empty()) return false;
+    unsigned char numbers[kQueryLaneMaxBytes];
     std::size_t count = 0;
     if (!for_each_number(candidate, kQueryLaneMaxBytes,
-                         [&](std::uint32_t id) { numbers[count++] = static_cast<char>(id); })) {
+                         [&](std::uint32_t id) { numbers[count++] = static_cast<unsigned char>(id); })) {
       return false;
     }
-    out.append(numbers, count);
+    out.insert(out.end(), numbers, numbers + count);
     return count != 0;  // folding may empty a text
   }
 
   // Appends `candidate` to `out` in the query's numbers when it has 1 to 64
   // characters once folded; false otherwise.
   bool number(TextView candidate, std::size_t index, NumberedCandidates& out) const noexcept {
-    // Four bytes a character at most: a longer text may still qualify.
-    if (pattern_.size() == 0 || candidate.empty() || candidate.size() > 4 * kCandidateLaneMax) return false;
-    if (candidate.size() > kCandidateLaneMax && is_ascii(candidate)) return false;
+    if (pattern_.size() == 0 || candidate.empty()) return false;
     const std::size_t first = out.ids.size();
-    if (!for_each_number(candidate, kCandidateLaneMax, [&](std::uint32_t id) { out.ids.push_back(id); })) {
+    if (!for_each_number(candidate, kCandidateLaneMax, [&](std::uint32_t id) { out.ids.push_back(id); }) ||
+        out.ids.size() == first) {
       out.ids.resize(first);
       return false;
     }
@@ -189,8 +173,9 @@ class EditBatch {
   }
 
   bool fold_;
-  std::string folded_;
-  bool ascii_;
+  FoldedText folded_;
+  OwnedText copy_;
+  TextView query_;
   EditPattern<Metric> pattern_;
   QueryNumbers numbers_;
   bool lanes_ = false, numbered_lanes_ = false;
@@ -204,6 +189,10 @@ namespace quillstone {
 template <EditMetric Metric>
 EditDistanceBatch<Metric>::EditDistanceBatch(TextView query, std::optional<bool> case_insensitive) noexcept
     : impl_(std::make_unique<const detail::EditBatch<Metric>>(query, case_insensitive)) {}
+
+template <EditMetric Metric>
+EditDistanceBatch<Metric>::EditDistanceBatch(std::string_view utf8_query, std::optional<bool> case_insensitive) noexcept
+    : EditDistanceBatch(Utf8Text(utf8_query).view(), case_insensitive) {}
 
 template <EditMetric Metric>
 EditDistanceBatch<Metric>::EditDistanceBatch(EditDistanceBatch&&) noexcept = default;
@@ -220,9 +209,22 @@ std::size_t EditDistanceBatch<Metric>::distance(TextView candidate) const noexce
 }
 
 template <EditMetric Metric>
+std::size_t EditDistanceBatch<Metric>::distance(std::string_view utf8_candidate) const noexcept {
+  return impl_->distance(Utf8Text(utf8_candidate));
+}
+
+template <EditMetric Metric>
 void EditDistanceBatch<Metric>::distances(std::span<const TextView> candidates,
                                           std::span<std::size_t> out) const noexcept {
   impl_->distances(candidates, out.data());
+}
+
+template <EditMetric Metric>
+void EditDistanceBatch<Metric>::distances(std::span<const std::string_view> utf8_candidates,
+                                          std::span<std::size_t> out) const noexcept {
+  const std::vector<Utf8Text> texts(utf8_candidates.begin(), utf8_candidates.end());
+  const std::vector<TextView> views(texts.begin(), texts.end());
+  impl_->distances(views, out.data());
 }
 
 }  // namespace quillstone

@@ -6,24 +6,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <string_view>
+#include <limits>
+#include <vector>
 
 #include "edit/recurrence.hpp"
 #include "edit/thresholds.hpp"
 #include "text/affixes.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
 // ---------------------------------------------------------------- small bounds
 
-// A bound of at most 3 on two ASCII texts without common affixes, `a` the
-// longer: every optimal alignment can match equal characters greedily, so
+// A bound of at most 3 on two texts without common affixes, `a` the longer: every optimal alignment can match equal characters greedily, so
 // the distance is the cheapest of the few sequences of at most k edits that
 // take one text to the other, each applied at a mismatch (delete from a,
 // delete from b, substitute, transpose), the equal runs between them skipped
-// 16 bytes at a time. Above k the result is k + 1; k is at most kSmallBound.
+// 16 bytes at a time where the widths agree. Above k the result is k + 1; k is at most kSmallBound.
 
 enum class Edit : std::uint8_t { DeleteA, DeleteB, Substitute, Transpose };
 
@@ -55,9 +54,9 @@ constexpr EditModels edit_models(std::size_t k, std::size_t gap, bool transposit
   return out;
 }
 
-template <EditMetric Metric>
-std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept {
-  const std::size_t la = a.size(), lb = b.size(), gap = la - lb;
+template <EditMetric Metric, class A, class B>
+std::size_t small_bound_distance(const A* a, std::size_t la, const B* b, std::size_t lb, std::size_t k) noexcept {
+  const std::size_t gap = la - lb;
   std::size_t best = k + 1;
   static constexpr EditModels kModels[kSmallBound + 1][kSmallBound + 1] = {
       {edit_models(0, 0, kTransposes<Metric>), {}, {}, {}},
@@ -74,7 +73,7 @@ std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept
     std::uint8_t model = models.model[mi];
     std::size_t i = 0, j = 0, cost = 0, left = k;
     for (;;) {
-      const std::size_t run = equal_run(a.data() + i, b.data() + j, std::min(la - i, lb - j));
+      const std::size_t run = equal_run(a + i, b + j, std::min(la - i, lb - j));
       i += run;
       j += run;
       if (i == la || j == lb) break;
@@ -92,7 +91,8 @@ std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept
       } else if (edit == Edit::Substitute) {
         ++i;
         ++j;
-      } else if (i + 1 < la && j + 1 < lb && a[i] == b[j + 1] && a[i + 1] == b[j]) {
+      } else if (i + 1 < la && j + 1 < lb && char32_t{a[i]} == char32_t{b[j + 1]} &&
+                 char32_t{a[i + 1]} == char32_t{b[j]}) {
         i += 2;
         j += 2;
       } else {
@@ -107,20 +107,26 @@ std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept
   return best;
 }
 
+template <EditMetric Metric>
+std::size_t small_bound_distance(TextView a, TextView b, std::size_t k) noexcept {
+  return with_units(a, [&](const auto* x) {
+    return with_units(b, [&](const auto* y) { return small_bound_distance<Metric>(x, a.size(), y, b.size(), k); });
+  });
+}
+
 // A bound k on the Levenshtein distance of two long texts without common
 // affixes, small beside their length: Landau and Vishkin's furthest
 // reaching diagonals. For e = 0, 1, ... each diagonal j - i within e of the
 // main one keeps the last row it reaches with e edits, one edit beyond the
 // rows its neighbours reached with e - 1, then as far as the texts stay
-// equal (16 ASCII bytes or 4 characters at a time). The cost grows with e²,
-// not with the texts, so near-duplicates under a modest bound take a few
-// runs along their equal stretches. Above k the result is k + 1. `Char` is
-// char for ASCII, char32_t for decoded text.
+// equal (16 bytes at a time where the widths agree). The cost grows with
+// e², not with the texts, so near-duplicates under a modest bound take a few
+// runs along their equal stretches. Above k the result is k + 1.
 
-template <class Char>
-std::size_t diagonal_distance(std::basic_string_view<Char> a, std::basic_string_view<Char> b,
+template <class A, class B>
+std::size_t diagonal_distance(const A* a, std::size_t a_size, const B* b, std::size_t b_size,
                               std::size_t k) noexcept {
-  const auto la = static_cast<std::ptrdiff_t>(a.size()), lb = static_cast<std::ptrdiff_t>(b.size());
+  const auto la = static_cast<std::ptrdiff_t>(a_size), lb = static_cast<std::ptrdiff_t>(b_size);
   const auto sk = static_cast<std::ptrdiff_t>(k);
   const std::ptrdiff_t target = lb - la;  // the diagonal of the last cell
   // Row reached on diagonal d, at reach[d + k + 1]; unreached: below any row.
@@ -139,7 +145,7 @@ std::size_t diagonal_distance(std::basic_string_view<Char> a, std::basic_string_
   std::fill(next, next + span, kNone);
   const auto slide = [&](std::ptrdiff_t i, std::ptrdiff_t d) {
     const std::ptrdiff_t room = std::min(la - i, lb - i - d);
-    return room <= 0 ? i : i + static_cast<std::ptrdiff_t>(equal_run(a.data() + i, b.data() + i + d,
+    return room <= 0 ? i : i + static_cast<std::ptrdiff_t>(equal_run(a + i, b + i + d,
                                                                      static_cast<std::size_t>(room)));
   };
   reach[sk + 1] = slide(0, 0);
@@ -163,33 +169,24 @@ std::size_t diagonal_distance(std::basic_string_view<Char> a, std::basic_string_
   return k + 1;
 }
 
+inline std::size_t diagonal_distance(TextView a, TextView b, std::size_t k) noexcept {
+  return with_units(a, [&](const auto* x) {
+    return with_units(b, [&](const auto* y) { return diagonal_distance(x, a.size(), y, b.size(), k); });
+  });
+}
+
 // The diagonals under a bound beyond kDiagonalBound cost up to k² even on
 // texts that differ far more, where the band stops early. A prefix of one
 // in kProbeShare characters (at least kProbeChars), under its share of the
 // bound with room to spare, shows first whether the whole may come within
-// it; nullopt when it does not, and the band is left to decide. Other texts
-// than ASCII are decoded, the prefix first.
+// it; nullopt when it does not, and the band is left to decide.
 
-inline std::optional<std::size_t> probed_diagonal_distance(TextView pattern, std::size_t m, TextView text,
-                                                           std::size_t n, bool ascii, std::size_t k) noexcept {
+inline std::optional<std::size_t> probed_diagonal_distance(TextView pattern, TextView text, std::size_t k) noexcept {
+  const std::size_t m = pattern.size();
   const std::size_t probe = std::min(m, std::max(kProbeChars, m / kProbeShare));
   const auto share = static_cast<std::size_t>(std::uint64_t{3} * k * probe / (std::uint64_t{2} * m)) + 4;
-  if (ascii) {
-    if (diagonal_distance(pattern.substr(0, probe), text.substr(0, probe), share) > share) return std::nullopt;
-    return diagonal_distance(pattern, text, k);
-  }
-  std::u32string a(m, U'\0'), b(n, U'\0');
-  const char* pa = pattern.data();
-  const char* pb = text.data();
-  for (std::size_t i = 0; i < probe; ++i) {
-    a[i] = decode_next(pa);
-    b[i] = decode_next(pb);
-  }
-  const std::u32string_view a_view(a), b_view(b);
-  if (diagonal_distance(a_view.substr(0, probe), b_view.substr(0, probe), share) > share) return std::nullopt;
-  for (std::size_t i = probe; i < m; ++i) a[i] = decode_next(pa);
-  for (std::size_t i = probe; i < n; ++i) b[i] = decode_next(pb);
-  return diagonal_distance(a_view, b_view, k);
+  if (diagonal_distance(pattern.substr(0, probe), text.substr(0, probe), share) > share) return std::nullopt;
+  return diagonal_distance(pattern, text, k);
 }
 
 }  // namespace quillstone::detail

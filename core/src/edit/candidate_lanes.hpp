@@ -11,7 +11,7 @@
 #include "edit/recurrence.hpp"
 #include "masks/pattern_masks.hpp"
 #include "simd/lane_vectors.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -118,12 +118,10 @@ inline constexpr auto kCandidateLanes =
 // The query's characters numbered from 1 in order of first occurrence.
 class QueryNumbers {
  public:
-  QueryNumbers(TextView query, bool ascii) noexcept {
-    const char* p = query.data();
-    const char* end = p + query.size();
+  explicit QueryNumbers(TextView query) noexcept {
     std::uint32_t next = 1;
-    while (p < end) {
-      const char32_t c = ascii ? static_cast<unsigned char>(*p++) : decode_next(p);
+    for (std::size_t i = 0; i < query.size(); ++i) {
+      const char32_t c = query[i];
       std::uint32_t id;
       if (c < 256) {
         if (narrow_[c] == 0) narrow_[c] = next++;

@@ -12,7 +12,7 @@
 #include <immintrin.h>
 #endif
 
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -25,22 +25,19 @@ namespace quillstone::detail {
 template <class Char>
 class ComparedPattern {
  public:
-  // Padding: no ASCII byte and no scalar value.
+  // Padding: no scalar value, or for bytes a control character that real
+  // texts hardly hold, whose matches are then kept to the pattern.
   static constexpr Char kNone = sizeof(Char) == 1 ? Char(0x80) : Char(0xFFFFFFFF);
 
   // `front` and `back` positions of padding around the m characters.
   ComparedPattern(TextView pattern, std::size_t m, std::size_t front, std::size_t back) noexcept
-      : front_(front) {
+      : front_(front), m_(m) {
     const std::size_t size = front + m + back;
     if (size > kInline) heap_.resize(size);
     chars_ = size > kInline ? heap_.data() : inline_;
     std::fill(chars_, chars_ + front, kNone);
     std::fill(chars_ + front + m, chars_ + size, kNone);
-    if constexpr (sizeof(Char) == 1) {
-      std::memcpy(chars_ + front, pattern.data(), m);
-    } else {
-      decode_chars(pattern, chars_ + front);
-    }
+    widen_chars(pattern, chars_ + front);
   }
   ComparedPattern(const ComparedPattern&) = delete;
   ComparedPattern& operator=(const ComparedPattern&) = delete;
@@ -49,7 +46,8 @@ class ComparedPattern {
   template <std::size_t Chunks>
   std::uint64_t bits(char32_t c, std::ptrdiff_t pos) const noexcept {
     if constexpr (sizeof(Char) == 1) {
-      if (c >= 0x80) return 0;
+      if (c >= 0x100) return 0;
+      if (c == kNone) [[unlikely]] return padding_bits<Chunks>(c, pos);
     }
     const Char* p = chars_ + front_ + pos;
     std::uint64_t out = 0;
@@ -71,6 +69,17 @@ class ComparedPattern {
   }
 
  private:
+  // bits<Chunks> of the padding character: the pattern's own positions only.
+  template <std::size_t Chunks>
+  std::uint64_t padding_bits(char32_t c, std::ptrdiff_t pos) const noexcept {
+    std::uint64_t out = 0;
+    for (std::size_t i = 0; i < 16 * Chunks; ++i) {
+      const std::ptrdiff_t at = pos + static_cast<std::ptrdiff_t>(i);
+      if (at >= 0 && at < static_cast<std::ptrdiff_t>(m_) && chars_[front_ + at] == c) out |= std::uint64_t{1} << i;
+    }
+    return out;
+  }
+
   static std::uint32_t match16(const Char* p, char32_t c) noexcept {
 #if defined(__SSE2__)
     if constexpr (sizeof(Char) == 1) {
@@ -94,7 +103,7 @@ class ComparedPattern {
 
   // In the frame: a sentence beside its padding, or a short pattern.
   static constexpr std::size_t kInline = 4096 / sizeof(Char);
-  std::size_t front_;
+  std::size_t front_, m_;
   Char inline_[kInline];
   std::vector<Char> heap_;
   Char* chars_;

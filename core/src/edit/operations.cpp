@@ -18,6 +18,14 @@ std::vector<std::size_t> batch_distances(TextView query, std::span<const TextVie
   return out;
 }
 
+template <EditMetric Metric>
+std::vector<std::size_t> batch_distances(std::string_view query, std::span<const std::string_view> candidates,
+                                         std::optional<bool> case_insensitive) noexcept {
+  const std::vector<Utf8Text> texts(candidates.begin(), candidates.end());
+  const std::vector<TextView> views(texts.begin(), texts.end());
+  return batch_distances<Metric>(Utf8Text(query), views, case_insensitive);
+}
+
 }  // namespace
 
 Result<std::size_t> levenshtein_bp(TextView str_1, TextView str_2, std::optional<std::size_t> max_len,
@@ -39,6 +47,28 @@ std::vector<std::size_t> levenshtein_batch(TextView query, std::span<const TextV
 }
 
 std::vector<std::size_t> damerau_batch(TextView query, std::span<const TextView> candidates,
+                                       std::optional<bool> case_insensitive) noexcept {
+  return batch_distances<EditMetric::OptimalAlignment>(query, candidates, case_insensitive);
+}
+
+Result<std::size_t> levenshtein_bp(std::string_view str_1, std::string_view str_2,
+                                   std::optional<std::size_t> max_len, std::optional<bool> case_insensitive,
+                                   std::optional<std::size_t> score_cutoff) noexcept {
+  return levenshtein_bp(Utf8Text(str_1).view(), Utf8Text(str_2).view(), max_len, case_insensitive, score_cutoff);
+}
+
+Result<std::size_t> damerau_bp(std::string_view str_1, std::string_view str_2, std::optional<std::size_t> max_len,
+                               std::optional<bool> case_insensitive,
+                               std::optional<std::size_t> score_cutoff) noexcept {
+  return damerau_bp(Utf8Text(str_1).view(), Utf8Text(str_2).view(), max_len, case_insensitive, score_cutoff);
+}
+
+std::vector<std::size_t> levenshtein_batch(std::string_view query, std::span<const std::string_view> candidates,
+                                           std::optional<bool> case_insensitive) noexcept {
+  return batch_distances<EditMetric::Levenshtein>(query, candidates, case_insensitive);
+}
+
+std::vector<std::size_t> damerau_batch(std::string_view query, std::span<const std::string_view> candidates,
                                        std::optional<bool> case_insensitive) noexcept {
   return batch_distances<EditMetric::OptimalAlignment>(query, candidates, case_insensitive);
 }

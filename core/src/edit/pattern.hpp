@@ -11,8 +11,7 @@
 #include "masks/character_masks.hpp"
 #include "masks/pattern_masks.hpp"
 #include "text/affixes.hpp"
-#include "text/readers.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -22,47 +21,31 @@ namespace quillstone::detail {
 template <EditMetric Metric>
 class EditPattern {
  public:
-  EditPattern(TextView text, std::size_t m, bool ascii) noexcept : text_(text), m_(m), ascii_(ascii) {
+  explicit EditPattern(TextView text) noexcept : text_(text), m_(text.size()) {
     if (m_ <= kWordBits) {
-      word_.emplace(text, m_);
-    } else if (ascii_) {
-      blocks_.emplace(reinterpret_cast<const unsigned char*>(text.data()), m_);
+      word_.emplace(text);
     } else {
-      std::vector<char32_t> chars(m_);
-      decode_chars(text, chars.data());
-      blocks_.emplace(chars.data(), m_);
+      with_units(text, [&](const auto* units) { blocks_.emplace(units, m_); });
     }
   }
 
   std::size_t size() const noexcept { return m_; }
   const CharacterMasks* word_masks() const noexcept { return word_ ? &*word_ : nullptr; }
 
-  // The distance to `other` (n characters, ASCII or not), or some value
-  // above k when it exceeds k. Common affixes are left out first.
-  std::size_t distance(TextView other, std::size_t n, bool other_ascii, std::size_t k) const noexcept {
-    const bool ascii = ascii_ && other_ascii;
-    Affixes affixes = common_affixes(text_, other, ascii);
-    std::size_t prefix_chars = affixes.prefix_chars(other, ascii);
-    const std::size_t suffix_chars = affixes.suffix_chars(other, ascii);
+  // The distance to `other`, or some value above k when it exceeds k.
+  // Common affixes are left out first.
+  std::size_t distance(TextView other, std::size_t k) const noexcept {
+    const Affixes affixes = common_affixes(text_, other);
+    std::size_t prefix = affixes.prefix;
     // A long pattern's masks are read from a word boundary: keep the rest of
     // the prefix, which changes nothing but a few columns of work.
-    if (blocks_) {
-      const std::size_t keep = prefix_chars % kWordBits;
-      prefix_chars -= keep;
-      std::size_t bytes = affixes.prefix_bytes;
-      for (std::size_t back = 0; back < keep; ++back) {
-        --bytes;
-        while (is_continuation(other[bytes])) --bytes;
-      }
-      affixes.prefix_bytes = bytes;
-    }
-    const std::size_t m = m_ - prefix_chars - suffix_chars;
-    const std::size_t len = n - prefix_chars - suffix_chars;
+    if (blocks_) prefix -= prefix % kWordBits;
+    const std::size_t m = m_ - prefix - affixes.suffix;
+    const std::size_t len = other.size() - prefix - affixes.suffix;
     if (m == 0) return len;
     if (len == 0) return m;
-    const TextView rest = affixes.rest(other);
-    return other_ascii ? scan(prefix_chars, m, ByteReader(rest), len, k)
-                       : scan(prefix_chars, m, Utf8Reader(rest), len, k);
+    const TextView rest = other.substr(prefix, len);
+    return with_reader(rest, [&](auto reader) { return scan(prefix, m, reader, len, k); });
   }
 
   // Pattern positions `begin` to begin + m against a text of n characters,
@@ -80,7 +63,6 @@ class EditPattern {
  private:
   TextView text_;
   std::size_t m_;
-  bool ascii_;
   std::optional<CharacterMasks> word_;
   std::optional<PatternMasks> blocks_;
 };

@@ -43,8 +43,7 @@
 #include "masks/growing_masks.hpp"
 #include "text/affixes.hpp"
 #include "text/prepared.hpp"
-#include "text/readers.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -69,51 +68,30 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
   if (score_cutoff && (m > n ? m - n : n - m) > *score_cutoff) return *score_cutoff + 1;
   if (m == 0) return bound(n);
   if (n == 0) return bound(m);
-  const Affixes affixes = common_affixes(in.s1, in.s2, in.both_ascii());
+  const Affixes affixes = common_affixes(in.s1, in.s2);
   TextView pattern = affixes.rest(in.s1), text = affixes.rest(in.s2);
-  // Both texts lose the same characters with the affixes: counting what is
-  // left of one (the ASCII or the shorter one) gives the other's.
-  std::size_t rest1, rest2;
-  if (in.ascii1 || (!in.ascii2 && pattern.size() <= text.size())) {
-    rest1 = in.ascii1 ? pattern.size() : count_chars(pattern);
-    rest2 = n - (m - rest1);
-  } else {
-    rest2 = in.ascii2 ? text.size() : count_chars(text);
-    rest1 = m - (n - rest2);
-  }
-  if (rest1 == 0) return bound(rest2);
-  if (rest2 == 0) return bound(rest1);
-  std::size_t pm = rest1, tn = rest2;
-  bool pattern_ascii = in.ascii1, text_ascii = in.ascii2;
-  if (pm > tn) {
-    std::swap(pattern, text);
-    std::swap(pm, tn);
-    std::swap(pattern_ascii, text_ascii);
-  }
-  // A small bound on long ASCII texts: the few edit sequences it allows, or
-  // for Levenshtein the diagonals it reaches.
-  if (score_cutoff && *score_cutoff <= kSmallBound && in.both_ascii() && pm > kSmallBoundFrom) {
+  if (pattern.empty()) return bound(text.size());
+  if (text.empty()) return bound(pattern.size());
+  if (pattern.size() > text.size()) std::swap(pattern, text);
+  const std::size_t pm = pattern.size(), tn = text.size();
+  // A small bound on long texts: the few edit sequences it allows, or for
+  // Levenshtein the diagonals it reaches.
+  if (score_cutoff && *score_cutoff <= kSmallBound && pm > kSmallBoundFrom) {
     return bound(small_bound_distance<Metric>(text, pattern, *score_cutoff));
   }
   if constexpr (Metric == EditMetric::Levenshtein) {
-    if (score_cutoff && *score_cutoff <= kDiagonalBound && in.both_ascii() &&
-        (*score_cutoff + 1) * (*score_cutoff + 1) <= pm) {
+    if (score_cutoff && *score_cutoff <= kDiagonalBound && (*score_cutoff + 1) * (*score_cutoff + 1) <= pm) {
       return bound(diagonal_distance(pattern, text, *score_cutoff));
     }
     if (score_cutoff && *score_cutoff > kDiagonalBound && *score_cutoff <= pm / kDiagonalSpan) {
-      const auto d = probed_diagonal_distance(pattern, pm, text, tn, in.both_ascii(), *score_cutoff);
+      const auto d = probed_diagonal_distance(pattern, text, *score_cutoff);
       if (d) return bound(*d);
     }
   }
   const std::size_t k = score_cutoff ? std::min(*score_cutoff, kUnbounded) : kUnbounded;
-  // An ASCII pattern beside a non-ASCII text is still indexed by byte, as
-  // is what is left of a text once its non-ASCII affixes are gone.
-  pattern_ascii = pattern_ascii || is_ascii(pattern);
-  text_ascii = text_ascii || is_ascii(text);
-  const auto scan = [&](auto reader) {
-    return bound(one_off_distance<Metric>(pattern, pm, pattern_ascii, text, reader, tn, k));
-  };
-  return text_ascii ? scan(ByteReader(text)) : scan(Utf8Reader(text));
+  return with_reader(text, [&](auto reader) {
+    return bound(one_off_distance<Metric>(pattern, pm, pattern.narrow(), text, reader, tn, k));
+  });
 }
 
 // A pattern of m characters against a text of n >= m, both without common
@@ -136,7 +114,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
       });
     });
   }
-  if (m <= kWordBits) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k);
+  if (m <= kWordBits) return EditPattern<Metric>(pattern).scan(0, m, text, n, k);
   std::size_t excess = 0;
   bool single = false;  // under a cutoff, a single-word band to try on the masks first
   // Without a cutoff a pattern of a few words tries only a narrow band, and
@@ -166,7 +144,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
   // Without a cutoff the bands reach the whole pattern: its masks are built
   // at once, which costs less than filling them as the scan goes, and the
   // doubling bands start with the single word.
-  if (k >= kUnbounded) return EditPattern<Metric>(pattern, m, ascii).scan(0, m, text, n, k, excess);
+  if (k >= kUnbounded) return EditPattern<Metric>(pattern).scan(0, m, text, n, k, excess);
   // Under one they are filled as far as the bands reach.
   // `ascii_pattern` says at compile time which reader fills the masks.
   const auto run = [&](auto masks, auto ascii_pattern) {
@@ -179,7 +157,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
     if (k < n && Band(m, n, k).words() > 1) {
       // A cutoff beyond a single word's band: the counts, read once, may
       // already show that the distance exceeds it, for far less than the band.
-      if (count_bound(pattern, text_bytes, m, n) > k) return k + 1;
+      if (count_bound(pattern, text_bytes) > k) return k + 1;
       // One band of the cutoff: narrower ones would be tried in vain beside
       // the single-word band that failed. On an ASCII pattern its windows
       // are compared, which beats reading the masks of words the band may
@@ -202,8 +180,8 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
     if (excess != 0) return long_pattern_scan<Metric>(masks, 0, m, text, n, std::min(k, std::max(m, n)));
     return long_pattern_distance<Metric>(masks, 0, m, text, n, k, excess);
   };
-  if (ascii) return run(GrowingMasks<ByteReader>(ByteReader(pattern), m), std::true_type{});
-  return run(GrowingMasks<Utf8Reader>(Utf8Reader(pattern), m), std::false_type{});
+  if (ascii) return run(GrowingMasks(pattern), std::true_type{});
+  return run(GrowingMasks(pattern), std::false_type{});
 }
 
 }  // namespace quillstone::detail

@@ -11,7 +11,7 @@
 #endif
 
 #include "edit/thresholds.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -24,27 +24,31 @@ namespace quillstone::detail {
 // Only chooses between ways of computing the same distance.
 
 inline bool look_alike(TextView a, TextView b) noexcept {
-  const auto matches = [](const char* x, const char* y) {
-    // x[0..16) against y[d..d + 16) for d = 0..4: x sits two bytes in.
+  const auto matches = [](const auto* x, const auto* y) {
+    // x[0..16) against y[d..d + 16) for d = 0..4: x sits two characters in.
 #if defined(__SSE2__)
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
-    __m128i any = _mm_setzero_si128();
-    for (int d = 0; d <= 4; ++d) {
-      any = _mm_or_si128(any, _mm_cmpeq_epi8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + d))));
+    if constexpr (sizeof(*x) == 1 && sizeof(*y) == 1) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+      __m128i any = _mm_setzero_si128();
+      for (int d = 0; d <= 4; ++d) {
+        any = _mm_or_si128(any, _mm_cmpeq_epi8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + d))));
+      }
+      return std::popcount(static_cast<unsigned>(_mm_movemask_epi8(any)));
     }
-    return std::popcount(static_cast<unsigned>(_mm_movemask_epi8(any)));
-#else
+#endif
     int count = 0;
     for (int i = 0; i < 16; ++i) {
       bool any = false;
-      for (int d = 0; d <= 4; ++d) any |= x[i] == y[i + d];
+      for (int d = 0; d <= 4; ++d) any |= char32_t{x[i]} == char32_t{y[i + d]};
       count += any;
     }
     return count;
-#endif
   };
-  return matches(a.data() + 2, b.data()) >= kLikeBytes ||
-         matches(a.data() + a.size() - 18, b.data() + b.size() - 20) >= kLikeBytes;
+  return with_units(a, [&](const auto* x) {
+    return with_units(b, [&](const auto* y) {
+      return matches(x + 2, y) >= kLikeBytes || matches(x + a.size() - 18, y + b.size() - 20) >= kLikeBytes;
+    });
+  });
 }
 
 // ---------------------------------------------------------------- counting
@@ -52,28 +56,29 @@ inline bool look_alike(TextView a, TextView b) noexcept {
 // A lower bound on both distances from character counts: an insertion or a
 // deletion changes one count by one, a substitution at most two, a
 // transposition none, so at least (L1 + |m - n|) / 2 edits separate texts
-// whose counts differ by L1 in all. Characters are counted by their first
+// whose counts differ by L1 in all. Characters are counted by their low
 // byte, which puts each one in exactly one class: coarser classes only
-// lower the bound. m and n are the texts' lengths in characters.
-inline std::size_t count_bound(TextView a, TextView b, std::size_t m, std::size_t n) noexcept {
+// lower the bound.
+inline std::size_t count_bound(TextView a, TextView b) noexcept {
   // Four tables, so that runs of one byte do not wait on each other.
   std::int64_t counts[4][256] = {};
   const auto tally = [&](TextView text, std::int64_t step) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t i = 0;
-    for (; i + 4 <= text.size(); i += 4) {
-      counts[0][p[i]] += step;
-      counts[1][p[i + 1]] += step;
-      counts[2][p[i + 2]] += step;
-      counts[3][p[i + 3]] += step;
-    }
-    for (; i < text.size(); ++i) counts[0][p[i]] += step;
+    with_units(text, [&](const auto* p) {
+      std::size_t i = 0;
+      for (; i + 4 <= text.size(); i += 4) {
+        counts[0][p[i] & 0xFF] += step;
+        counts[1][p[i + 1] & 0xFF] += step;
+        counts[2][p[i + 2] & 0xFF] += step;
+        counts[3][p[i + 3] & 0xFF] += step;
+      }
+      for (; i < text.size(); ++i) counts[0][p[i] & 0xFF] += step;
+    });
   };
   tally(a, 1);
   tally(b, -1);
+  const std::size_t m = a.size(), n = b.size();
   std::size_t l1 = m > n ? m - n : n - m;
   for (std::size_t c = 0; c < 256; ++c) {
-    if ((c & 0xC0) == 0x80) continue;  // continuation bytes start no character
     const std::int64_t d = counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
     l1 += static_cast<std::size_t>(d < 0 ? -d : d);
   }

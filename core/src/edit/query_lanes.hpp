@@ -11,7 +11,7 @@
 #include "edit/recurrence.hpp"
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -64,7 +64,7 @@ void table_path_lanes(const std::uint64_t* masks, std::size_t m, std::span<const
   std::size_t scores[kLanes];
   const auto run = [&](std::size_t n, const std::size_t* index, std::size_t size) {
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      texts[lane] = candidates[index[lane < size ? lane : 0]].data();
+      texts[lane] = static_cast<const char*>(candidates[index[lane < size ? lane : 0]].data());
     }
     distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
     for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[lane];

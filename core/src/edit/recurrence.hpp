@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 

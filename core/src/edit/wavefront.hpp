@@ -12,7 +12,7 @@
 #include "edit/recurrence.hpp"
 #include "masks/pattern_masks.hpp"
 #include "simd/target.hpp"
-#include "text/readers.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 

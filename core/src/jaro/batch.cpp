@@ -20,7 +20,7 @@
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
 #include "text/case_folding.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone {
 
@@ -83,24 +83,24 @@ class LaneBatch {
 
   LaneBatch(const LaneMasks& masks, bool fold, double p, double* out) noexcept
       : masks_(masks), p_(p), out_(out), groups_(kLaneMaxChars), rows_(kLaneMaxChars + 1) {
+    // A byte folds to one byte.
     for (unsigned b = 0; b < 256; ++b) {
-      const unsigned char c = fold ? FoldAsciiByte{}(static_cast<unsigned char>(b))
-                                   : static_cast<unsigned char>(b);
-      bytes_[b] = static_cast<Lane>(masks.narrow.entry[c]);
+      const auto c = static_cast<unsigned char>(b);
+      bytes_[b] = static_cast<Lane>(masks.narrow.entry[fold ? lower_byte(c) : c]);
     }
   }
 
-  // An ASCII candidate of 1 to 64 bytes, folded by the byte table.
+  // A candidate of 1 to 64 characters, a byte each, folded by the byte table.
   void add_bytes(std::size_t index, TextView text) noexcept {
     Lane* column = slot(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      column[i * kLanes] = bytes_[static_cast<unsigned char>(text[i])];
-    }
+    const auto* units = units_of<unsigned char>(text);
+    for (std::size_t i = 0; i < text.size(); ++i) column[i * kLanes] = bytes_[units[i]];
     groups_.add(text.size(), index, scorer());
   }
 
   // A folded candidate of 1 to 64 characters.
-  void add_chars(std::size_t index, const char32_t* chars, std::size_t n) noexcept {
+  template <class Char>
+  void add_chars(std::size_t index, const Char* chars, std::size_t n) noexcept {
     Lane* column = slot(n);
     for (std::size_t i = 0; i < n; ++i) column[i * kLanes] = static_cast<Lane>(masks_.lookup(chars[i]));
     groups_.add(n, index, scorer());
@@ -179,45 +179,30 @@ class LongScan {
 };
 
 // Every candidate against a non-empty query, each folded the way the scalar
-// operation folds it: ASCII candidates byte by byte, others by the full
-// lower-casing. Lanes take what fits them when there are lanes.
+// operation folds it, read in place when it need not be folded. Lanes take
+// what fits them when there are lanes.
 template <class Lanes>
 void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* lanes,
                       LongScan& long_scan, double* out) noexcept {
-  std::string folded;
-  std::vector<char32_t> chars;
+  FoldedText folded;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const TextView candidate = candidates[i];
     if (candidate.empty()) {
       out[i] = 0.0;
       continue;
     }
-    if (is_ascii(candidate)) {
-      if (lanes != nullptr && candidate.size() <= kLaneMaxChars) {
-        lanes->add_bytes(i, candidate);
-        continue;
-      }
-      TextView text = candidate;
-      if (fold) {
-        folded.assign(candidate);
-        for (char& c : folded) c = static_cast<char>(FoldAsciiByte{}(static_cast<unsigned char>(c)));
-        text = folded;
-      }
-      out[i] = long_scan.score(candidate, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    if (lanes != nullptr && candidate.narrow() && candidate.size() <= kLaneMaxChars) {
+      lanes->add_bytes(i, candidate);
       continue;
     }
-    TextView text = candidate;
-    if (fold) {
-      folded = to_lower_full(candidate);
-      text = folded;
-    }
-    chars.resize(text.size());  // no more characters than bytes
-    const std::size_t n = decode_chars(text, chars.data());
-    if (lanes != nullptr && n <= kLaneMaxChars) {
-      lanes->add_chars(i, chars.data(), n);
-    } else {
-      out[i] = long_scan.score(candidate, chars.data(), n);
-    }
+    const TextView text = fold ? to_lower_full(candidate, folded) : candidate;
+    with_units(text, [&](const auto* units) {
+      if (lanes != nullptr && text.size() <= kLaneMaxChars) {
+        lanes->add_chars(i, units, text.size());
+      } else {
+        out[i] = long_scan.score(candidate, units, text.size());
+      }
+    });
   }
   if (lanes != nullptr) lanes->finish();
 }
@@ -249,11 +234,11 @@ class JaroWinklerQuery {
  public:
   JaroWinklerQuery(TextView query, double p, std::optional<bool> case_insensitive) noexcept
       : query_(query), p_(p), case_insensitive_(case_insensitive), fold_(case_insensitive.value_or(false)) {
-    if (query_.empty()) return;
-    const std::string folded = fold_ ? to_lower_full(query_) : std::string();
-    const TextView text = fold_ ? TextView(folded) : TextView(query_);
+    if (query.empty()) return;
+    FoldedText folded;
+    const TextView text = fold_ ? to_lower_full(query, folded) : query;
     chars_.resize(text.size());
-    chars_.resize(decode_chars(text, chars_.data()));
+    decode_chars(text, chars_.data());
     if (chars_.size() <= jw::kWordChars) lane_masks_.emplace(chars_);
     long_masks_ = jw::long_masks(chars_);
   }
@@ -266,7 +251,7 @@ class JaroWinklerQuery {
   // other one against the multi-word masks.
   void similarities(std::span<const TextView> candidates, double* out) const noexcept {
     if (candidates.empty()) return;
-    if (query_.empty()) {
+    if (chars_.empty()) {
       for (std::size_t i = 0; i < candidates.size(); ++i) out[i] = candidates[i].empty() ? 1.0 : 0.0;
       return;
     }
@@ -290,7 +275,7 @@ class JaroWinklerQuery {
 
   // One candidate, against the multi-word masks.
   double similarity(TextView candidate) const noexcept {
-    if (query_.empty()) return candidate.empty() ? 1.0 : 0.0;
+    if (chars_.empty()) return candidate.empty() ? 1.0 : 0.0;
     double out = 0.0;
     jw::LongScan long_scan = this->long_scan();
     jw::score_candidates<jw::LaneBatch<std::uint64_t>>({&candidate, 1}, fold_, nullptr, long_scan, &out);
@@ -299,10 +284,10 @@ class JaroWinklerQuery {
 
  private:
   jw::LongScan long_scan() const noexcept {
-    return jw::LongScan(query_, chars_, long_masks_ ? &*long_masks_ : nullptr, p_, case_insensitive_);
+    return jw::LongScan(query_.view(), chars_, long_masks_ ? &*long_masks_ : nullptr, p_, case_insensitive_);
   }
 
-  std::string query_;  // as given: the scalar fallback folds it itself
+  OwnedText query_;  // as given: the scalar fallback folds it itself
   double p_;
   std::optional<bool> case_insensitive_;
   bool fold_;
@@ -321,6 +306,11 @@ Result<JaroWinklerBatch> JaroWinklerBatch::create(TextView query, std::optional<
       std::make_unique<const detail::JaroWinklerQuery>(query, scale.unchecked_value(), case_insensitive));
 }
 
+Result<JaroWinklerBatch> JaroWinklerBatch::create(std::string_view utf8_query, std::optional<double> p,
+                                                  std::optional<bool> case_insensitive) noexcept {
+  return create(Utf8Text(utf8_query).view(), p, case_insensitive);
+}
+
 JaroWinklerBatch::JaroWinklerBatch() noexcept = default;
 JaroWinklerBatch::JaroWinklerBatch(std::unique_ptr<const detail::JaroWinklerQuery> impl) noexcept
     : impl_(std::move(impl)) {}
@@ -330,8 +320,19 @@ JaroWinklerBatch::~JaroWinklerBatch() = default;
 
 double JaroWinklerBatch::similarity(TextView candidate) const noexcept { return impl_->similarity(candidate); }
 
+double JaroWinklerBatch::similarity(std::string_view utf8_candidate) const noexcept {
+  return impl_->similarity(Utf8Text(utf8_candidate));
+}
+
 void JaroWinklerBatch::similarities(std::span<const TextView> candidates, std::span<double> out) const noexcept {
   impl_->similarities(candidates, out.data());
+}
+
+void JaroWinklerBatch::similarities(std::span<const std::string_view> utf8_candidates,
+                                    std::span<double> out) const noexcept {
+  const std::vector<Utf8Text> texts(utf8_candidates.begin(), utf8_candidates.end());
+  const std::vector<TextView> views(texts.begin(), texts.end());
+  impl_->similarities(views, out.data());
 }
 
 Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const TextView> candidates,
@@ -342,6 +343,14 @@ Result<std::vector<double>> jaro_winkler_batch(TextView query, std::span<const T
   std::vector<double> scores(candidates.size());
   batch.unchecked_value().similarities(candidates, scores);
   return scores;
+}
+
+Result<std::vector<double>> jaro_winkler_batch(std::string_view query, std::span<const std::string_view> candidates,
+                                               std::optional<double> p,
+                                               std::optional<bool> case_insensitive) noexcept {
+  const std::vector<Utf8Text> texts(candidates.begin(), candidates.end());
+  const std::vector<TextView> views(texts.begin(), texts.end());
+  return jaro_winkler_batch(Utf8Text(query).view(), views, p, case_insensitive);
 }
 
 }  // namespace quillstone

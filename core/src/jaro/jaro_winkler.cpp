@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -15,7 +16,7 @@
 #include "masks/character_masks.hpp"
 #include "masks/multi_word_masks.hpp"
 #include "text/prepared.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone {
 namespace detail::jw {
@@ -39,9 +40,8 @@ double multiword_score(const Char* s1, std::size_t n1, const Char* s2, std::size
 
 double direct_scan(TextView s1, TextView s2, double p) noexcept {
   WordFlags flags1, flags2;
-  return plain_scan(reinterpret_cast<const unsigned char*>(s1.data()), s1.size(),
-                    reinterpret_cast<const unsigned char*>(s2.data()), s2.size(), flags1, flags2,
-                    p);
+  return plain_scan(units_of<unsigned char>(s1), s1.size(), units_of<unsigned char>(s2), s2.size(), flags1,
+                    flags2, p);
 }
 
 double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept {
@@ -85,11 +85,12 @@ double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, 
       [&](char32_t c) { return c < 256 ? narrow[c] : wide.find(c); }, p);
 }
 
-double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, bool ascii,
-                      double p) noexcept {
-  if (ascii) {
-    return multiword_score(reinterpret_cast<const unsigned char*>(s1.data()), n1,
-                           reinterpret_cast<const unsigned char*>(s2.data()), n2, p);
+double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
+  if (s1.width() == s2.width()) {
+    return with_units(s1, [&](const auto* units1) {
+      using Unit = std::remove_cvref_t<decltype(*units1)>;
+      return multiword_score(units1, n1, units_of<Unit>(s2), n2, p);
+    });
   }
   const auto chars = std::make_unique_for_overwrite<char32_t[]>(n1 + n2);
   decode_chars(s1, chars.get());
@@ -118,8 +119,8 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double
   const std::size_t longer = std::max(in.n1, in.n2);
   double result;
   if (longer > jw::kWordChars) {
-    result = jw::multiword_scan(in.s1, in.n1, in.s2, in.n2, in.both_ascii(), scale_value);
-  } else if (in.both_ascii()) {
+    result = jw::multiword_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
+  } else if (in.both_narrow()) {
     result = longer <= jw::kDirectScanMax ? jw::direct_scan(in.s1, in.s2, scale_value)
                                           : jw::bit_parallel_scan(in.s1, in.s2, scale_value);
   } else {
@@ -131,6 +132,12 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double
   // A NaN cut-off compares false and never applies.
   if (score_cutoff && *score_cutoff > result) return 0.0;
   return result;
+}
+
+Result<double> jaro_winkler(std::string_view str_1, std::string_view str_2, std::optional<double> p,
+                            std::optional<std::size_t> max_len, std::optional<bool> case_insensitive,
+                            std::optional<double> score_cutoff) noexcept {
+  return jaro_winkler(Utf8Text(str_1).view(), Utf8Text(str_2).view(), p, max_len, case_insensitive, score_cutoff);
 }
 
 }  // namespace quillstone

@@ -3,34 +3,35 @@
 
 #include <cstddef>
 
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail::jw {
 
 // Steps 4 to 7 of the scalar operation on prepared, non-empty texts. Each
 // gives the same score, bit for bit, wherever its precondition holds.
 
-// Both texts ASCII with 1 to 64 bytes: plain loops, matched flags in words.
+// Both texts 1 to 64 characters, a byte each: plain loops, matched flags in
+// words.
 double direct_scan(TextView s1, TextView s2, double p) noexcept;
 
-// Both texts ASCII with 1 to 64 bytes: s2 becomes the mask table, s1 is scanned.
+// Both texts 1 to 64 characters, a byte each: s2 becomes the mask table, s1
+// is scanned.
 double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept;
 
-// Non-empty texts of at most kSmallChars characters each: decoded into the
+// Non-empty texts of at most kSmallChars characters each: widened into the
 // frame, plain loops, matched flags in words.
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
-// Non-empty texts of at most 64 characters each: s2 decoded into a direct
+// Non-empty texts of at most 64 characters each: s2 widened into a direct
 // mask table for characters below U+0100 and a hash table for the others,
 // s1 scanned against it in one word.
 double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
 // Any non-empty texts: s2 becomes W = ceil(n2 / 64) words of position masks
 // per character, s1 is scanned against them and each step touches only the
-// words it needs. `ascii` when both texts are ASCII (read as bytes, not
-// decoded). A long s2 with a vast alphabet, whose table would be too large,
+// words it needs. Texts of a byte a character are read in place, the others
+// widened. A long s2 with a vast alphabet, whose table would be too large,
 // takes the plain loops instead.
-double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, bool ascii,
-                      double p) noexcept;
+double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
 }  // namespace quillstone::detail::jw

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 // Scores must be the same on every target, bit for bit: wider intermediates
 // (x87 without -mfpmath=sse) would round twice.

@@ -8,11 +8,11 @@
 
 namespace quillstone::detail::jw {
 
-// ASCII texts up to this length take the plain loops with their flags in
+// Texts of a byte a character up to this length take the plain loops with their flags in
 // words: they beat building a mask table.
 inline constexpr std::size_t kDirectScanMax = 16;
-// Non-ASCII texts up to this length take the plain loops on characters
-// decoded into the frame: below it they beat building a character-indexed
+// Wider texts up to this length take the plain loops on characters
+// widened into the frame: below it they beat building a character-indexed
 // mask table.
 inline constexpr std::size_t kPlainScanMax = 44;
 // Match windows of up to this many words are searched without per-character

@@ -9,19 +9,18 @@
 #include <cstdint>
 
 #include "jaro/score.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail::jw {
 
 // Bit j of entry c is set where the text holds byte c at position j.
-using PositionMasks = std::array<std::uint64_t, 128>;
+using PositionMasks = std::array<std::uint64_t, 256>;
 
-// Sets the position bits of `text` (ASCII, at most 64 bytes) in `masks`,
-// which the caller has cleared.
+// Sets the position bits of `text` (one byte a character, at most 64 of
+// them) in `masks`, which the caller has cleared.
 inline void fill_position_masks(PositionMasks& masks, TextView text) noexcept {
-  for (std::size_t j = 0; j < text.size(); ++j) {
-    masks[static_cast<unsigned char>(text[j])] |= std::uint64_t{1} << j;
-  }
+  const auto* units = units_of<unsigned char>(text);
+  for (std::size_t j = 0; j < text.size(); ++j) masks[units[j]] |= std::uint64_t{1} << j;
 }
 
 // Byte maps applied to the scanned text before it meets the table.
@@ -69,13 +68,13 @@ inline double word_scan(std::size_t ns, Scanned scanned, std::size_t nt, Table t
 }
 
 // Jaro-Winkler of `scanned` against `table_text`, whose positions `masks`
-// holds. Both are ASCII with 1 to 64 bytes; `fold` maps each scanned byte
-// first.
+// holds. Both have 1 to 64 characters, a byte each; `fold` maps each
+// scanned byte first.
 template <class Fold>
 inline double bit_parallel_score(const PositionMasks& masks, TextView table_text,
                                  TextView scanned, double p, Fold fold) noexcept {
-  const auto* s = reinterpret_cast<const unsigned char*>(scanned.data());
-  const auto* q = reinterpret_cast<const unsigned char*>(table_text.data());
+  const auto* s = units_of<unsigned char>(scanned);
+  const auto* q = units_of<unsigned char>(table_text);
   return word_scan(
       scanned.size(), [&](std::size_t i) { return fold(s[i]); }, table_text.size(),
       [&](std::size_t j) { return q[j]; }, [&](unsigned char c) { return masks[c]; }, p);

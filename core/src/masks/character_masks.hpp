@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "masks/char_hash.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -68,7 +68,7 @@ struct CharacterMasks {
   WideMasks wide;
   std::size_t size;
 
-  CharacterMasks(TextView pattern, std::size_t chars) noexcept : size(chars) {
+  explicit CharacterMasks(TextView pattern) noexcept : size(pattern.size()) {
     char32_t decoded[kWordBits];
     decode_chars(pattern, decoded);
     for (std::size_t i = 0; i < size; ++i) {

@@ -10,7 +10,7 @@
 
 #include "masks/char_hash.hpp"
 #include "masks/character_masks.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -72,6 +72,7 @@ class RowFinder {
   explicit RowFinder(const MultiWordMasks& masks) noexcept : masks_(masks) {}
 
   std::size_t operator()(unsigned char c) noexcept { return c; }
+  std::size_t operator()(char16_t c) noexcept { return (*this)(char32_t{c}); }
   std::size_t operator()(char32_t c) noexcept {
     Slot& slot = memo_[slot_of(c)];
     if (slot.key != c) slot = {c, static_cast<std::uint32_t>(masks_.row_of(c))};

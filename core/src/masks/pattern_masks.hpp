@@ -10,7 +10,7 @@
 
 #include "masks/char_hash.hpp"
 #include "masks/character_masks.hpp"
-#include "text/utf8.hpp"
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 

@@ -2,6 +2,10 @@
 // the Unicode Character Database, with the Final_Sigma context and no locale
 // tailoring.
 #include "text/case_folding.hpp"
+
+#include <algorithm>
+
+#include "text/units.hpp"
 #include "text/utf8.hpp"
 
 namespace quillstone::detail {
@@ -32,101 +36,111 @@ inline const CaseRecord& record_of(char32_t cp) noexcept {
   return kRecords[kBlocks[(block << kBlockShift) | (cp & kBlockMask)]];
 }
 
-inline char ascii_lower(char c) noexcept {
-  const unsigned u = static_cast<unsigned char>(c);
-  return static_cast<char>(u + ((u - 'A' < 26u) << 5));
-}
+inline std::uint8_t latin1_lower(std::uint8_t c) noexcept { return kLatin1Lower[c]; }
 
-inline void append_record(std::string& out, char32_t cp, const CaseRecord& rec) noexcept {
-  if (rec.length == 0) {
-    append_utf8(out, static_cast<char32_t>(static_cast<std::int32_t>(cp) + rec.delta));
-    return;
-  }
-  for (std::size_t i = 0; i < rec.length; ++i) append_utf8(out, kExpansions[rec.expansion + i]);
-}
-
-// Final_Sigma: the sigma at byte offset [at, next) of `text` is final when,
-// skipping case-ignorable characters, a cased character comes before it and
-// none comes after it.
-bool is_final_sigma(TextView text, std::size_t at, std::size_t next) noexcept {
-  const char* const begin = text.data();
+// Final_Sigma: the sigma at `at` is final when, skipping case-ignorable
+// characters, a cased character comes before it and none comes after it.
+bool is_final_sigma(TextView text, std::size_t at) noexcept {
   bool cased_before = false;
   for (std::size_t i = at; i > 0;) {
-    do {
-      --i;
-    } while (i > 0 && (static_cast<unsigned char>(begin[i]) & 0xC0) == 0x80);
-    const char* p = begin + i;
-    const std::uint8_t flags = record_of(decode_next(p)).flags;
+    const std::uint8_t flags = record_of(text[--i]).flags;
     if (flags & kCaseIgnorable) continue;
     cased_before = (flags & kCased) != 0;
     break;
   }
   if (!cased_before) return false;
-
-  const char* p = begin + next;
-  const char* const end = begin + text.size();
-  while (p < end) {
-    const std::uint8_t flags = record_of(decode_next(p)).flags;
+  for (std::size_t i = at + 1; i < text.size(); ++i) {
+    const std::uint8_t flags = record_of(text[i]).flags;
     if (flags & kCaseIgnorable) continue;
     return (flags & kCased) == 0;
   }
   return true;
 }
 
-// One loop for both forms: with kShortcuts, all-ASCII texts are folded byte
-// by byte and ASCII and Latin-1 characters skip the two-stage table inside
-// mixed texts; without it, every character takes the table path. The tests
-// hold the first form to the second.
-template <bool kShortcuts>
-std::string lower(TextView text) noexcept {
-  if constexpr (kShortcuts) {
-    if (is_ascii(text)) {
-      std::string out(text);
-      for (char& c : out) c = ascii_lower(c);
-      return out;
-    }
-  }
+}  // namespace
 
-  std::string out;
-  // Lower-casing never grows a character's encoding by more than half; the
-  // generator checks that for every mapping.
-  out.reserve(text.size() + text.size() / 2);
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p < end) {
-    const char* const start = p;
-    if constexpr (kShortcuts) {
-      const auto b0 = static_cast<unsigned char>(*p);
-      if (b0 < 0x80) {
-        out.push_back(ascii_lower(*p++));
-        continue;
-      }
-      if (b0 < 0xC4) {  // U+0080 to U+00FF: two bytes in, two bytes out
-        const auto b1 = static_cast<unsigned char>(p[1]);
-        const std::uint8_t lc = kLatin1Lower[((b0 & 0x1F) << 6) | (b1 & 0x3F)];
-        out.push_back(static_cast<char>(0xC0 | (lc >> 6)));
-        out.push_back(static_cast<char>(0x80 | (lc & 0x3F)));
-        p += 2;
-        continue;
-      }
+// One loop for both forms: with kShortcuts, characters below U+0100 skip
+// the two-stage table, and one-byte texts stay bytes; without it, every
+// character takes the table path. The tests hold the first form to the
+// second.
+template <bool kShortcuts>
+void lower_into(FoldedText& out, TextView text) noexcept {
+  out.bytes_.clear();
+  out.wide_.clear();
+  if constexpr (kShortcuts) {
+    // Lower-casing maps U+0000 to U+00FF one to one onto themselves.
+    if (text.narrow()) {
+      out.bytes_.resize(text.size());
+      const auto* units = units_of<unsigned char>(text);
+      for (std::size_t i = 0; i < text.size(); ++i) out.bytes_[i] = latin1_lower(units[i]);
+      out.view_ = TextView(out.bytes_.data(), text.size());
+      return;
     }
-    const char32_t cp = decode_next(p);
-    if (cp == kCapitalSigma) {
-      const bool final = is_final_sigma(text, static_cast<std::size_t>(start - text.data()),
-                                        static_cast<std::size_t>(p - text.data()));
-      append_utf8(out, final ? kFinalSigma : kSmallSigma);
-      continue;
-    }
-    append_record(out, cp, record_of(cp));
   }
+  std::vector<char32_t>& wide = out.wide_;
+  wide.reserve(text.size() + text.size() / 2);
+  char32_t most = 0;
+  const auto put = [&](char32_t c) {
+    wide.push_back(c);
+    most = std::max(most, c);
+  };
+  with_units(text, [&](const auto* units) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char32_t cp = units[i];
+      if constexpr (kShortcuts) {
+        if (cp < 0x100) {
+          put(latin1_lower(static_cast<std::uint8_t>(cp)));
+          continue;
+        }
+      }
+      if (cp == kCapitalSigma) {
+        put(is_final_sigma(text, i) ? kFinalSigma : kSmallSigma);
+        continue;
+      }
+      const CaseRecord& rec = record_of(cp);
+      if (rec.length == 0) {
+        put(static_cast<char32_t>(static_cast<std::int32_t>(cp) + rec.delta));
+      } else {
+        for (std::size_t e = 0; e < rec.length; ++e) put(kExpansions[rec.expansion + e]);
+      }
+    }
+  });
+  if (most < 0x100) {
+    out.bytes_.assign(wide.begin(), wide.end());
+    out.view_ = TextView(out.bytes_.data(), out.bytes_.size());
+  } else {
+    out.view_ = TextView(wide.data(), wide.size());
+  }
+}
+
+unsigned char lower_byte(unsigned char c) noexcept { return latin1_lower(c); }
+
+TextView to_lower_full(TextView text, FoldedText& out) noexcept {
+  lower_into<true>(out, text);
+  return out.view();
+}
+
+namespace {
+
+std::string lower_utf8(std::string_view utf8, bool shortcuts) noexcept {
+  const Utf8Text text(utf8);
+  FoldedText folded;
+  if (shortcuts) {
+    lower_into<true>(folded, text);
+  } else {
+    lower_into<false>(folded, text);
+  }
+  std::string out;
+  const TextView view = folded.view();
+  for (std::size_t i = 0; i < view.size(); ++i) append_utf8(out, view[i]);
   return out;
 }
 
 }  // namespace
 
-std::string to_lower_full(TextView text) noexcept { return lower<true>(text); }
+std::string to_lower_full(std::string_view utf8) noexcept { return lower_utf8(utf8, true); }
 
 // The table path alone, for the tests of the shortcuts.
-std::string to_lower_full_tables(TextView text) noexcept { return lower<false>(text); }
+std::string to_lower_full_tables(std::string_view utf8) noexcept { return lower_utf8(utf8, false); }
 
 }  // namespace quillstone::detail

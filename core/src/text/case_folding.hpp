@@ -2,14 +2,42 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "quillstone/quillstone.hpp"
 
 namespace quillstone::detail {
 
-// The full Unicode lower-case form of a whole text: UnicodeData and the
-// unconditional SpecialCasing mappings, capital sigma by the Final_Sigma
-// rule, no locale tailoring.
-std::string to_lower_full(TextView text) noexcept;
+// A text lower-cased into units it owns: bytes when every character of the
+// result is below U+0100, else UCS-4. It does not move once made; folding
+// another text into it reuses its storage.
+class FoldedText {
+ public:
+  FoldedText() noexcept = default;
+  FoldedText(const FoldedText&) = delete;
+  FoldedText& operator=(const FoldedText&) = delete;
+
+  TextView view() const noexcept { return view_; }
+
+ private:
+  template <bool kShortcuts>
+  friend void lower_into(FoldedText& out, TextView text) noexcept;
+
+  std::vector<unsigned char> bytes_;
+  std::vector<char32_t> wide_;
+  TextView view_;
+};
+
+// The full Unicode lower-case form of a whole text, into `out`: UnicodeData
+// and the unconditional SpecialCasing mappings, capital sigma by the
+// Final_Sigma rule, no locale tailoring. Returns out.view().
+TextView to_lower_full(TextView text, FoldedText& out) noexcept;
+
+// The lower case of a character below U+0100, which is one too.
+unsigned char lower_byte(unsigned char c) noexcept;
+
+// The same on UTF-8, for tests and tools.
+std::string to_lower_full(std::string_view utf8) noexcept;
 
 }  // namespace quillstone::detail
