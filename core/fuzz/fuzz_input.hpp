@@ -39,6 +39,10 @@
 
 namespace quillstone::fuzz {
 
+// The fuzzers call the UTF-8 entry: each text is decoded into the narrowest
+// units that hold it, so that the case's characters choose the widths.
+using TextView = std::string_view;
+
 using Chars = std::u32string;
 
 // Ends the run with the message; libFuzzer keeps the input as a crash.

@@ -412,7 +412,7 @@ def peak_growth(call):
 PEAK_ITEMS = 100_000
 PEAK_CHARS = 250  # a distance below 257: the results are small ints, shared
 PER_CANDIDATE = 40  # bytes: views and results
-FIXED = 4 << 20  # bytes: the buffer a chunk is copied into, and the chunk's views
+FIXED = 4 << 20  # bytes: a chunk's views and the prepared query
 
 
 @pytest.mark.skipif(not RSS_TELLS, reason="the RSS tells nothing here")
@@ -421,7 +421,7 @@ FIXED = 4 << 20  # bytes: the buffer a chunk is copied into, and the chunk's vie
                          ids=["ASCII", "Latin-1", "BMP", "astral"])
 def test_peak_memory_does_not_grow_with_text_length(shape, filler):
     """A batch over long distinct texts keeps a few bytes per candidate and a
-    bounded buffer, however long the texts; none of them gains a UTF-8 copy."""
+    chunk's views, however long the texts: each is read where it lies."""
     candidates = shape("%07d" % i + filler * (PEAK_CHARS - 7) for i in range(PEAK_ITEMS))
     bound = PER_CANDIDATE * PEAK_ITEMS + FIXED
     try:
