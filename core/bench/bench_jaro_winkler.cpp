@@ -141,8 +141,8 @@ BENCHMARK(BM_JaroWinkler_Long)
 double general(quillstone::TextView s1, std::size_t n1, quillstone::TextView s2, std::size_t n2,
                double p) noexcept {
   const auto chars = std::make_unique_for_overwrite<char32_t[]>(n1 + n2);
-  quillstone::detail::decode_chars(s1, chars.get());
-  quillstone::detail::decode_chars(s2, chars.get() + n1);
+  quillstone::detail::widen_chars(s1, chars.get());
+  quillstone::detail::widen_chars(s2, chars.get() + n1);
   return quillstone::detail::jw::plain_scan_any(chars.get(), n1, chars.get() + n1, n2, p);
 }
 

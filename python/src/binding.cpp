@@ -215,13 +215,6 @@ bool to_backed_text(OwnedRef obj, PyBackedStr& out) {
   return true;
 }
 
-bool to_backed_text(PyObject* obj, PyBackedStr& out) {
-  if (!PyUnicode_Check(obj)) [[unlikely]] {
-    raise_type_mismatch(obj, &PyUnicode_Type);
-    return false;
-  }
-  return to_backed_text(OwnedRef::borrowed(obj), out);
-}
 
 bool to_float(PyObject* obj, double& out) {
   if (PyFloat_CheckExact(obj)) [[likely]] {

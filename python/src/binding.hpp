@@ -31,7 +31,6 @@ namespace quillstone::python {
 // What a slot is converted to.
 enum class Kind {
   text,             // the argument's code units, borrowed
-  backed_text,      // a PyBackedStr
   real,             // a 64-bit float
   u32,              // an unsigned 32-bit integer
   boolean,          // True or False (or numpy's boolean scalar)
@@ -136,16 +135,15 @@ inline bool to_text(PyObject* obj, TextView& out) {
                                ? holds_surrogate(static_cast<const Py_UCS2*>(data), length)
                                : holds_surrogate(static_cast<const Py_UCS4*>(data), length);
     if (surrogate) [[unlikely]] {
-      if (PyUnicode_AsUTF8AndSize(obj, nullptr) == nullptr) return false;
-      raise_message(PyExc_SystemError, "a str with a lone surrogate has a UTF-8 form");
+      PyUnicode_AsUTF8AndSize(obj, nullptr);  // raises, with the position
       return false;
     }
   }
   out = TextView(data, length, static_cast<unsigned>(kind));
   return true;
 }
-bool to_backed_text(PyObject* obj, PyBackedStr& out);
-// The same, taking over a new reference (an item fresh from an iterator).
+// A str's UTF-8 form and a reference to it (the borrowing probes), taking
+// over a new reference (an item fresh from an iterator).
 bool to_backed_text(OwnedRef obj, PyBackedStr& out);
 bool to_float(PyObject* obj, double& out);
 // An unsigned integer of at most 32 bits, held in the core's word type.
@@ -164,8 +162,6 @@ struct ConvertWith {
 
 template <>
 struct Conversion<Kind::text> : ConvertWith<TextView, to_text> {};
-template <>
-struct Conversion<Kind::backed_text> : ConvertWith<PyBackedStr, to_backed_text> {};
 template <>
 struct Conversion<Kind::real> : ConvertWith<double, to_float> {};
 template <>

@@ -50,7 +50,7 @@ namespace quillstone::detail {
 // A pattern of m characters against a text of n >= m, both without common
 // affixes (below).
 template <EditMetric Metric, class Reader>
-std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextView text_bytes, Reader text,
+std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextView text_bytes, Reader text,
                              std::size_t n, std::size_t k) noexcept;
 
 // The whole scalar operation: preparation, length cutoff, empty inputs, the
@@ -98,14 +98,14 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
 // affixes, for one call: short patterns and single-word bands compare the
 // pattern's characters directly; the rest build the pattern's masks.
 template <EditMetric Metric, class Reader>
-std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextView text_bytes, Reader text,
+std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextView text_bytes, Reader text,
                              std::size_t n, std::size_t k) noexcept {
   const auto compared = [&](auto run) {
-    if (ascii) return run(static_cast<const ComparedPattern<unsigned char>*>(nullptr));
+    if (narrow) return run(static_cast<const ComparedPattern<unsigned char>*>(nullptr));
     return run(static_cast<const ComparedPattern<char32_t>*>(nullptr));
   };
   // One word of compared characters for the column.
-  if (m <= (ascii ? kComparedAsciiChars : kComparedChars)) {
+  if (m <= (narrow ? kComparedByteChars : kComparedChars)) {
     return compared([&](auto* type) {
       using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
       const Compared chars(pattern, m, 0, 16);
@@ -127,7 +127,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
     const std::size_t tried = std::min({k, std::max(m, n), widest});
     const Band band(m, n, tried);
     const std::size_t chunks = (band.bits() + 15) / 16;
-    if (ascii || chunks <= kComparedBandChunks) {
+    if (narrow || chunks <= kComparedBandChunks) {
       const std::size_t d = compared([&](auto* type) {
         using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
         const Compared chars(pattern, m, kWordBits, 2 * kWordBits);
@@ -146,8 +146,8 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
   // doubling bands start with the single word.
   if (k >= kUnbounded) return EditPattern<Metric>(pattern).scan(0, m, text, n, k, excess);
   // Under one they are filled as far as the bands reach.
-  // `ascii_pattern` says at compile time which reader fills the masks.
-  const auto run = [&](auto masks, auto ascii_pattern) {
+  // `narrow_pattern` says at compile time which reader fills the masks.
+  const auto run = [&](auto masks, auto narrow_pattern) {
     if (single) {
       const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
       const std::size_t d = long_pattern_scan<Metric>(masks, 0, m, text, n, tried);
@@ -159,11 +159,11 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
       // already show that the distance exceeds it, for far less than the band.
       if (count_bound(pattern, text_bytes) > k) return k + 1;
       // One band of the cutoff: narrower ones would be tried in vain beside
-      // the single-word band that failed. On an ASCII pattern its windows
+      // the single-word band that failed. On a pattern of bytes its windows
       // are compared, which beats reading the masks of words the band may
       // leave after a few columns.
       const Band band(m, n, k);
-      if constexpr (decltype(ascii_pattern)::value) {
+      if constexpr (decltype(narrow_pattern)::value) {
         if (band.words() <= kMaxBandWords && band.words() < (m + kWordBits - 1) / kWordBits) {
           const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2,
                                                      kWordBits * (band.words() + 1));
@@ -180,7 +180,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool ascii, TextVi
     if (excess != 0) return long_pattern_scan<Metric>(masks, 0, m, text, n, std::min(k, std::max(m, n)));
     return long_pattern_distance<Metric>(masks, 0, m, text, n, k, excess);
   };
-  if (ascii) return run(GrowingMasks(pattern), std::true_type{});
+  if (narrow) return run(GrowingMasks(pattern), std::true_type{});
   return run(GrowingMasks(pattern), std::false_type{});
 }
 

@@ -10,15 +10,15 @@ namespace quillstone::detail {
 
 // ---------------------------------------------------------------- bounded texts
 
-// A bound of at most this on two ASCII texts: the few edit sequences of at
-// most k edits (4^k models) are tried at the mismatches, skipping equal runs
-// 16 bytes at a time; beyond it the sequences multiply.
+// A bound of at most this on two texts: the few edit sequences of at most k
+// edits (4^k models) are tried at the mismatches, skipping equal runs 16
+// bytes at a time; beyond it the sequences multiply.
 inline constexpr std::size_t kSmallBound = 3;
 // ... on texts longer than this: shorter ones go through the bit-parallel
 // column, as fast for them.
 inline constexpr std::size_t kSmallBoundFrom = 32;
 
-// Levenshtein bounds up to this on long ASCII texts follow the furthest-
+// Levenshtein bounds up to this on long texts follow the furthest-
 // reaching diagonals, whose cost grows with k², not with the texts (and
 // whose rows the frame holds).
 inline constexpr std::size_t kDiagonalBound = 32;
@@ -33,18 +33,18 @@ inline constexpr std::size_t kProbeChars = 256;
 
 // ---------------------------------------------------------------- short patterns
 
-// Patterns of up to this many characters (ASCII, or decoded) compare their
-// characters with each text character instead of building a table: a table
-// costs more than the comparisons of one short pair.
-inline constexpr std::size_t kComparedAsciiChars = 32;
+// Patterns of up to this many characters (bytes, or widened to 32 bits)
+// compare their characters with each text character instead of building a
+// table: a table costs more than the comparisons of one short pair.
+inline constexpr std::size_t kComparedByteChars = 32;
 inline constexpr std::size_t kComparedChars = 16;
 
 // ---------------------------------------------------------------- long patterns
 
 // The widest band one word holds: 62 rows, with the two below it.
 inline constexpr std::size_t kWordBand = 61;
-// A single-word band on a decoded pattern compares its characters only up to
-// this many 16-position chunks; a wider band reads the masks, which decoded
+// A single-word band on a widened pattern compares its characters only up to
+// this many 16-position chunks; a wider band reads the masks, which widened
 // comparisons of four chunks cost more than.
 inline constexpr std::size_t kComparedBandChunks = 2;
 // Patterns of up to this many words skip the doubling bands without a bound,

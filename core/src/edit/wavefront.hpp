@@ -114,7 +114,7 @@ __attribute__((target("avx2"), always_inline)) inline std::size_t wavefront_body
   const std::array<V, 16> bottoms = carry_vectors();
   // The carries out of one strip's top word, and into the next one's bottom.
   std::vector<std::uint8_t> carries_in(strips > 1 ? n : 0), carries_out(strips > 1 ? n : 0);
-  // A text that is not read byte by byte is decoded and looked up once, by
+  // A text that is not read byte by byte is looked up once, by
   // the first strip, for all of them.
   constexpr bool kKeepRows = !std::is_same_v<Reader, ByteReader>;
   std::vector<PatternMasks::Row> rows;

@@ -155,7 +155,7 @@ class LongScan {
            std::optional<bool> case_insensitive) noexcept
       : query_(query), chars_(chars), masks_(masks), p_(p), case_insensitive_(case_insensitive) {}
 
-  // `text` holds the n characters (bytes when ASCII) of `candidate` folded
+  // `text` holds the n characters of `candidate` folded
   // as the scalar operation folds it; the scalar fallback takes `candidate`.
   template <class Char>
   double score(TextView candidate, const Char* text, std::size_t n) noexcept {
@@ -228,7 +228,7 @@ std::optional<MultiWordMasks> long_masks(const std::vector<char32_t>& chars) noe
 }  // namespace jw
 
 // The query of a Jaro-Winkler batch, prepared once: folded as the scalar
-// operation folds it, decoded, its lane masks (1 to 64 characters) and its
+// operation folds it, widened, its lane masks (1 to 64 characters) and its
 // multi-word masks built. Candidates are folded one by one the same way.
 class JaroWinklerQuery {
  public:
@@ -238,7 +238,7 @@ class JaroWinklerQuery {
     FoldedText folded;
     const TextView text = fold_ ? to_lower_full(query, folded) : query;
     chars_.resize(text.size());
-    decode_chars(text, chars_.data());
+    widen_chars(text, chars_.data());
     if (chars_.size() <= jw::kWordChars) lane_masks_.emplace(chars_);
     long_masks_ = jw::long_masks(chars_);
   }
@@ -291,7 +291,7 @@ class JaroWinklerQuery {
   double p_;
   std::optional<bool> case_insensitive_;
   bool fold_;
-  std::vector<char32_t> chars_;  // the query folded and decoded
+  std::vector<char32_t> chars_;  // the query folded and widened
   std::optional<jw::LaneMasks> lane_masks_;
   std::optional<MultiWordMasks> long_masks_;
 };

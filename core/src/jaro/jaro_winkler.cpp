@@ -52,16 +52,16 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept {
 
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
   char32_t c1[kSmallChars], c2[kSmallChars];
-  decode_chars(s1, c1);
-  decode_chars(s2, c2);
+  widen_chars(s1, c1);
+  widen_chars(s2, c2);
   WordFlags flags1, flags2;
   return plain_scan(c1, n1, c2, n2, flags1, flags2, p);
 }
 
 double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
   char32_t c1[kWordBits], c2[kWordBits];
-  decode_chars(s1, c1);
-  decode_chars(s2, c2);
+  widen_chars(s1, c1);
+  widen_chars(s2, c2);
   // Only the entries of the two texts' characters are ever read: clearing
   // those beats clearing the whole table for texts this short.
   std::uint64_t narrow[256];
@@ -93,8 +93,8 @@ double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, 
     });
   }
   const auto chars = std::make_unique_for_overwrite<char32_t[]>(n1 + n2);
-  decode_chars(s1, chars.get());
-  decode_chars(s2, chars.get() + n1);
+  widen_chars(s1, chars.get());
+  widen_chars(s2, chars.get() + n1);
   return multiword_score(chars.get(), n1, chars.get() + n1, n2, p);
 }
 

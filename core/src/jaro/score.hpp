@@ -26,7 +26,7 @@ inline constexpr std::size_t kMaxPrefix = 4;
 
 // Texts of at most this many characters: positions fit one 64-bit word.
 inline constexpr std::size_t kWordChars = 64;
-// The plain scan on characters decoded into the frame takes texts up to
+// The plain scan on characters widened into the frame takes texts up to
 // this length (the dispatch gives it fewer: kPlainScanMax).
 inline constexpr std::size_t kSmallChars = kWordChars;
 

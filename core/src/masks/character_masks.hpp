@@ -69,14 +69,14 @@ struct CharacterMasks {
   std::size_t size;
 
   explicit CharacterMasks(TextView pattern) noexcept : size(pattern.size()) {
-    char32_t decoded[kWordBits];
-    decode_chars(pattern, decoded);
+    char32_t chars[kWordBits];
+    widen_chars(pattern, chars);
     for (std::size_t i = 0; i < size; ++i) {
       const std::uint64_t bit = std::uint64_t{1} << i;
-      if (decoded[i] < 256) {
-        narrow.entry[decoded[i]] |= bit;
+      if (chars[i] < 256) {
+        narrow.entry[chars[i]] |= bit;
       } else {
-        wide.slot(decoded[i]) |= bit;
+        wide.slot(chars[i]) |= bit;
       }
     }
   }

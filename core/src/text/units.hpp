@@ -65,28 +65,6 @@ inline std::size_t widen_chars(TextView text, Char* out) noexcept {
   });
   return text.size();
 }
-inline std::size_t decode_chars(TextView text, char32_t* out) noexcept { return widen_chars(text, out); }
-
-// The largest character of a text (0 for an empty one).
-inline char32_t max_char(TextView text) noexcept {
-  return with_units(text, [&](const auto* units) -> char32_t {
-    char32_t most = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) most = std::max<char32_t>(most, units[i]);
-    return most;
-  });
-}
-
-// True when every character is below U+0100, so that the text could be read
-// a byte a character.
-inline bool fits_bytes(TextView text) noexcept { return text.narrow() || max_char(text) < 0x100; }
-
-// A text of any width whose characters are all below U+0100 as bytes, into
-// `out` (room for text.size() bytes).
-inline TextView narrowed(TextView text, unsigned char* out) noexcept {
-  if (text.narrow()) return text;
-  widen_chars(text, out);
-  return TextView(out, text.size());
-}
 
 // A copy of a text's units in storage of its own, which does not move.
 class OwnedText {
