@@ -27,50 +27,6 @@ namespace quillstone {
 namespace detail {
 namespace jw {
 
-// The position masks of a query of 1 to 64 characters, for candidates met
-// one character at a time: a direct table below U+0100; above it, a second
-// direct table when all the query's wider characters share one block of 256
-// code points (one script, as a word or a name mostly is), otherwise the hash
-// table of wide characters, which an empty slot ends within a probe or two.
-// No lookup bisects a map.
-class LaneMasks {
- public:
-  explicit LaneMasks(const std::vector<char32_t>& chars) noexcept : size(chars.size()) {
-    std::memset(page_, 0, sizeof page_);
-    for (const char32_t c : chars) {
-      if (c < 256) continue;
-      if (page_block_ == 0) page_block_ = c >> 8;
-      if (c >> 8 != page_block_) page_block_ = kNoBlock;
-    }
-    for (std::size_t j = 0; j < size; ++j) {
-      const std::uint64_t bit = std::uint64_t{1} << j;
-      const char32_t c = chars[j];
-      if (c < 256) {
-        narrow.entry[c] |= bit;
-      } else if (c >> 8 == page_block_) {
-        page_[c & 255] |= bit;
-      } else {
-        wide_.slot(c) |= bit;
-      }
-    }
-  }
-
-  std::uint64_t lookup(char32_t c) const noexcept {
-    if (c < 256) return narrow.entry[c];
-    if (c >> 8 == page_block_) return page_[c & 255];
-    return wide_.find(c);
-  }
-
-  ByteMasks narrow;
-  std::size_t size;
-
- private:
-  static constexpr char32_t kNoBlock = 0x110000;  // the block of no character
-  char32_t page_block_ = 0;  // 0 until a wider character is seen: block 0 is below U+0100
-  std::uint64_t page_[256];
-  WideMasks wide_;
-};
-
 // Candidates of 1 to 64 characters against a query of 1 to 64, in lanes of
 // `Lane`. Each candidate's column of masks is written into the rows of its
 // length's group; a full group is scored at once, and finish() scores the
@@ -81,7 +37,7 @@ class LaneBatch {
  public:
   static constexpr std::size_t kLanes = kLanesOf<Lane>;
 
-  LaneBatch(const LaneMasks& masks, bool fold, double p, double* out) noexcept
+  LaneBatch(const CharacterMasks& masks, bool fold, double p, double* out) noexcept
       : masks_(masks), p_(p), out_(out), groups_(kLaneMaxChars), rows_(kLaneMaxChars + 1) {
     // A byte folds to one byte.
     for (unsigned b = 0; b < 256; ++b) {
@@ -137,7 +93,7 @@ class LaneBatch {
     }
   }
 
-  const LaneMasks& masks_;
+  const CharacterMasks& masks_;
   double p_;
   double* out_;
   Lane bytes_[256];
@@ -208,7 +164,7 @@ void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* la
 }
 
 template <class Lane>
-void score_in_lanes(std::span<const TextView> candidates, const LaneMasks& masks,
+void score_in_lanes(std::span<const TextView> candidates, const CharacterMasks& masks,
                     bool fold, double p, LongScan& long_scan, double* out) noexcept {
   LaneBatch<Lane> lanes(masks, fold, p, out);
   score_candidates(candidates, fold, &lanes, long_scan, out);
@@ -239,7 +195,7 @@ class JaroWinklerQuery {
     const TextView text = fold_ ? to_lower_full(query, folded) : query;
     chars_.resize(text.size());
     widen_chars(text, chars_.data());
-    if (chars_.size() <= jw::kWordChars) lane_masks_.emplace(chars_);
+    if (chars_.size() <= jw::kWordChars) lane_masks_.emplace(TextView(chars_.data(), chars_.size()));
     long_masks_ = jw::long_masks(chars_);
   }
 
@@ -260,7 +216,7 @@ class JaroWinklerQuery {
       jw::score_candidates<jw::LaneBatch<std::uint64_t>>(candidates, fold_, nullptr, long_scan, out);
       return;
     }
-    const jw::LaneMasks& masks = *lane_masks_;
+    const CharacterMasks& masks = *lane_masks_;
     const std::size_t nq = chars_.size();
     if (nq <= 8) {
       jw::score_in_lanes<std::uint8_t>(candidates, masks, fold_, p_, long_scan, out);
@@ -292,7 +248,7 @@ class JaroWinklerQuery {
   std::optional<bool> case_insensitive_;
   bool fold_;
   std::vector<char32_t> chars_;  // the query folded and widened
-  std::optional<jw::LaneMasks> lane_masks_;
+  std::optional<CharacterMasks> lane_masks_;
   std::optional<MultiWordMasks> long_masks_;
 };
 

@@ -62,27 +62,10 @@ double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, 
   char32_t c1[kWordBits], c2[kWordBits];
   widen_chars(s1, c1);
   widen_chars(s2, c2);
-  // Only the entries of the two texts' characters are ever read: clearing
-  // those beats clearing the whole table for texts this short.
-  std::uint64_t narrow[256];
-  for (std::size_t i = 0; i < n1; ++i) {
-    if (c1[i] < 256) narrow[c1[i]] = 0;
-  }
-  for (std::size_t j = 0; j < n2; ++j) {
-    if (c2[j] < 256) narrow[c2[j]] = 0;
-  }
-  WideMasks wide;
-  for (std::size_t j = 0; j < n2; ++j) {
-    const std::uint64_t bit = std::uint64_t{1} << j;
-    if (c2[j] < 256) {
-      narrow[c2[j]] |= bit;
-    } else {
-      wide.slot(c2[j]) |= bit;
-    }
-  }
+  const CharacterMasks masks(TextView(c2, n2));
   return word_scan(
       n1, [&](std::size_t i) { return c1[i]; }, n2, [&](std::size_t j) { return c2[j]; },
-      [&](char32_t c) { return c < 256 ? narrow[c] : wide.find(c); }, p);
+      [&](char32_t c) { return masks.lookup(c); }, p);
 }
 
 double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {

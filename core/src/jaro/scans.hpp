@@ -22,9 +22,8 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept;
 // frame, plain loops, matched flags in words.
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
-// Non-empty texts of at most 64 characters each: s2 widened into a direct
-// mask table for characters below U+0100 and a hash table for the others,
-// s1 scanned against it in one word.
+// Non-empty texts of at most 64 characters each: s2's character masks, s1
+// scanned against them in one word.
 double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
 // Any non-empty texts: s2 becomes W = ceil(n2 / 64) words of position masks

@@ -60,28 +60,52 @@ struct WideTable {
 };
 using WideMasks = WideTable<kWordBits>;
 
-// The masks of a pattern of 1 to 64 characters: bit i of the mask of the
-// pattern's character i, characters below U+0100 in a direct table, the
-// others in the hash table. Built once, usable for any number of texts.
-struct CharacterMasks {
-  ByteMasks narrow;
-  WideMasks wide;
-  std::size_t size;
-
+// The masks of a pattern of 1 to 64 characters, bit i of the mask of the
+// pattern's character i, for texts met one character at a time: a direct
+// table below U+0100; above it, a second direct table when all the
+// pattern's wider characters share one block of 256 code points (one
+// script, as a word or a name mostly is), otherwise the hash table, which an
+// empty slot ends within a probe or two. Built once, usable for any number
+// of texts.
+class CharacterMasks {
+ public:
   explicit CharacterMasks(TextView pattern) noexcept : size(pattern.size()) {
     char32_t chars[kWordBits];
     widen_chars(pattern, chars);
     for (std::size_t i = 0; i < size; ++i) {
+      const char32_t c = chars[i];
+      if (c < 256) continue;
+      if (page_block_ == 0) page_block_ = c >> 8;
+      if (c >> 8 != page_block_) page_block_ = kNoBlock;
+    }
+    if (page_block_ != 0 && page_block_ != kNoBlock) std::memset(page_, 0, sizeof page_);
+    for (std::size_t i = 0; i < size; ++i) {
       const std::uint64_t bit = std::uint64_t{1} << i;
-      if (chars[i] < 256) {
-        narrow.entry[chars[i]] |= bit;
+      const char32_t c = chars[i];
+      if (c < 256) {
+        narrow.entry[c] |= bit;
+      } else if (c >> 8 == page_block_) {
+        page_[c & 255] |= bit;
       } else {
-        wide.slot(chars[i]) |= bit;
+        wide_.slot(c) |= bit;
       }
     }
   }
 
-  std::uint64_t lookup(char32_t c) const noexcept { return c < 256 ? narrow.entry[c] : wide.find(c); }
+  std::uint64_t lookup(char32_t c) const noexcept {
+    if (c < 256) return narrow.entry[c];
+    if (c >> 8 == page_block_) return page_[c & 255];
+    return wide_.find(c);
+  }
+
+  ByteMasks narrow;
+  std::size_t size;
+
+ private:
+  static constexpr char32_t kNoBlock = 0x110000;  // the block of no character
+  char32_t page_block_ = 0;  // 0 until a wider character is seen: block 0 is below U+0100
+  std::uint64_t page_[256];
+  WideMasks wide_;
 };
 
 }  // namespace quillstone::detail
