@@ -33,21 +33,19 @@ class EditBatch {
         pattern_(query_),
         numbers_(query_) {
     static_assert(sizeof(lane_masks_) == sizeof(ByteMasks{}.entry));
-    // The lanes read candidate bytes unfolded: a folding query's letters
-    // mark both their cases (a byte folds to one byte).
+    // The lanes read the bytes of a one-byte candidate unfolded, whatever
+    // the query's width (its wider characters match no byte): a folding
+    // query's letters mark both their cases, as a byte folds to one byte.
     if (const CharacterMasks* masks = pattern_.word_masks(); masks != nullptr && !query_.empty()) {
-      if (query_.narrow()) {
-        std::memcpy(lane_masks_.data(), masks->narrow.entry, sizeof(lane_masks_));
-        if (fold_) {
-          for (std::size_t c = 0; c < 256; ++c) lane_masks_[c] = lane_masks_[lower_byte(static_cast<unsigned char>(c))];
-        }
-        lanes_ = true;
+      std::memcpy(lane_masks_.data(), masks->narrow.entry, sizeof(lane_masks_));
+      if (fold_) {
+        for (std::size_t c = 0; c < 256; ++c) lane_masks_[c] = lane_masks_[lower_byte(static_cast<unsigned char>(c))];
       }
       // The same lanes read any other candidate as the query's numbers, a
       // byte a character: a character the query lacks is 0, which matches
       // nothing, and only equality with the query's characters counts.
       for (std::size_t i = 0; i < query_.size(); ++i) number_masks_[numbers_(query_[i])] = masks->lookup(query_[i]);
-      numbered_lanes_ = true;
+      lanes_ = true;
     }
   }
   EditBatch(const EditBatch&) = delete;
@@ -63,10 +61,10 @@ class EditBatch {
     return pattern_.distance(candidate, kUnbounded);
   }
 
-  // candidates[i]'s distance into out[i]: a one-byte candidate of up to 255
-  // characters against a short one-byte query in the query's lanes, a
-  // candidate of at most 64 characters otherwise in candidate lanes, every
-  // other one by distance(). Candidate lanes are filled in chunks, so that
+  // candidates[i]'s distance into out[i]: a candidate of up to 255
+  // characters against a query of up to 64 in the query's lanes, as bytes or
+  // as the query's numbers, a candidate of at most 64 characters otherwise in
+  // candidate lanes, every other one by distance(). Candidate lanes are filled in chunks, so that
   // their buffers stay small. Each result equals the scalar operation's on
   // its candidate.
   void distances(std::span<const TextView> candidates, std::size_t* out) const noexcept {
@@ -77,9 +75,11 @@ class EditBatch {
     // and where each one ends in `numbers`.
     std::vector<unsigned char> numbers;
     std::vector<std::size_t> ends;
-    if (numbered_lanes_ && !lanes_) {
+    if (lanes_) {
       std::size_t chars = 0;
-      for (const TextView candidate : candidates) chars += std::min(candidate.size(), kQueryLaneMaxBytes);
+      for (const TextView candidate : candidates) {
+        if (!candidate.narrow()) chars += std::min(candidate.size(), kQueryLaneMaxBytes);
+      }
       numbers.reserve(chars);
     }
     NumberedCandidates numbered;
@@ -92,7 +92,7 @@ class EditBatch {
       const TextView candidate = candidates[i];
       if (lanes_ && candidate.narrow() && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes) {
         lanes.push_back(i);
-      } else if (numbered_lanes_ && renumber(candidate, numbers)) {
+      } else if (lanes_ && renumber(candidate, numbers)) {
         renumbered.push_back(i);
         ends.push_back(numbers.size());
       } else if (number(candidate, i, numbered)) {
@@ -178,7 +178,7 @@ class EditBatch {
   TextView query_;
   EditPattern<Metric> pattern_;
   QueryNumbers numbers_;
-  bool lanes_ = false, numbered_lanes_ = false;
+  bool lanes_ = false;
   std::array<std::uint64_t, 256> lane_masks_{}, number_masks_{};
 };
 

@@ -149,9 +149,11 @@ class QueryNumbers {
     if (c < 256) return narrow_[c];
     // Most characters of a candidate are not the query's: a slot by the low
     // bits answers for them, and for the query's own, without a probe.
+    // Whether a character is the query's is as good as random: a select,
+    // not a branch.
     const Slot& slot = slots_[c % kSlots];
-    if (slot.key == c) return slot.id;
-    return slot.shared ? wide_.find(c) : 0;
+    if (!slot.shared) [[likely]] return slot.key == c ? slot.id : 0;
+    return slot.key == c ? slot.id : wide_.find(c);
   }
 
  private:
