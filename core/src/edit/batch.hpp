@@ -45,6 +45,8 @@ class EditBatch {
       // byte a character: a character the query lacks is 0, which matches
       // nothing, and only equality with the query's characters counts.
       for (std::size_t i = 0; i < query_.size(); ++i) number_masks_[numbers_(query_[i])] = masks->lookup(query_[i]);
+      // Two-byte candidates read unfolded: the pages of the query's blocks.
+      if (!fold_) paged_ = PagedMasks(query_, *masks);
       lanes_ = true;
     }
   }
@@ -62,14 +64,15 @@ class EditBatch {
   }
 
   // candidates[i]'s distance into out[i]: a candidate of up to 255
-  // characters against a query of up to 64 in the query's lanes, as bytes or
-  // as the query's numbers, a candidate of at most 64 characters otherwise in
-  // candidate lanes, every other one by distance(). Candidate lanes are filled in chunks, so that
+  // characters against a query of up to 64 in the query's lanes, read in
+  // place when its units are one or two bytes (and it need not be folded),
+  // otherwise as the query's numbers; a candidate of at most 64 characters
+  // otherwise in candidate lanes, every other one by distance(). Candidate lanes are filled in chunks, so that
   // their buffers stay small. Each result equals the scalar operation's on
   // its candidate.
   void distances(std::span<const TextView> candidates, std::size_t* out) const noexcept {
     constexpr std::size_t kChunk = 4096;
-    std::vector<std::size_t> lanes, renumbered;
+    std::vector<std::size_t> lanes, paged, renumbered;
     if (lanes_) lanes.reserve(candidates.size());
     // The query's numbers of the candidates that the byte table cannot read,
     // and where each one ends in `numbers`.
@@ -78,7 +81,9 @@ class EditBatch {
     if (lanes_) {
       std::size_t chars = 0;
       for (const TextView candidate : candidates) {
-        if (!candidate.narrow()) chars += std::min(candidate.size(), kQueryLaneMaxBytes);
+        if (candidate.width() == 4 || (fold_ && !candidate.narrow())) {
+          chars += std::min(candidate.size(), kQueryLaneMaxBytes);
+        }
       }
       numbers.reserve(chars);
     }
@@ -90,8 +95,11 @@ class EditBatch {
     };
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
-      if (lanes_ && candidate.narrow() && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes) {
+      const bool in_place = lanes_ && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes;
+      if (in_place && candidate.narrow()) {
         lanes.push_back(i);
+      } else if (in_place && candidate.width() == 2 && !fold_) {
+        paged.push_back(i);
       } else if (lanes_ && renumber(candidate, numbers)) {
         renumbered.push_back(i);
         ends.push_back(numbers.size());
@@ -104,6 +112,9 @@ class EditBatch {
     flush();
     if (!lanes.empty()) {
       kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, lanes.data(), lanes.size(), out);
+    }
+    if (!paged.empty()) {
+      kPagedPath<Metric>(paged_, pattern_.size(), candidates, paged.data(), paged.size(), out);
     }
     if (!renumbered.empty()) {
       // Views of the numbers at the candidates' own places, so that the
@@ -180,6 +191,7 @@ class EditBatch {
   QueryNumbers numbers_;
   bool lanes_ = false;
   std::array<std::uint64_t, 256> lane_masks_{}, number_masks_{};
+  PagedMasks paged_;
 };
 
 }  // namespace quillstone::detail

@@ -10,13 +10,25 @@ namespace quillstone::detail {
 QUILLSTONE_LANE_CLONES
 void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  table_path<EditMetric::Levenshtein>(masks, m, candidates, which, count, out);
+  table_path<EditMetric::Levenshtein, unsigned char>(ByteLookup{masks}, m, candidates, which, count, out);
 }
 
 QUILLSTONE_LANE_CLONES
 void damerau_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                         const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  table_path<EditMetric::OptimalAlignment>(masks, m, candidates, which, count, out);
+  table_path<EditMetric::OptimalAlignment, unsigned char>(ByteLookup{masks}, m, candidates, which, count, out);
+}
+
+QUILLSTONE_LANE_CLONES
+void levenshtein_paged_path(const PagedMasks& masks, std::size_t m, std::span<const TextView> candidates,
+                            const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  table_path<EditMetric::Levenshtein, char16_t>(masks, m, candidates, which, count, out);
+}
+
+QUILLSTONE_LANE_CLONES
+void damerau_paged_path(const PagedMasks& masks, std::size_t m, std::span<const TextView> candidates,
+                        const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  table_path<EditMetric::OptimalAlignment, char16_t>(masks, m, candidates, which, count, out);
 }
 
 QUILLSTONE_LANE_CLONES

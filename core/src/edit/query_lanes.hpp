@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "edit/recurrence.hpp"
+#include "masks/paged_masks.hpp"
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
 #include "text/units.hpp"
@@ -25,8 +26,14 @@ namespace quillstone::detail {
 // Longer candidates run alone; a score of the narrowest lanes stays below 256.
 inline constexpr std::size_t kQueryLaneMaxBytes = 255;
 
-template <class Lane, EditMetric Metric>
-void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const* texts,
+// The masks of a byte, read from a table of 256.
+struct ByteLookup {
+  const std::uint64_t* masks;
+  std::uint64_t operator()(unsigned char c) const noexcept { return masks[c]; }
+};
+
+template <class Lane, EditMetric Metric, class Unit, class Lookup>
+void distance_lanes(const Lookup& masks, std::size_t m, const Unit* const* texts,
                     std::size_t n, std::size_t* out) noexcept {
   using Vec = typename LaneVector<Lane>::type;
   constexpr std::size_t kLanes = kLanesOf<Lane>;
@@ -40,7 +47,7 @@ void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const
   alignas(kVectorBytes) Lane column_masks[kLanes];
   for (std::size_t j = 0; j < n; ++j) {
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      column_masks[lane] = static_cast<Lane>(masks[static_cast<unsigned char>(texts[lane][j])]);
+      column_masks[lane] = static_cast<Lane>(masks(texts[lane][j]));
     }
     Vec pm;
     std::memcpy(&pm, column_masks, sizeof pm);
@@ -55,16 +62,16 @@ void distance_lanes(const std::uint64_t* masks, std::size_t m, const char* const
 
 // Candidates of the table path, grouped by length into full vectors; a group
 // left incomplete at the end runs with its unused lanes repeating a member.
-template <class Lane, EditMetric Metric>
-void table_path_lanes(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
+template <class Lane, EditMetric Metric, class Unit, class Lookup>
+void table_path_lanes(const Lookup& masks, std::size_t m, std::span<const TextView> candidates,
                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane>;
   LengthGroups<kLanes> groups(kQueryLaneMaxBytes);
-  const char* texts[kLanes];
+  const Unit* texts[kLanes];
   std::size_t scores[kLanes];
   const auto run = [&](std::size_t n, const std::size_t* index, std::size_t size) {
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      texts[lane] = static_cast<const char*>(candidates[index[lane < size ? lane : 0]].data());
+      texts[lane] = units_of<Unit>(candidates[index[lane < size ? lane : 0]]);
     }
     distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
     for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[lane];
@@ -74,25 +81,34 @@ void table_path_lanes(const std::uint64_t* masks, std::size_t m, std::span<const
 }
 
 // The table-path candidates `which` of a batch whose query has 1 to 64
-// characters, in lanes as narrow as the query allows.
-template <EditMetric Metric>
-void table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
+// characters, all of units of one width, in lanes as narrow as the query
+// allows.
+template <EditMetric Metric, class Unit, class Lookup>
+void table_path(const Lookup& masks, std::size_t m, std::span<const TextView> candidates,
                 const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  if (m <= 8) return table_path_lanes<std::uint8_t, Metric>(masks, m, candidates, which, count, out);
-  if (m <= 16) return table_path_lanes<std::uint16_t, Metric>(masks, m, candidates, which, count, out);
-  if (m <= 32) return table_path_lanes<std::uint32_t, Metric>(masks, m, candidates, which, count, out);
-  table_path_lanes<std::uint64_t, Metric>(masks, m, candidates, which, count, out);
+  if (m <= 8) return table_path_lanes<std::uint8_t, Metric, Unit>(masks, m, candidates, which, count, out);
+  if (m <= 16) return table_path_lanes<std::uint16_t, Metric, Unit>(masks, m, candidates, which, count, out);
+  if (m <= 32) return table_path_lanes<std::uint32_t, Metric, Unit>(masks, m, candidates, which, count, out);
+  table_path_lanes<std::uint64_t, Metric, Unit>(masks, m, candidates, which, count, out);
 }
 
-// table_path for each metric, compiled for AVX2 as well and chosen by what the
-// processor has (edit/lanes.cpp).
+// table_path for each metric on one-byte candidates (a table of 256 masks)
+// and on two-byte ones (paged masks), compiled for AVX2 as well and chosen
+// by what the processor has (edit/lanes.cpp).
 void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
 void damerau_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
+                        const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
+void levenshtein_paged_path(const PagedMasks& masks, std::size_t m, std::span<const TextView> candidates,
+                            const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
+void damerau_paged_path(const PagedMasks& masks, std::size_t m, std::span<const TextView> candidates,
                         const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
 
 template <EditMetric Metric>
 inline constexpr auto kTablePath =
     Metric == EditMetric::Levenshtein ? levenshtein_table_path : damerau_table_path;
+template <EditMetric Metric>
+inline constexpr auto kPagedPath =
+    Metric == EditMetric::Levenshtein ? levenshtein_paged_path : damerau_paged_path;
 
 }  // namespace quillstone::detail

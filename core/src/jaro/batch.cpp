@@ -17,6 +17,7 @@
 #include "jaro/word_scan.hpp"
 #include "masks/character_masks.hpp"
 #include "masks/multi_word_masks.hpp"
+#include "masks/paged_masks.hpp"
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
 #include "text/case_folding.hpp"
@@ -37,8 +38,8 @@ class LaneBatch {
  public:
   static constexpr std::size_t kLanes = kLanesOf<Lane>;
 
-  LaneBatch(const CharacterMasks& masks, bool fold, double p, double* out) noexcept
-      : masks_(masks), p_(p), out_(out), groups_(kLaneMaxChars), rows_(kLaneMaxChars + 1) {
+  LaneBatch(const CharacterMasks& masks, const PagedMasks* paged, bool fold, double p, double* out) noexcept
+      : masks_(masks), paged_(paged), p_(p), out_(out), groups_(kLaneMaxChars), rows_(kLaneMaxChars + 1) {
     // A byte folds to one byte.
     for (unsigned b = 0; b < 256; ++b) {
       const auto c = static_cast<unsigned char>(b);
@@ -54,10 +55,18 @@ class LaneBatch {
     groups_.add(text.size(), index, scorer());
   }
 
-  // A folded candidate of 1 to 64 characters.
+  // A folded candidate of 1 to 64 characters; 2-byte units that need no
+  // folding are looked up in the pages.
   template <class Char>
   void add_chars(std::size_t index, const Char* chars, std::size_t n) noexcept {
     Lane* column = slot(n);
+    if constexpr (sizeof(Char) == 2) {
+      if (paged_ != nullptr) {
+        for (std::size_t i = 0; i < n; ++i) column[i * kLanes] = static_cast<Lane>((*paged_)(chars[i]));
+        groups_.add(n, index, scorer());
+        return;
+      }
+    }
     for (std::size_t i = 0; i < n; ++i) column[i * kLanes] = static_cast<Lane>(masks_.lookup(chars[i]));
     groups_.add(n, index, scorer());
   }
@@ -94,6 +103,7 @@ class LaneBatch {
   }
 
   const CharacterMasks& masks_;
+  const PagedMasks* paged_;
   double p_;
   double* out_;
   Lane bytes_[256];
@@ -165,8 +175,8 @@ void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* la
 
 template <class Lane>
 void score_in_lanes(std::span<const TextView> candidates, const CharacterMasks& masks,
-                    bool fold, double p, LongScan& long_scan, double* out) noexcept {
-  LaneBatch<Lane> lanes(masks, fold, p, out);
+                    const PagedMasks* paged, bool fold, double p, LongScan& long_scan, double* out) noexcept {
+  LaneBatch<Lane> lanes(masks, paged, fold, p, out);
   score_candidates(candidates, fold, &lanes, long_scan, out);
 }
 
@@ -195,7 +205,10 @@ class JaroWinklerQuery {
     const TextView text = fold_ ? to_lower_full(query, folded) : query;
     chars_.resize(text.size());
     widen_chars(text, chars_.data());
-    if (chars_.size() <= jw::kWordChars) lane_masks_.emplace(TextView(chars_.data(), chars_.size()));
+    if (chars_.size() <= jw::kWordChars) {
+      lane_masks_.emplace(TextView(chars_.data(), chars_.size()));
+      if (!fold_) paged_.emplace(TextView(chars_.data(), chars_.size()), *lane_masks_);
+    }
     long_masks_ = jw::long_masks(chars_);
   }
 
@@ -217,15 +230,16 @@ class JaroWinklerQuery {
       return;
     }
     const CharacterMasks& masks = *lane_masks_;
+    const PagedMasks* paged = paged_ ? &*paged_ : nullptr;
     const std::size_t nq = chars_.size();
     if (nq <= 8) {
-      jw::score_in_lanes<std::uint8_t>(candidates, masks, fold_, p_, long_scan, out);
+      jw::score_in_lanes<std::uint8_t>(candidates, masks, paged, fold_, p_, long_scan, out);
     } else if (nq <= 16) {
-      jw::score_in_lanes<std::uint16_t>(candidates, masks, fold_, p_, long_scan, out);
+      jw::score_in_lanes<std::uint16_t>(candidates, masks, paged, fold_, p_, long_scan, out);
     } else if (nq <= 32) {
-      jw::score_in_lanes<std::uint32_t>(candidates, masks, fold_, p_, long_scan, out);
+      jw::score_in_lanes<std::uint32_t>(candidates, masks, paged, fold_, p_, long_scan, out);
     } else {
-      jw::score_in_lanes<std::uint64_t>(candidates, masks, fold_, p_, long_scan, out);
+      jw::score_in_lanes<std::uint64_t>(candidates, masks, paged, fold_, p_, long_scan, out);
     }
   }
 
@@ -249,6 +263,7 @@ class JaroWinklerQuery {
   bool fold_;
   std::vector<char32_t> chars_;  // the query folded and widened
   std::optional<CharacterMasks> lane_masks_;
+  std::optional<PagedMasks> paged_;  // for candidates of 2-byte units, unfolded
   std::optional<MultiWordMasks> long_masks_;
 };
 

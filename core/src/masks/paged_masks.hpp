@@ -1,0 +1,47 @@
+// Match masks read by 2-byte units in two loads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "quillstone/quillstone.hpp"
+
+namespace quillstone::detail {
+
+// A pattern's masks for texts of 2-byte units: a page of 256 masks for each
+// block of 256 code points that holds a character of the pattern, and one
+// zero page for every other block, so that a unit's mask takes two loads
+// and no branch. Characters from U+10000 on have no page: no 2-byte unit
+// holds them.
+class PagedMasks {
+ public:
+  PagedMasks() noexcept : pages_(kPage, 0) {}
+
+  // The masks of a pattern of at most 64 characters, as masks.lookup(c)
+  // gives them.
+  template <class Masks>
+  PagedMasks(TextView pattern, const Masks& masks) noexcept : PagedMasks() {
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+      if (pattern[i] < 0x10000) set(pattern[i], masks.lookup(pattern[i]));
+    }
+  }
+
+  std::uint64_t operator()(char16_t c) const noexcept { return pages_[page_of_[c >> 8] * kPage + (c & 255)]; }
+
+ private:
+  void set(char32_t c, std::uint64_t mask) noexcept {
+    std::uint8_t& page = page_of_[c >> 8];
+    if (page == 0) {
+      page = static_cast<std::uint8_t>(pages_.size() / kPage);
+      pages_.resize(pages_.size() + kPage, 0);
+    }
+    pages_[page * kPage + (c & 255)] = mask;
+  }
+
+  static constexpr std::size_t kPage = 256;
+  std::vector<std::uint64_t> pages_;  // page 0 is the zero page
+  std::uint8_t page_of_[256] = {};
+};
+
+}  // namespace quillstone::detail
