@@ -50,7 +50,7 @@ namespace quillstone::detail {
 // A pattern of m characters against a text of n >= m, both without common
 // affixes (below).
 template <EditMetric Metric, class Reader>
-std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextView text_bytes, Reader text,
+std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextView text_units, Reader text,
                              std::size_t n, std::size_t k) noexcept;
 
 // The whole scalar operation: preparation, length cutoff, empty inputs, the
@@ -98,7 +98,7 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
 // affixes, for one call: short patterns and single-word bands compare the
 // pattern's characters directly; the rest build the pattern's masks.
 template <EditMetric Metric, class Reader>
-std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextView text_bytes, Reader text,
+std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextView text_units, Reader text,
                              std::size_t n, std::size_t k) noexcept {
   const auto compared = [&](auto run) {
     if (narrow) return run(static_cast<const ComparedPattern<unsigned char>*>(nullptr));
@@ -122,7 +122,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
   // a band that fails.
   const bool few = k >= kUnbounded && m <= kFewWords * kWordBits;
   static_assert(kLikenessBytes <= kWordBits);  // both texts have more characters
-  if (n - m <= kWordBand && (!few || look_alike(pattern, text_bytes))) {
+  if (n - m <= kWordBand && (!few || look_alike(pattern, text_units))) {
     const std::size_t widest = few ? std::min(kWordBand, n - m + kFewWordsBand) : kWordBand;
     const std::size_t tried = std::min({k, std::max(m, n), widest});
     const Band band(m, n, tried);
@@ -146,7 +146,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
   // doubling bands start with the single word.
   if (k >= kUnbounded) return EditPattern<Metric>(pattern).scan(0, m, text, n, k, excess);
   // Under one they are filled as far as the bands reach.
-  // `narrow_pattern` says at compile time which reader fills the masks.
+  // `narrow_pattern` says at compile time whether a band may compare bytes.
   const auto run = [&](auto masks, auto narrow_pattern) {
     if (single) {
       const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
@@ -157,7 +157,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
     if (k < n && Band(m, n, k).words() > 1) {
       // A cutoff beyond a single word's band: the counts, read once, may
       // already show that the distance exceeds it, for far less than the band.
-      if (count_bound(pattern, text_bytes) > k) return k + 1;
+      if (count_bound(pattern, text_units) > k) return k + 1;
       // One band of the cutoff: narrower ones would be tried in vain beside
       // the single-word band that failed. On a pattern of bytes its windows
       // are compared, which beats reading the masks of words the band may
