@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "edit/compared_pattern.hpp"
 #include "jaro/multi_word_scan.hpp"
 #include "jaro/plain_scan.hpp"
 #include "jaro/scans.hpp"
@@ -59,13 +60,16 @@ double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, doub
 }
 
 double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
-  char32_t c1[kWordBits], c2[kWordBits];
+  char32_t c1[kWordBits];
   widen_chars(s1, c1);
-  widen_chars(s2, c2);
-  const CharacterMasks masks(TextView(c2, n2));
-  return word_scan(
-      n1, [&](std::size_t i) { return c1[i]; }, n2, [&](std::size_t j) { return c2[j]; },
-      [&](char32_t c) { return masks.lookup(c); }, p);
+  // A character's positions in s2 are found by comparing it with all of
+  // them at once: no table to build.
+  const ComparedPattern<char32_t> chars(s2, n2, 0, 16);
+  return chars.with_chunks(n2, [&](auto window) {
+    return word_scan(
+        n1, [&](std::size_t i) { return c1[i]; }, n2, [&](std::size_t j) { return s2[j]; },
+        [&](char32_t c) { return window(c, 0); }, p);
+  });
 }
 
 double multiword_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {

@@ -22,8 +22,8 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept;
 // frame, plain loops, matched flags in words.
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
-// Non-empty texts of at most 64 characters each: s2's character masks, s1
-// scanned against them in one word.
+// Non-empty texts of at most 64 characters each: each character of s1 is
+// compared with all of s2's at once, which gives its positions in one word.
 double character_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept;
 
 // Any non-empty texts: s2 becomes W = ceil(n2 / 64) words of position masks

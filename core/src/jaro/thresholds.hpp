@@ -12,9 +12,9 @@ namespace quillstone::detail::jw {
 // words: they beat building a mask table.
 inline constexpr std::size_t kDirectScanMax = 16;
 // Wider texts up to this length take the plain loops on characters
-// widened into the frame: below it they beat building a character-indexed
-// mask table.
-inline constexpr std::size_t kPlainScanMax = 44;
+// widened into the frame: below it they beat comparing each character with
+// all of the other text's at once (the character scan).
+inline constexpr std::size_t kPlainScanMax = 8;
 // Match windows of up to this many words are searched without per-character
 // cursors: a few words cost less to search than the cursors to keep.
 inline constexpr std::size_t kCursorlessWords = 4;

@@ -26,8 +26,7 @@ using ByteMasks = DirectMasks<256>;
 
 // Masks of characters U+0100 and above for a pattern of at most Keys
 // distinct such characters: open addressing on the character, with twice as
-// many slots as keys so that probes stay short, in the owner's storage. Only
-// the keys are cleared; a mask is written when its key is.
+// many slots as keys so that probes stay short, in the owner's storage.
 template <std::size_t Keys>
 struct WideTable {
   static constexpr std::size_t kSlots = 2 * std::bit_ceil(Keys);
@@ -35,7 +34,10 @@ struct WideTable {
   char32_t key[kSlots];  // 0 marks a free slot: keys are U+0100 and above
   std::uint64_t mask[kSlots];
 
-  WideTable() noexcept { std::memset(key, 0, sizeof key); }
+  WideTable() noexcept {
+    std::memset(key, 0, sizeof key);
+    std::memset(mask, 0, sizeof mask);
+  }
 
   static std::size_t home(char32_t c) noexcept {
     return char_slot(c, kSlotBits);
@@ -44,15 +46,17 @@ struct WideTable {
   std::uint64_t& slot(char32_t c) noexcept {
     std::size_t i = home(c);
     while (key[i] != 0 && key[i] != c) i = (i + 1) & (kSlots - 1);
-    if (key[i] == 0) {
-      key[i] = c;
-      mask[i] = 0;
-    }
+    key[i] = c;
     return mask[i];
   }
 
   std::uint64_t find(char32_t c) const noexcept {
-    for (std::size_t i = home(c);; i = (i + 1) & (kSlots - 1)) {
+    std::size_t i = home(c);
+    // The home slot settles most lookups, found or not. Whether a character
+    // is the pattern's is as good as random: a select, not a branch.
+    if (key[i] == c || key[i] == 0) [[likely]] return key[i] == c ? mask[i] : 0;
+    for (;;) {
+      i = (i + 1) & (kSlots - 1);
       if (key[i] == c) return mask[i];
       if (key[i] == 0) return 0;
     }
