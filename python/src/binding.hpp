@@ -21,6 +21,10 @@
 #include <type_traits>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "compat.hpp"
 #include "errors.hpp"
 #include "pyref.hpp"
@@ -110,12 +114,32 @@ void raise_type_mismatch(PyObject* obj, PyTypeObject* expected);
 // type, message and args stay as they are.
 void argument_extraction_error(std::string_view parameter);
 
-// Whether code units hold a lone surrogate, which has no UTF-8 form (one
-// unit at a time, which the compiler turns into vector compares).
+// Whether code units hold a lone surrogate, which has no UTF-8 form: a unit
+// from 0xD800 to 0xDFFF is one once its low 11 bits are cleared. Eight or four
+// units at a time, the last ones in a load that may overlap the one before.
 template <class Unit>
 bool holds_surrogate(const Unit* units, std::size_t length) noexcept {
+  constexpr std::uint32_t kHigh = ~std::uint32_t{0x7FF}, kSurrogate = 0xD800;
+#if defined(__SSE2__)
+  constexpr std::size_t kStep = 16 / sizeof(Unit);
+  if (length >= kStep) {
+    const auto surrogates = [&](std::size_t at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + at));
+      if constexpr (sizeof(Unit) == 2) {
+        return _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(kHigh))),
+                               _mm_set1_epi16(static_cast<short>(kSurrogate)));
+      } else {
+        return _mm_cmpeq_epi32(_mm_and_si128(v, _mm_set1_epi32(static_cast<int>(kHigh))),
+                               _mm_set1_epi32(static_cast<int>(kSurrogate)));
+      }
+    };
+    __m128i any = surrogates(length - kStep);
+    for (std::size_t i = 0; i + kStep < length; i += kStep) any = _mm_or_si128(any, surrogates(i));
+    return _mm_movemask_epi8(any) != 0;
+  }
+#endif
   bool any = false;
-  for (std::size_t i = 0; i < length; ++i) any |= static_cast<std::uint32_t>(units[i]) - 0xD800u < 0x800u;
+  for (std::size_t i = 0; i < length; ++i) any |= (static_cast<std::uint32_t>(units[i]) & kHigh) == kSurrogate;
   return any;
 }
 

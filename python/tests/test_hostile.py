@@ -220,10 +220,14 @@ def test_str_subclasses_are_read_without_calling_their_methods():
 
 # ---------------------------------------------------------------- unencodable text
 
-LONE = ["\ud800", "ab\udfffcd", "\ud83d\ude00", "x" * 70 + "\udc80"]  # the third: a pair as two code points
+# The third: a pair as two code points; the last two: among 4-byte units, and
+# inside a run of 2-byte units that is read several units at a time.
+LONE = ["\ud800", "ab\udfffcd", "\ud83d\ude00", "x" * 70 + "\udc80", "\U0001F600" * 3 + "\udfff" + "\U0001F600",
+        "y" * 20 + "\ud800" + "z" * 20]
 
 
-@pytest.mark.parametrize("text", LONE, ids=["high", "low inside", "split pair", "after 70"])
+@pytest.mark.parametrize("text", LONE, ids=["high", "low inside", "split pair", "after 70", "among astral",
+                                            "inside a run"])
 @pytest.mark.parametrize("call, param", [
     (lambda s: q.levenshtein_bp(s, "abc"), "str_1"),
     (lambda s: q.damerau_bp("abc", s), "str_2"),

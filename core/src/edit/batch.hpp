@@ -67,26 +67,23 @@ class EditBatch {
   // characters against a query of up to 64 in the query's lanes, read in
   // place when its units are one or two bytes (and it need not be folded),
   // otherwise as the query's numbers; a candidate of at most 64 characters
-  // otherwise in candidate lanes, every other one by distance(). Candidate lanes are filled in chunks, so that
-  // their buffers stay small. Each result equals the scalar operation's on
-  // its candidate.
+  // otherwise in candidate lanes, every other one by distance(). Candidate
+  // lanes are filled in chunks, so that their buffers stay small. Each
+  // result equals the scalar operation's on its candidate.
   void distances(std::span<const TextView> candidates, std::size_t* out) const noexcept {
     constexpr std::size_t kChunk = 4096;
+    // The candidates of each lane path; bytes and 2-byte units come mixed
+    // in any order, so each goes to its list without a branch.
     std::vector<std::size_t> lanes, paged, renumbered;
-    if (lanes_) lanes.reserve(candidates.size());
-    // The query's numbers of the candidates that the byte table cannot read,
-    // and where each one ends in `numbers`.
+    std::size_t bytes = 0, pairs = 0;
+    if (lanes_) {
+      lanes.resize(candidates.size());
+      paged.resize(candidates.size());
+    }
+    // The query's numbers of the candidates that the lanes cannot read in
+    // place, and where each one ends in `numbers`.
     std::vector<unsigned char> numbers;
     std::vector<std::size_t> ends;
-    if (lanes_) {
-      std::size_t chars = 0;
-      for (const TextView candidate : candidates) {
-        if (candidate.width() == 4 || (fold_ && !candidate.narrow())) {
-          chars += std::min(candidate.size(), kQueryLaneMaxBytes);
-        }
-      }
-      numbers.reserve(chars);
-    }
     NumberedCandidates numbered;
     const auto flush = [&] {
       if (numbered.size() == 0) return;
@@ -95,11 +92,14 @@ class EditBatch {
     };
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
-      const bool in_place = lanes_ && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes;
-      if (in_place && candidate.narrow()) {
-        lanes.push_back(i);
-      } else if (in_place && candidate.width() == 2 && !fold_) {
-        paged.push_back(i);
+      const bool in_place = lanes_ && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes &&
+                            (candidate.narrow() || (candidate.width() == 2 && !fold_));
+      if (in_place) {
+        const bool narrow = candidate.narrow();
+        lanes[bytes] = i;
+        paged[pairs] = i;
+        bytes += narrow;
+        pairs += !narrow;
       } else if (lanes_ && renumber(candidate, numbers)) {
         renumbered.push_back(i);
         ends.push_back(numbers.size());
@@ -109,6 +109,8 @@ class EditBatch {
         out[i] = distance(candidate);
       }
     }
+    lanes.resize(bytes);
+    paged.resize(pairs);
     flush();
     if (!lanes.empty()) {
       kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, lanes.data(), lanes.size(), out);
