@@ -151,8 +151,12 @@ inline bool to_text(PyObject* obj, TextView& out) {
     raise_type_mismatch(obj, &PyUnicode_Type);
     return false;
   }
-  const void* data = PyUnicode_DATA(obj);
   const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
+  if (PyUnicode_IS_COMPACT_ASCII(obj)) [[likely]] {
+    out = TextView(static_cast<const unsigned char*>(PyUnicode_DATA(obj)), length);
+    return true;
+  }
+  const void* data = PyUnicode_DATA(obj);
   const int kind = PyUnicode_KIND(obj);
   if (kind != PyUnicode_1BYTE_KIND) {
     const bool surrogate = kind == PyUnicode_2BYTE_KIND

@@ -29,35 +29,42 @@ namespace quillstone {
 class TextView {
  public:
   constexpr TextView() noexcept = default;
-  constexpr TextView(const unsigned char* units, std::size_t size) noexcept : data_(units), size_(size), width_(1) {}
-  constexpr TextView(const char16_t* units, std::size_t size) noexcept : data_(units), size_(size), width_(2) {}
-  constexpr TextView(const char32_t* units, std::size_t size) noexcept : data_(units), size_(size), width_(4) {}
-  // `size` units of `width` bytes at `units`, as an interpreter names them.
+  constexpr TextView(const unsigned char* units, std::size_t size) noexcept : data_(units), packed_(pack(size, 0)) {}
+  constexpr TextView(const char16_t* units, std::size_t size) noexcept : data_(units), packed_(pack(size, 1)) {}
+  constexpr TextView(const char32_t* units, std::size_t size) noexcept : data_(units), packed_(pack(size, 2)) {}
+  // `size` units of `width` bytes (1, 2 or 4) at `units`, as an interpreter
+  // names them.
   TextView(const void* units, std::size_t size, unsigned width) noexcept
-      : data_(units), size_(size), width_(static_cast<unsigned char>(width)) {}
+      : data_(units), packed_(pack(size, width == 1 ? 0 : width == 2 ? 1 : 2)) {}
 
   const void* data() const noexcept { return data_; }
-  std::size_t size() const noexcept { return size_; }
-  bool empty() const noexcept { return size_ == 0; }
-  unsigned width() const noexcept { return width_; }
+  std::size_t size() const noexcept { return static_cast<std::size_t>(packed_ >> 2); }
+  bool empty() const noexcept { return size() == 0; }
+  unsigned width() const noexcept { return 1u << (packed_ & 3); }
   // One byte a character: the byte-indexed tables and lanes read it.
-  bool narrow() const noexcept { return width_ == 1; }
+  bool narrow() const noexcept { return (packed_ & 3) == 0; }
   // The units from `pos` on, at most `count` of them.
   TextView substr(std::size_t pos, std::size_t count = static_cast<std::size_t>(-1)) const noexcept {
-    const std::size_t rest = size_ - pos;
-    return TextView(static_cast<const unsigned char*>(data_) + pos * width_, count < rest ? count : rest, width_);
+    const std::size_t rest = size() - pos;
+    return TextView(static_cast<const unsigned char*>(data_) + pos * width(), count < rest ? count : rest,
+                    width());
   }
   // The character at `i`.
   char32_t operator[](std::size_t i) const noexcept {
-    if (width_ == 1) return static_cast<const unsigned char*>(data_)[i];
-    if (width_ == 2) return static_cast<const char16_t*>(data_)[i];
+    if (narrow()) return static_cast<const unsigned char*>(data_)[i];
+    if ((packed_ & 3) == 1) return static_cast<const char16_t*>(data_)[i];
     return static_cast<const char32_t*>(data_)[i];
   }
 
  private:
+  // The size and the width's logarithm in one word, so that a view is two
+  // words and passes in registers.
+  static constexpr std::uint64_t pack(std::size_t size, unsigned log_width) noexcept {
+    return std::uint64_t{size} << 2 | log_width;
+  }
+
   const void* data_ = nullptr;
-  std::size_t size_ = 0;
-  unsigned char width_ = 1;
+  std::uint64_t packed_ = 0;
 };
 
 // Well-formed UTF-8 decoded once into the narrowest units that hold it, as

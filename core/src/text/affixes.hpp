@@ -25,7 +25,7 @@ struct Affixes {
 };
 
 // Equal leading units of a and b (of one width), at most `limit`, 16 bytes
-// at a time.
+// at a time, then 8.
 template <class Unit>
 inline std::size_t equal_run(const Unit* a, const Unit* b, std::size_t limit) noexcept {
   std::size_t i = 0;
@@ -38,6 +38,15 @@ inline std::size_t equal_run(const Unit* a, const Unit* b, std::size_t limit) no
     if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(same)) / sizeof(Unit);
   }
 #endif
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::size_t kWord = 8 / sizeof(Unit);
+    for (; i + kWord <= limit; i += kWord) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (x != y) return i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / (8 * sizeof(Unit));
+    }
+  }
   while (i < limit && a[i] == b[i]) ++i;
   return i;
 }
@@ -55,6 +64,15 @@ inline std::size_t equal_run_back(const Unit* a_end, const Unit* b_end, std::siz
     if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countl_one(same << 16)) / sizeof(Unit);
   }
 #endif
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::size_t kWord = 8 / sizeof(Unit);
+    for (; i + kWord <= limit; i += kWord) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a_end - i - kWord, 8);
+      std::memcpy(&y, b_end - i - kWord, 8);
+      if (x != y) return i + static_cast<std::size_t>(std::countl_zero(x ^ y)) / (8 * sizeof(Unit));
+    }
+  }
   while (i < limit && *(a_end - 1 - i) == *(b_end - 1 - i)) ++i;
   return i;
 }
@@ -73,15 +91,22 @@ inline std::size_t equal_run_back(const A* a_end, const B* b_end, std::size_t li
   return i;
 }
 
+template <class A, class B>
+inline Affixes common_affixes_of(const A* x, std::size_t m, const B* y, std::size_t n) noexcept {
+  Affixes out;
+  const std::size_t shortest = std::min(m, n);
+  out.prefix = equal_run(x, y, shortest);
+  out.suffix = equal_run_back(x + m, y + n, shortest - out.prefix);
+  return out;
+}
+
 inline Affixes common_affixes(TextView a, TextView b) noexcept {
+  // Texts of one width are the common case, and bytes the commonest.
+  if (a.narrow() && b.narrow()) [[likely]] {
+    return common_affixes_of(units_of<unsigned char>(a), a.size(), units_of<unsigned char>(b), b.size());
+  }
   return with_units(a, [&](const auto* x) {
-    return with_units(b, [&](const auto* y) {
-      Affixes out;
-      const std::size_t shortest = std::min(a.size(), b.size());
-      out.prefix = equal_run(x, y, shortest);
-      out.suffix = equal_run_back(x + a.size(), y + b.size(), shortest - out.prefix);
-      return out;
-    });
+    return with_units(b, [&](const auto* y) { return common_affixes_of(x, a.size(), y, b.size()); });
   });
 }
 

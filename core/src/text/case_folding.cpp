@@ -70,10 +70,14 @@ void lower_into(FoldedText& out, TextView text) noexcept {
   if constexpr (kShortcuts) {
     // Lower-casing maps U+0000 to U+00FF one to one onto themselves.
     if (text.narrow()) {
-      out.bytes_.resize(text.size());
+      unsigned char* bytes = out.inline_;
+      if (text.size() > FoldedText::kInlineBytes) {
+        out.bytes_.resize(text.size());
+        bytes = out.bytes_.data();
+      }
       const auto* units = units_of<unsigned char>(text);
-      for (std::size_t i = 0; i < text.size(); ++i) out.bytes_[i] = latin1_lower(units[i]);
-      out.view_ = TextView(out.bytes_.data(), text.size());
+      for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = latin1_lower(units[i]);
+      out.view_ = TextView(bytes, text.size());
       return;
     }
   }

@@ -24,6 +24,9 @@ class FoldedText {
   template <bool kShortcuts>
   friend void lower_into(FoldedText& out, TextView text) noexcept;
 
+  // Short texts of bytes fold into the frame, as most words and names do.
+  static constexpr std::size_t kInlineBytes = 128;
+  unsigned char inline_[kInlineBytes];
   std::vector<unsigned char> bytes_;
   std::vector<char32_t> wide_;
   TextView view_;

@@ -7,8 +7,8 @@ std::optional<MatchError> Prepared::prepare(TextView str_1, TextView str_2,
                                             std::optional<std::size_t> max_len,
                                             std::optional<bool> case_insensitive) noexcept {
   if (case_insensitive.value_or(false)) {
-    s1 = to_lower_full(str_1, folded1_);
-    s2 = to_lower_full(str_2, folded2_);
+    s1 = to_lower_full(str_1, folded1_.emplace());
+    s2 = to_lower_full(str_2, folded2_.emplace());
   } else {
     s1 = str_1;
     s2 = str_2;

@@ -30,7 +30,8 @@ struct Prepared {
                                     std::optional<bool> case_insensitive) noexcept;
 
  private:
-  FoldedText folded1_, folded2_;
+  // Made only when folding.
+  std::optional<FoldedText> folded1_, folded2_;
 };
 
 }  // namespace quillstone::detail
