@@ -34,10 +34,10 @@ struct WideTable {
   char32_t key[kSlots];  // 0 marks a free slot: keys are U+0100 and above
   std::uint64_t mask[kSlots];
 
-  WideTable() noexcept {
-    std::memset(key, 0, sizeof key);
-    std::memset(mask, 0, sizeof mask);
-  }
+  // Only the keys are cleared; a mask is written when its key is, so that
+  // tables made for every word of a long pattern touch no more memory than
+  // their keys and the masks in use.
+  WideTable() noexcept { std::memset(key, 0, sizeof key); }
 
   static std::size_t home(char32_t c) noexcept {
     return char_slot(c, kSlotBits);
@@ -46,17 +46,15 @@ struct WideTable {
   std::uint64_t& slot(char32_t c) noexcept {
     std::size_t i = home(c);
     while (key[i] != 0 && key[i] != c) i = (i + 1) & (kSlots - 1);
-    key[i] = c;
+    if (key[i] == 0) {
+      key[i] = c;
+      mask[i] = 0;
+    }
     return mask[i];
   }
 
   std::uint64_t find(char32_t c) const noexcept {
-    std::size_t i = home(c);
-    // The home slot settles most lookups, found or not. Whether a character
-    // is the pattern's is as good as random: a select, not a branch.
-    if (key[i] == c || key[i] == 0) [[likely]] return key[i] == c ? mask[i] : 0;
-    for (;;) {
-      i = (i + 1) & (kSlots - 1);
+    for (std::size_t i = home(c);; i = (i + 1) & (kSlots - 1)) {
       if (key[i] == c) return mask[i];
       if (key[i] == 0) return 0;
     }
