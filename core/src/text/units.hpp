@@ -52,8 +52,8 @@ template <class F>
   }
 }
 
-// The text's characters into `out`, which has room for text.size() of them;
-// returns the count.
+// The text's characters into `out`, whose units are at least as wide as the
+// text's and which has room for text.size() of them; returns the count.
 template <class Char>
 inline std::size_t widen_chars(TextView text, Char* out) noexcept {
   with_units(text, [&](const auto* units) {
