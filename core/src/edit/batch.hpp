@@ -74,12 +74,12 @@ class EditBatch {
     constexpr std::size_t kChunk = 4096;
     // The candidates of each lane path; bytes and 2-byte units come mixed
     // in any order, so each goes to its list without a branch.
-    std::vector<std::size_t> lanes, paged, renumbered;
+    // Sized for every candidate and filled without being cleared first.
+    const std::size_t room = lanes_ ? candidates.size() : 0;
+    const auto lanes = std::make_unique_for_overwrite<std::size_t[]>(room);
+    const auto paged = std::make_unique_for_overwrite<std::size_t[]>(room);
+    std::vector<std::size_t> renumbered;
     std::size_t bytes = 0, pairs = 0;
-    if (lanes_) {
-      lanes.resize(candidates.size());
-      paged.resize(candidates.size());
-    }
     // The query's numbers of the candidates that the lanes cannot read in
     // place, and where each one ends in `numbers`.
     std::vector<unsigned char> numbers;
@@ -92,7 +92,7 @@ class EditBatch {
     };
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
-      const bool in_place = lanes_ && !candidate.empty() && candidate.size() <= kQueryLaneMaxBytes &&
+      const bool in_place = lanes_ && !candidate.empty() && candidate.size() <= kQueryLaneMaxChars &&
                             (candidate.narrow() || (candidate.width() == 2 && !fold_));
       if (in_place) {
         const bool narrow = candidate.narrow();
@@ -109,15 +109,9 @@ class EditBatch {
         out[i] = distance(candidate);
       }
     }
-    lanes.resize(bytes);
-    paged.resize(pairs);
     flush();
-    if (!lanes.empty()) {
-      kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, lanes.data(), lanes.size(), out);
-    }
-    if (!paged.empty()) {
-      kPagedPath<Metric>(paged_, pattern_.size(), candidates, paged.data(), paged.size(), out);
-    }
+    if (bytes != 0) kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, lanes.get(), bytes, out);
+    if (pairs != 0) kPagedPath<Metric>(paged_, pattern_.size(), candidates, paged.get(), pairs, out);
     if (!renumbered.empty()) {
       // Views of the numbers at the candidates' own places, so that the
       // scores land there.
@@ -156,13 +150,13 @@ class EditBatch {
   }
 
   // Appends `candidate` to `out` as the query's numbers, a byte a character,
-  // when it has 1 to kQueryLaneMaxBytes characters once folded; false, with
+  // when it has 1 to kQueryLaneMaxChars characters once folded; false, with
   // `out` as it was, otherwise.
   bool renumber(TextView candidate, std::vector<unsigned char>& out) const noexcept {
     if (candidate.empty()) return false;
-    unsigned char numbers[kQueryLaneMaxBytes];
+    unsigned char numbers[kQueryLaneMaxChars];
     std::size_t count = 0;
-    if (!for_each_number(candidate, kQueryLaneMaxBytes,
+    if (!for_each_number(candidate, kQueryLaneMaxChars,
                          [&](std::uint32_t id) { numbers[count++] = static_cast<unsigned char>(id); })) {
       return false;
     }

@@ -24,7 +24,7 @@ namespace quillstone::detail {
 // length, so every lane reads its final score after the same step.
 
 // Longer candidates run alone; a score of the narrowest lanes stays below 256.
-inline constexpr std::size_t kQueryLaneMaxBytes = 255;
+inline constexpr std::size_t kQueryLaneMaxChars = 255;
 
 // The masks of a byte, read from a table of 256.
 struct ByteLookup {
@@ -66,7 +66,7 @@ template <class Lane, EditMetric Metric, class Unit, class Lookup>
 void table_path_lanes(const Lookup& masks, std::size_t m, std::span<const TextView> candidates,
                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane>;
-  LengthGroups<kLanes> groups(kQueryLaneMaxBytes);
+  LengthGroups<kLanes> groups(kQueryLaneMaxChars);
   const Unit* texts[kLanes];
   std::size_t scores[kLanes];
   const auto run = [&](std::size_t n, const std::size_t* index, std::size_t size) {

@@ -14,7 +14,6 @@
 #include "jaro/score.hpp"
 #include "jaro/thresholds.hpp"
 #include "jaro/word_scan.hpp"
-#include "masks/character_masks.hpp"
 #include "masks/multi_word_masks.hpp"
 #include "text/prepared.hpp"
 #include "text/units.hpp"

@@ -45,11 +45,9 @@ using ByteReader = UnitReader<unsigned char>;
 // Calls f with the reader of the text's width.
 template <class F>
 [[gnu::always_inline]] inline decltype(auto) with_reader(TextView text, F&& f) {
-  switch (text.width()) {
-    case 1: return f(UnitReader<unsigned char>(text));
-    case 2: return f(UnitReader<char16_t>(text));
-    default: return f(UnitReader<char32_t>(text));
-  }
+  return with_units(text, [&](const auto* units) {
+    return f(UnitReader<std::remove_cvref_t<decltype(*units)>>(text));
+  });
 }
 
 // The text's characters into `out`, whose units are at least as wide as the
