@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "edit/band_vectors.hpp"
 #include "edit/whole_column.hpp"
+#include "masks/growing_masks.hpp"
 #include "quillstone/quillstone.hpp"
 #include "reference.hpp"
 #include "texts.hpp"
@@ -231,6 +233,94 @@ TEST(EditDistance, FullColumnAvx512KernelAgrees) {
   expect_full_columns_agree(VectorTarget::kAvx512, QUILLSTONE_WAVEFRONT_KERNEL(wavefront_scan_avx512));
 }
 #endif
+
+// The band of a cutoff runs as a scalar chain of words, or four words to a
+// vector where the processor has AVX2, and both leave outer words once no
+// path of cost up to the cutoff can pass through them. Each kernel this
+// processor runs is held against the reference on bands of 2 to 32 words:
+// near and unrelated texts, and texts with a block moved, so that the best
+// path leaves the diagonal far and comes back. Above the cutoff a kernel
+// may return any larger value.
+TEST(EditDistance, BandKernelsAgree) {
+  using namespace quillstone::detail;
+  using quillstone::EditMetric;
+  std::mt19937_64 rng(29);
+  Chars wide;  // enough characters that some masks are looked up word by word
+  for (char32_t c = 0x4E00; c < 0x4E00 + 3000; ++c) wide.push_back(c);
+  std::size_t vector_runs = 0;
+  for (int i = 0; i < 160; ++i) {
+    const Chars& alphabet = i % 8 == 7 ? wide : kAlphabets[rng() % kAlphabets.size()];
+    Chars a = random_text(rng, alphabet, 150 + rng() % (i % 5 == 0 ? 2400 : 700));
+    Chars b;
+    switch (rng() % 5) {
+      case 0: b = random_text(rng, alphabet, a.size() + rng() % 60); break;
+      case 4: {  // a deletion, then as long an insertion: the path leaves the diagonal and returns
+        const std::size_t cut = std::min(a.size() / 3, 50 + rng() % 500);
+        const std::size_t at = rng() % (a.size() / 3);
+        b = a.substr(0, at) + a.substr(at + cut, a.size() / 2 - at) + random_text(rng, alphabet, cut) +
+            a.substr(a.size() / 2 + cut);
+        if (rng() % 2) std::swap(a, b);
+        break;
+      }
+      case 1: {  // a block moved to the other end, with a few edits
+        const std::size_t cut = rng() % a.size();
+        b = a.substr(cut) + random_text(rng, alphabet, rng() % 40) + a.substr(0, cut);
+        for (int e = 0; e < 4; ++e) b = mutate(rng, b, alphabet);
+        break;
+      }
+      case 2: {  // a long insertion
+        const std::size_t at = rng() % a.size();
+        b = a.substr(0, at) + random_text(rng, alphabet, 50 + rng() % 300) + a.substr(at);
+        break;
+      }
+      default:
+        b = a;
+        for (std::size_t e = a.size() / (4 + rng() % 12); e > 0; --e) b = mutate(rng, b, alphabet);
+    }
+    SCOPED_TRACE(utf8(a) + " | " + utf8(b));
+    const Chars& pattern = a.size() <= b.size() ? a : b;
+    const Chars& text = a.size() <= b.size() ? b : a;
+    const std::size_t m = pattern.size(), n = text.size();
+    const quillstone::TextView pattern_view(pattern.data(), m), text_view(text.data(), n);
+    for (const bool osa : {false, true}) {
+      const std::size_t d = reference(a, b, osa);
+      for (const std::size_t excess : {std::size_t{130}, std::size_t{200}, std::size_t{500}, std::size_t{1300},
+                                       std::size_t{2000}}) {
+        const std::size_t k = std::max(n - m + excess, d > 2 ? d - 2 : d) + rng() % 3;
+        const Band band(m, n, k);
+        if (band.words() < 2 || band.words() > kMaxBandWords || band.words() * kWordBits >= m) continue;
+        const auto bounded = [&](std::size_t got) { return std::min(got, k + 1); };
+        const std::size_t expected = d <= k ? d : k + 1;
+        const auto scalar = [&](auto metric) {
+          GrowingMasks masks(pattern_view);
+          return band_scan_any<decltype(metric)::value>(
+              [&](char32_t c, std::ptrdiff_t pos, std::uint64_t* out, std::size_t w) {
+                masks.reach(window_words(pos, w));
+                const PatternMasks::Row row = masks.row(c);
+                for (std::size_t t = 0; t < w; ++t) out[t] = row.bits(pos + static_cast<std::ptrdiff_t>(t * kWordBits));
+              },
+              0, m, UnitReader<char32_t>(text_view), n, k, band);
+        };
+        using Lev = std::integral_constant<EditMetric, EditMetric::Levenshtein>;
+        using Osa = std::integral_constant<EditMetric, EditMetric::OptimalAlignment>;
+        ASSERT_EQ(bounded(osa ? scalar(Osa{}) : scalar(Lev{})), expected) << "scalar, cutoff " << k;
+#if defined(QUILLSTONE_WAVEFRONT)
+        if (!runs(VectorTarget::kAvx2)) continue;
+        GrowingMasks masks(pattern_view);
+        const UnitReader<char32_t> reader(text_view);
+        const std::size_t got = osa ? band_scan_vectors<EditMetric::OptimalAlignment>(masks, 0, m, reader, n, k, band)
+                                    : band_scan_vectors<EditMetric::Levenshtein>(masks, 0, m, reader, n, k, band);
+        ASSERT_EQ(bounded(got), expected) << "vectors, cutoff " << k;
+        ++vector_runs;
+#endif
+      }
+    }
+  }
+#if defined(QUILLSTONE_WAVEFRONT)
+  if (!runs(VectorTarget::kAvx2)) GTEST_SKIP() << "this processor lacks AVX2: the vector band was not run";
+  EXPECT_GT(vector_runs, 100u);
+#endif
+}
 
 // Long texts from near-duplicates to unrelated ones, without a cutoff and
 // under cutoffs on either side of the distance: bands that stop early or run

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -80,6 +81,11 @@ std::size_t band_scan_word(Window window, std::size_t begin, std::size_t m, Read
   return score;
 }
 
+// The pattern words that w windows from `pos` on read.
+inline std::size_t window_words(std::ptrdiff_t pos, std::size_t w) noexcept {
+  return static_cast<std::size_t>(std::max<std::ptrdiff_t>(pos, 0)) / kWordBits + w + 1;
+}
+
 // a + b + carry (0 or 1); carry becomes the carry out.
 inline std::uint64_t add_with_carry(std::uint64_t a, std::uint64_t b, std::uint64_t& carry) noexcept {
 #if defined(__x86_64__)
@@ -98,9 +104,35 @@ inline std::uint64_t add_with_carry(std::uint64_t a, std::uint64_t b, std::uint6
 // of several words, acting as one number. `windows(c, pos, out, w)` gives the
 // w words of positions from pos on that hold c.
 inline constexpr std::size_t kMaxBandWords = 32;
+// Every this many columns the outer words of a band are dropped when none of
+// their cells can still lie on a path of cost at most k (below).
+inline constexpr std::size_t kShrinkEvery = 16;
+
+// The set bits from bit `from` to bit `to` - 1 of `size` words.
+inline std::size_t count_bits(const std::uint64_t* words, std::size_t size, std::size_t from,
+                              std::size_t to) noexcept {
+  std::size_t count = 0;
+  for (std::size_t t = from / kWordBits; t < size && t * kWordBits < to; ++t) {
+    std::uint64_t word = words[t];
+    if (t == from / kWordBits) word &= ~std::uint64_t{0} << (from % kWordBits);
+    if ((t + 1) * kWordBits > to) word &= (std::uint64_t{1} << (to % kWordBits)) - 1;
+    count += static_cast<std::size_t>(std::popcount(word));
+  }
+  return count;
+}
 
 // Words is the band's word count, or 0 for any count up to kMaxBandWords:
 // a fixed count keeps the vectors in registers.
+//
+// Ukkonen's cutoff, by words: a cell of value v at r rows from the tracked
+// diagonal leads to the last cell at no less than v + r, since every step
+// off a diagonal costs one. Neighbouring cells of a column differ by at most
+// one, so the cell of a word nearest the tracked row bounds v + r for the
+// whole word. Once that bound exceeds k the word can hold no cell of a path
+// of cost at most k, and the scan leaves it; the words between it and the
+// tracked row then meet the band's edge, whose outside counts as larger, as
+// before. On unrelated texts the band narrows steadily until the tracked
+// score itself exceeds k.
 template <EditMetric Metric, std::size_t Words, class Reader, class Windows>
 std::size_t band_scan_words(Windows windows, std::size_t begin, std::size_t m, Reader text,
                             std::size_t n, std::size_t k, const Band& band,
@@ -125,21 +157,24 @@ std::size_t band_scan_words(Windows windows, std::size_t begin, std::size_t m, R
   const std::size_t track = band.below + 1;
   const std::size_t track_word = track / kWordBits;
   const unsigned track_bit = track % kWordBits;
+  // The words still scanned: first to last - 1.
+  std::size_t first = 0, last = w;
   std::size_t score = m > n ? m - n : n - m;
   auto pos = static_cast<std::ptrdiff_t>(begin) - 1 - static_cast<std::ptrdiff_t>(band.above);
   for (std::size_t j = 0; j < n; ++j, ++pos) {
-    windows(text.next(), pos, pm.data(), w);
-    pm[w - 1] &= top_keep;
+    const std::size_t end = std::min(last, w);  // last, as the compiler can see
+    windows(text.next(), pos + static_cast<std::ptrdiff_t>(first * kWordBits), pm.data() + first, end - first);
+    if (end == w) pm[w - 1] &= top_keep;
     std::uint64_t carry = 0, up = 0;
 #pragma GCC unroll 4
-    for (std::size_t t = 0; t < w; ++t) {
+    for (std::size_t t = first; t < end; ++t) {
       const std::uint64_t x = pm[t] | vn[t];
       std::uint64_t d = add_with_carry(x & vp[t], vp[t], carry);
       d = (d ^ vp[t]) | x;
       if constexpr (kTransposes<Metric>) {
         const std::uint64_t pm_up = (pm[t] << 1) | up;
         up = pm[t] >> 63;
-        const std::uint64_t prev_down = (pm_prev[t] >> 1) | (t + 1 < w ? pm_prev[t + 1] << 63 : 0);
+        const std::uint64_t prev_down = (pm_prev[t] >> 1) | (t + 1 < end ? pm_prev[t + 1] << 63 : 0);
         d |= ~d0_prev[t] & pm_up & prev_down;
       }
       d0[t] = d;
@@ -152,14 +187,35 @@ std::size_t band_scan_words(Windows windows, std::size_t begin, std::size_t m, R
       return score;
     }
 #pragma GCC unroll 4
-    for (std::size_t t = 0; t < w; ++t) {
-      const std::uint64_t down = (d0[t] >> 1) | (t + 1 < w ? d0[t + 1] << 63 : 0);
+    for (std::size_t t = first; t < end; ++t) {
+      const std::uint64_t down = (d0[t] >> 1) | (t + 1 < end ? d0[t + 1] << 63 : 0);
       vn[t] = down & hp[t];
       vp[t] = hn[t] | ~(down | hp[t]);
     }
     if constexpr (kTransposes<Metric>) {
       d0_prev = d0;
       pm_prev = pm;
+    }
+    if (j % kShrinkEvery == kShrinkEvery - 1) {
+      // Bit b of vp and vn now holds the vertical difference that bit b - 1
+      // of this column's rows has into the row below it, so the cell at
+      // bit `edge` differs from the tracked one by the differences from
+      // `edge` to track - 1 (above it) or from track to edge - 1 (below).
+      const auto value = [&](std::size_t from, std::size_t to) {
+        return static_cast<std::ptrdiff_t>(count_bits(vp.data(), w, from, to)) -
+               static_cast<std::ptrdiff_t>(count_bits(vn.data(), w, from, to));
+      };
+      const auto cut = static_cast<std::ptrdiff_t>(k), tracked = static_cast<std::ptrdiff_t>(score);
+      while (first < track_word) {
+        const std::size_t edge = first * kWordBits + kWordBits - 1;
+        if (tracked - value(edge, track) + static_cast<std::ptrdiff_t>(track - edge) <= cut) break;
+        ++first;
+      }
+      while (last - 1 > track_word) {
+        const std::size_t edge = (last - 1) * kWordBits;
+        if (tracked + value(track, edge) + static_cast<std::ptrdiff_t>(edge - track) <= cut) break;
+        --last;
+      }
     }
   }
   return score;

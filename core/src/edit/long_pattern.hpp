@@ -8,16 +8,12 @@
 #include <cstdint>
 
 #include "edit/band.hpp"
+#include "edit/band_vectors.hpp"
 #include "edit/thresholds.hpp"
 #include "edit/whole_column.hpp"
 #include "masks/pattern_masks.hpp"
 
 namespace quillstone::detail {
-
-// The pattern words that w windows from `pos` on read.
-inline std::size_t window_words(std::ptrdiff_t pos, std::size_t w) noexcept {
-  return static_cast<std::size_t>(std::max<std::ptrdiff_t>(pos, 0)) / kWordBits + w + 1;
-}
 
 // A pattern of more than 64 characters (positions `begin` to begin + m of
 // `masks`) against a text of n: the band of k, or every word where the band
@@ -37,6 +33,9 @@ std::size_t long_pattern_scan(Masks& masks, std::size_t begin, std::size_t m, Re
         begin, m, text, n, k, band, read);
   }
   if (band.words() < full_words && band.words() <= kMaxBandWords) {
+#if defined(QUILLSTONE_WAVEFRONT)
+    if (band_vectors_run(band)) return band_scan_vectors<Metric>(masks, begin, m, text, n, k, band, read);
+#endif
     return band_scan_any<Metric>(
         [&](auto c, std::ptrdiff_t pos, std::uint64_t* out,
             std::size_t w) __attribute__((always_inline)) {

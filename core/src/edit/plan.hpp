@@ -33,6 +33,7 @@
 #include <type_traits>
 
 #include "edit/band.hpp"
+#include "edit/band_vectors.hpp"
 #include "edit/bounded.hpp"
 #include "edit/compared_pattern.hpp"
 #include "edit/long_pattern.hpp"
@@ -161,10 +162,11 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
       // One band of the cutoff: narrower ones would be tried in vain beside
       // the single-word band that failed. On a pattern of bytes its windows
       // are compared, which beats reading the masks of words the band may
-      // leave after a few columns.
+      // leave after a few columns, unless the band runs in vectors.
       const Band band(m, n, k);
       if constexpr (decltype(narrow_pattern)::value) {
-        if (band.words() <= kMaxBandWords && band.words() < (m + kWordBits - 1) / kWordBits) {
+        if (band.words() <= kMaxBandWords && band.words() < (m + kWordBits - 1) / kWordBits &&
+            !band_vectors_run(band)) {
           const ComparedPattern<unsigned char> chars(pattern, m, band.above + 2,
                                                      kWordBits * (band.words() + 1));
           return band_scan_any<Metric>(

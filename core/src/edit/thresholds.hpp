@@ -50,6 +50,9 @@ inline constexpr std::size_t kWordBand = 61;
 // this many 16-position chunks; a wider band reads the masks, which widened
 // comparisons of four chunks cost more than.
 inline constexpr std::size_t kComparedBandChunks = 2;
+// Bands of at least this many words run four words to a vector where the
+// processor has AVX2: fewer stay in registers as a scalar chain.
+inline constexpr std::size_t kBandVectorWords = 4;
 // Patterns of up to this many words skip the doubling bands without a bound,
 // after one band of this excess over their length difference: a failed
 // narrow band would cost about as much as the whole column.
