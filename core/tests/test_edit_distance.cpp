@@ -255,7 +255,7 @@ TEST(EditDistance, BandKernelsAgree) {
     switch (rng() % 5) {
       case 0: b = random_text(rng, alphabet, a.size() + rng() % 60); break;
       case 4: {  // a deletion, then as long an insertion: the path leaves the diagonal and returns
-        const std::size_t cut = std::min(a.size() / 3, 50 + rng() % 500);
+        const std::size_t cut = std::min<std::size_t>(a.size() / 3, 50 + rng() % 500);
         const std::size_t at = rng() % (a.size() / 3);
         b = a.substr(0, at) + a.substr(at + cut, a.size() / 2 - at) + random_text(rng, alphabet, cut) +
             a.substr(a.size() / 2 + cut);
