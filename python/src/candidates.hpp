@@ -160,6 +160,7 @@ class CandidateTexts {
   Next next() {
     views_.clear();
     if (position_ >= size_) return Next::kEnd;
+    views_.reserve(std::min(size_, kChunkItems));  // once: no growing, no copies
     const std::size_t end = std::min(size_, position_ + kChunkItems);
     if (!items_.empty()) return read_items(end) ? Next::kChunk : Next::kError;
     for (; position_ < end; ++position_) views_.push_back(held_[position_].text);
