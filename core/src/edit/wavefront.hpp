@@ -11,6 +11,7 @@
 
 #include "edit/recurrence.hpp"
 #include "masks/pattern_masks.hpp"
+#include "simd/lane_vectors.hpp"
 #include "simd/target.hpp"
 #include "text/units.hpp"
 
@@ -28,8 +29,8 @@ namespace quillstone::detail {
 // chain of scalar words.
 #if defined(QUILLSTONE_WAVEFRONT)
 
-typedef std::uint64_t WordLanes __attribute__((vector_size(32)));
-inline constexpr std::size_t kStripWords = 4;
+using WordLanes = Lanes64;
+inline constexpr std::size_t kStripWords = kLanesOf<std::uint64_t>;
 
 // The carries one word hands the next in a column, as bits of a byte.
 enum : std::uint8_t { kSumCarry = 1, kHpCarry = 2, kHnCarry = 4, kTransposeCarry = 8 };
