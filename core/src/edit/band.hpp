@@ -121,6 +121,35 @@ inline std::size_t count_bits(const std::uint64_t* words, std::size_t size, std:
   return count;
 }
 
+// Ukkonen's cutoff on a band held in blocks of `block_bits` bits (its words,
+// or vectors of them), after a column's step: moves the scanned blocks,
+// first to last - 1, inward past every outer block whose cells can no
+// longer lie on a path of cost at most k. Bit b of vp and vn then holds the
+// vertical difference that bit b - 1 of the column's rows has into the row
+// below it, so the cell at bit `edge` differs from the tracked one, of value
+// `score`, by the differences from `edge` to track - 1 (above it) or from
+// track to edge - 1 (below).
+inline void leave_outer_blocks(const std::uint64_t* vp, const std::uint64_t* vn, std::size_t words,
+                               std::size_t block_bits, std::size_t track, std::size_t score, std::size_t k,
+                               std::size_t& first, std::size_t& last) noexcept {
+  const auto value = [&](std::size_t from, std::size_t to) {
+    return static_cast<std::ptrdiff_t>(count_bits(vp, words, from, to)) -
+           static_cast<std::ptrdiff_t>(count_bits(vn, words, from, to));
+  };
+  const auto cut = static_cast<std::ptrdiff_t>(k), tracked = static_cast<std::ptrdiff_t>(score);
+  const std::size_t track_block = track / block_bits;
+  while (first < track_block) {
+    const std::size_t edge = first * block_bits + block_bits - 1;
+    if (tracked - value(edge, track) + static_cast<std::ptrdiff_t>(track - edge) <= cut) break;
+    ++first;
+  }
+  while (last - 1 > track_block) {
+    const std::size_t edge = (last - 1) * block_bits;
+    if (tracked + value(track, edge) + static_cast<std::ptrdiff_t>(edge - track) <= cut) break;
+    --last;
+  }
+}
+
 // Words is the band's word count, or 0 for any count up to kMaxBandWords:
 // a fixed count keeps the vectors in registers.
 //
@@ -197,25 +226,7 @@ std::size_t band_scan_words(Windows windows, std::size_t begin, std::size_t m, R
       pm_prev = pm;
     }
     if (j % kShrinkEvery == kShrinkEvery - 1) {
-      // Bit b of vp and vn now holds the vertical difference that bit b - 1
-      // of this column's rows has into the row below it, so the cell at
-      // bit `edge` differs from the tracked one by the differences from
-      // `edge` to track - 1 (above it) or from track to edge - 1 (below).
-      const auto value = [&](std::size_t from, std::size_t to) {
-        return static_cast<std::ptrdiff_t>(count_bits(vp.data(), w, from, to)) -
-               static_cast<std::ptrdiff_t>(count_bits(vn.data(), w, from, to));
-      };
-      const auto cut = static_cast<std::ptrdiff_t>(k), tracked = static_cast<std::ptrdiff_t>(score);
-      while (first < track_word) {
-        const std::size_t edge = first * kWordBits + kWordBits - 1;
-        if (tracked - value(edge, track) + static_cast<std::ptrdiff_t>(track - edge) <= cut) break;
-        ++first;
-      }
-      while (last - 1 > track_word) {
-        const std::size_t edge = (last - 1) * kWordBits;
-        if (tracked + value(track, edge) + static_cast<std::ptrdiff_t>(edge - track) <= cut) break;
-        --last;
-      }
+      leave_outer_blocks(vp.data(), vn.data(), w, kWordBits, track, score, k, first, last);
     }
   }
   return score;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "edit/band.hpp"
 #include "edit/recurrence.hpp"
@@ -168,25 +169,12 @@ template <EditMetric Metric, class Reader, class Masks>
       }
     }
     if (j % kShrinkEvery == kShrinkEvery - 1) {
-      // As in band_scan_words, by vectors; a vector's lanes are its words.
-      const auto* up = reinterpret_cast<const std::uint64_t*>(vp);
-      const auto* un = reinterpret_cast<const std::uint64_t*>(vn);
-      const auto value = [&](std::size_t from_bit, std::size_t to_bit) {
-        return static_cast<std::ptrdiff_t>(count_bits(up, w, from_bit, to_bit)) -
-               static_cast<std::ptrdiff_t>(count_bits(un, w, from_bit, to_bit));
-      };
-      const auto cut = static_cast<std::ptrdiff_t>(k), tracked = static_cast<std::ptrdiff_t>(score);
-      constexpr std::size_t kVectorBits = L * kWordBits;
-      while (first < track_vector) {
-        const std::size_t edge = first * kVectorBits + kVectorBits - 1;
-        if (tracked - value(edge, track) + static_cast<std::ptrdiff_t>(track - edge) <= cut) break;
-        ++first;
-      }
-      while (last - 1 > track_vector) {
-        const std::size_t edge = (last - 1) * kVectorBits;
-        if (tracked + value(track, edge) + static_cast<std::ptrdiff_t>(edge - track) <= cut) break;
-        --last;
-      }
+      // A vector's lanes are its words; the copies are of a fixed size,
+      // which compiles to a few vector moves.
+      std::uint64_t up[kMaxBandWords], un[kMaxBandWords];
+      std::memcpy(up, vp, sizeof up);
+      std::memcpy(un, vn, sizeof un);
+      leave_outer_blocks(up, un, w, L * kWordBits, track, score, k, first, last);
     }
   }
   return score;

@@ -2,6 +2,7 @@
 // against the query's masks.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -32,9 +33,13 @@ struct ByteLookup {
   std::uint64_t operator()(unsigned char c) const noexcept { return masks[c]; }
 };
 
+// Up to two vectors of candidates, each of one length (n[0] and n[1]; a
+// second vector of length 0 is absent), against the query's masks. A
+// column's steps are one chain of dependent operations: the second vector's
+// chain runs beside the first and fills the time the first waits on it.
 template <class Lane, EditMetric Metric, class Unit, class Lookup>
-void distance_lanes(const Lookup& masks, std::size_t m, const Unit* const* texts,
-                    std::size_t n, std::size_t* out) noexcept {
+void distance_lanes(const Lookup& masks, std::size_t m, const Unit* const (&texts)[2][kLanesOf<Lane>],
+                    const std::size_t (&n)[2], std::size_t (&out)[2][kLanesOf<Lane>]) noexcept {
   using Vec = typename LaneVector<Lane>::type;
   constexpr std::size_t kLanes = kLanesOf<Lane>;
   const Vec zero = Vec{} ^ Vec{};
@@ -42,42 +47,82 @@ void distance_lanes(const Lookup& masks, std::size_t m, const Unit* const* texts
   // int and refuses to broadcast it into narrow lanes.
   const Lane last_lane = static_cast<Lane>(Lane{1} << (m - 1));
   const Vec last = zero + last_lane;
-  ColumnWord<Metric, Vec> column(zero);
-  Vec score = zero + static_cast<Lane>(m);
-  alignas(kVectorBytes) Lane column_masks[kLanes];
-  for (std::size_t j = 0; j < n; ++j) {
+  ColumnWord<Metric, Vec> column[2] = {ColumnWord<Metric, Vec>(zero), ColumnWord<Metric, Vec>(zero)};
+  Vec score[2] = {zero + static_cast<Lane>(m), zero + static_cast<Lane>(m)};
+  const auto step = [&](std::size_t v, std::size_t j) __attribute__((always_inline)) {
+    alignas(kVectorBytes) Lane column_masks[kLanes];
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      column_masks[lane] = static_cast<Lane>(masks(texts[lane][j]));
+      column_masks[lane] = static_cast<Lane>(masks(texts[v][lane][j]));
     }
     Vec pm;
     std::memcpy(&pm, column_masks, sizeof pm);
     Vec hp, hn;
-    column.step(pm, hp, hn);
+    column[v].step(pm, hp, hn);
     // A true comparison is all ones: subtracting it adds one.
-    score -= (Vec)((hp & last) != zero);
-    score += (Vec)((hn & last) != zero);
+    score[v] -= (Vec)((hp & last) != zero);
+    score[v] += (Vec)((hn & last) != zero);
+  };
+  const std::size_t both = std::min(n[0], n[1]);
+  for (std::size_t j = 0; j < both; ++j) {
+    step(0, j);
+    step(1, j);
   }
-  for (std::size_t lane = 0; lane < kLanes; ++lane) out[lane] = score[lane];
+  // Each vector's own index is a constant, so that its state stays in registers.
+  for (std::size_t j = both; j < n[0]; ++j) step(0, j);
+  for (std::size_t j = both; j < n[1]; ++j) step(1, j);
+  for (std::size_t lane = 0; lane < kLanes; ++lane) {
+    out[0][lane] = score[0][lane];
+    out[1][lane] = score[1][lane];
+  }
 }
 
 // Candidates of the table path, grouped by length into full vectors; a group
 // left incomplete at the end runs with its unused lanes repeating a member.
+// Vectors of four 64-bit lanes run two at a time: their few lookups leave a
+// column waiting on its chain. Narrower lanes look up 8 to 32 characters a
+// column, which already fills that time, and run one at a time.
 template <class Lane, EditMetric Metric, class Unit, class Lookup>
 void table_path_lanes(const Lookup& masks, std::size_t m, std::span<const TextView> candidates,
                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane>;
   LengthGroups<kLanes> groups(kQueryLaneMaxChars);
-  const Unit* texts[kLanes];
-  std::size_t scores[kLanes];
-  const auto run = [&](std::size_t n, const std::size_t* index, std::size_t size) {
+  // A group waiting for a second one to run beside.
+  std::size_t waiting_size = 0, waiting_n = 0;
+  std::size_t waiting[kLanes];
+  const Unit* texts[2][kLanes];
+  std::size_t n[2], scores[2][kLanes];
+  const auto take = [&](std::size_t v, std::size_t length, const std::size_t* index, std::size_t size) {
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      texts[lane] = units_of<Unit>(candidates[index[lane < size ? lane : 0]]);
+      texts[v][lane] = units_of<Unit>(candidates[index[lane < size ? lane : 0]]);
     }
+    n[v] = length;
+  };
+  // One vector by itself: the second is absent.
+  const auto alone = [&](std::size_t length, const std::size_t* index, std::size_t size) {
+    take(0, length, index, size);
+    take(1, 0, index, size);
     distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
-    for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[lane];
+    for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[0][lane];
+  };
+  constexpr bool kPaired = sizeof(Lane) == 8;
+  const auto run = [&](std::size_t length, const std::size_t* index, std::size_t size) {
+    if (!kPaired) return alone(length, index, size);
+    if (waiting_size == 0) {
+      std::copy(index, index + size, waiting);
+      waiting_size = size;
+      waiting_n = length;
+      return;
+    }
+    take(0, waiting_n, waiting, waiting_size);
+    take(1, length, index, size);
+    distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
+    for (std::size_t lane = 0; lane < waiting_size; ++lane) out[waiting[lane]] = scores[0][lane];
+    for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[1][lane];
+    waiting_size = 0;
   };
   for (std::size_t k = 0; k < count; ++k) groups.add(candidates[which[k]].size(), which[k], run);
   groups.finish(run);
+  if (waiting_size != 0) alone(waiting_n, waiting, waiting_size);
 }
 
 // The table-path candidates `which` of a batch whose query has 1 to 64
