@@ -80,18 +80,16 @@ class FloatCache {
 // chunk is scored detached from the interpreter; the next one is read, and
 // the objects made, attached. Nothing in `score` touches a Python object,
 // and nothing throws: the core ends the process on a failed allocation. The
-// list, or null with the exception set (the slots not filled yet are null,
-// which the list's release skips).
+// list, or null with the exception set (the slots not scored yet, holding a
+// candidate or nothing, go with the list).
 template <class T, class Score, class Make>
 PyObject* score_into_list(CandidateTexts& candidates, Score score, Make make) {
-  OwnedRef list(checked_result(PyList_New(static_cast<Py_ssize_t>(candidates.size()))));
-  if (!list) return nullptr;
   const bool detach = candidates.size() >= kDetachThreshold;
   std::vector<T> scores;
-  Py_ssize_t filled = 0;
+  std::size_t filled = 0;
   for (;;) {
     const CandidateTexts::Next next = candidates.next();
-    if (next == CandidateTexts::Next::kEnd) return list.release();
+    if (next == CandidateTexts::Next::kEnd) return candidates.results().finish();
     if (next == CandidateTexts::Next::kError) {
       argument_extraction_error("candidates");
       return nullptr;
@@ -104,7 +102,7 @@ PyObject* score_into_list(CandidateTexts& candidates, Score score, Make make) {
     for (const T value : scores) {
       PyObject* item = make(value);
       if (item == nullptr) return nullptr;
-      PyList_SET_ITEM(list.get(), filled++, item);
+      candidates.results().put(filled++, item);
     }
   }
 }

@@ -17,6 +17,7 @@
 #include "errors.hpp"
 #include "process_objects.hpp"
 #include "pyref.hpp"
+#include "result_list.hpp"
 
 namespace quillstone::python {
 
@@ -110,11 +111,10 @@ inline bool append_held_text(OwnedRef item, std::vector<HeldText>& out) {
 // The candidates of a batch call, taken at one moment and read chunk by chunk
 // as views of their code units, which stay valid while the thread is
 // detached:
-// - an exact list is copied into a tuple by the interpreter, in one pass
-//   under the list's lock that runs no Python code (so that with a GIL no
-//   other thread runs during it either): what another thread does to the
-//   list afterwards changes nothing here. The copy costs a pointer and a
-//   reference per candidate;
+// - an exact list's items are copied at one moment into the slots of the
+//   result list (result_list.hpp), which each score then takes over: what
+//   another thread does to the list afterwards changes nothing here. The
+//   copy costs a reference per candidate;
 // - an exact tuple is immutable: one reference to it keeps every item alive;
 // - any other sequence is read by iteration first, whole, since reading it
 //   runs Python code, each item held by a reference.
@@ -132,21 +132,19 @@ class CandidateTexts {
   // Checks the object and takes its items in. False with the exception set
   // (the caller adds the parameter note).
   bool open(PyObject* candidates) {
-    if (PyTuple_CheckExact(candidates)) {
+    if (PyList_CheckExact(candidates)) {
+      if (!results_.take_items(candidates, kMaxCandidates, raise_capacity_overflow)) return false;
+      items_ = results_.slots();
+    } else if (PyTuple_CheckExact(candidates)) {
+      if (PyTuple_GET_SIZE(candidates) > kMaxCandidates) return raise_capacity_overflow();
       tuple_ = OwnedRef::borrowed(candidates);
-    } else if (PyList_CheckExact(candidates)) {
-      if (PyList_GET_SIZE(candidates) > kMaxCandidates) return raise_capacity_overflow();
-      tuple_ = OwnedRef(PyList_AsTuple(candidates));  // MemoryError, if it fails
-      if (!tuple_) return false;
+      items_ = {PySequence_Fast_ITEMS(candidates), static_cast<std::size_t>(PyTuple_GET_SIZE(candidates))};
+      if (!results_.create(items_.size())) return false;
     } else {
       if (!extract_candidates(candidates, held_, append_held_text)) return false;
-      size_ = held_.size();
-      return opened_ = true;
+      if (!results_.create(held_.size())) return false;
     }
-    const Py_ssize_t size = PyTuple_GET_SIZE(tuple_.get());
-    if (size > kMaxCandidates) return raise_capacity_overflow();
-    items_ = {PySequence_Fast_ITEMS(tuple_.get()), static_cast<std::size_t>(size)};
-    size_ = items_.size();
+    size_ = items_.empty() ? held_.size() : items_.size();
     return opened_ = true;
   }
 
@@ -169,6 +167,9 @@ class CandidateTexts {
 
   std::span<const TextView> chunk() const noexcept { return views_; }
 
+  // The result list, one slot per candidate.
+  ResultList& results() noexcept { return results_; }
+
   // Reads every remaining candidate without keeping any; false with the
   // exception of the first that cannot be taken.
   bool check_rest() {
@@ -184,6 +185,7 @@ class CandidateTexts {
     items_ = {};
     held_.clear();
     tuple_.reset();
+    results_.release();
   }
 
  private:
@@ -204,7 +206,8 @@ class CandidateTexts {
     return true;
   }
 
-  OwnedRef tuple_;                  // an exact tuple, or a list's copy: items_
+  OwnedRef tuple_;                  // an exact tuple: items_
+  ResultList results_;              // or an exact list's items, until scored
   std::span<PyObject* const> items_;
   std::vector<HeldText> held_;      // the items of any other sequence
   std::size_t size_ = 0, position_ = 0;

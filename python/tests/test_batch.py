@@ -159,8 +159,10 @@ def test_batch_agrees_with_the_scalar_function(batch, alphabet):
                           for c in ["marhta", "MARHTA", "dwayne"]]
 
 
-def test_results_keep_order_length_and_types():
-    candidates = ["kitten", "sitting", "kitten", "", "sitting", "日本"]
+@pytest.mark.parametrize("shape", [list, tuple, Seq], ids=["list", "tuple", "__getitem__"])
+def test_results_keep_order_length_and_types(shape):
+    words = ["kitten", "sitting", "kitten", "", "sitting", "日本"]
+    candidates = shape(words)
     lev = q.levenshtein_batch("kitten", candidates)
     dam = q.damerau_batch("kitten", candidates)
     jw = q.jaro_winkler_batch("kitten", candidates)
@@ -169,6 +171,10 @@ def test_results_keep_order_length_and_types():
     assert [type(x) for x in lev + dam] == [int] * 12
     assert [type(x) for x in jw] == [float] * 6
     assert jw[0] == jw[2] == 1.0 and jw[3] == 0.0 and jw[1] == jw[4]
+    # The candidates are as they were, and each result is a list the
+    # collector sees, as any other.
+    assert list(candidates) == words
+    assert all(type(r) is list and gc.is_tracked(r) for r in (lev, dam, jw))
 
 
 @pytest.mark.parametrize("batch", SCALAR, ids=lambda f: f.__name__)

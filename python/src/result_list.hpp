@@ -1,0 +1,90 @@
+// A batch call's result list, made before the first score and filled slot by
+// slot. Given an exact list of candidates, it first holds their items: the
+// candidates taken at one moment and the list returned are one block of
+// memory.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "compat.hpp"
+#include "pyref.hpp"
+
+namespace quillstone::python {
+
+// Until finish() hands it over, the list is hidden from the garbage collector
+// (gc.get_objects() in another thread while this one is detached shows no
+// list half candidates, half scores), and every slot is either empty or owns
+// a reference.
+class ResultList {
+ public:
+  // `size` empty slots; false with MemoryError set.
+  bool create(std::size_t size) {
+    list_ = OwnedRef(PyList_New(static_cast<Py_ssize_t>(size)));
+    if (!list_) return false;
+    PyObject_GC_UnTrack(list_.get());
+    return true;
+  }
+
+  // The items of the exact list `list` at one moment, each with a reference
+  // of its own, copied in one pass under the list's lock that runs no Python
+  // code (with a global lock, no other thread runs during it either): what
+  // another thread does to `list` afterwards changes nothing here. False
+  // with the exception set.
+  //
+  // A copy taken into a buffer of its own, given back at the end of the
+  // call, would sit at the top of the heap beside this list: when the
+  // caller drops the list too, the allocator returns both to the kernel, and
+  // the next call faults every page of both in again.
+  template <class TooLarge>
+  bool take_items(PyObject* list, Py_ssize_t most, TooLarge too_large) {
+    for (;;) {
+      // Making the list may run a collection, and with it Python code that
+      // resizes `list`: its size is checked again under the lock.
+      const Py_ssize_t size = PyList_GET_SIZE(list);
+      if (size > most) return too_large();
+      if (!create(static_cast<std::size_t>(size))) return false;
+      bool taken = false;
+      Py_BEGIN_CRITICAL_SECTION(list);
+      if (PyList_GET_SIZE(list) == size) {
+        for (Py_ssize_t i = 0; i < size; ++i) {
+          PyObject* item = PyList_GET_ITEM(list, i);
+          Py_IncRef(item);
+          PyList_SET_ITEM(list_.get(), i, item);
+        }
+        taken = true;
+      }
+      Py_END_CRITICAL_SECTION();
+      if (taken) return true;
+    }
+  }
+
+  // The slots: the candidates' items where take_items() put them and no
+  // score has replaced them yet, null where neither is.
+  std::span<PyObject* const> slots() const noexcept {
+    if (!list_) return {};
+    return {PySequence_Fast_ITEMS(list_.get()), static_cast<std::size_t>(PyList_GET_SIZE(list_.get()))};
+  }
+
+  // Puts `value` (a new reference) in slot i, giving back the reference the
+  // slot held. Attached only.
+  void put(std::size_t i, PyObject* value) noexcept {
+    PyObject** slot = PySequence_Fast_ITEMS(list_.get()) + i;
+    PyObject* held = *slot;
+    *slot = value;
+    Py_DecRef(held);  // Py_DecRef ignores null
+  }
+
+  // The list, every slot filled by put(), seen by the collector again.
+  PyObject* finish() noexcept {
+    PyObject_GC_Track(list_.get());
+    return list_.release();
+  }
+
+  void release() noexcept { list_.reset(); }
+
+ private:
+  OwnedRef list_;
+};
+
+}  // namespace quillstone::python
