@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "edit/candidate_lanes.hpp"
+#include "edit/nibble_lanes.hpp"
 #include "edit/pattern.hpp"
 #include "edit/query_lanes.hpp"
 #include "masks/character_masks.hpp"
@@ -48,6 +49,7 @@ class EditBatch {
       // Two-byte candidates read unfolded: the pages of the query's blocks.
       if (!fold_) paged_ = PagedMasks(query_, *masks);
       lanes_ = true;
+      nibbles_ = nibble_path_runs(query_.size()) && nibble_masks_.build(lane_masks_.data());
     }
   }
   EditBatch(const EditBatch&) = delete;
@@ -110,7 +112,7 @@ class EditBatch {
       }
     }
     flush();
-    if (bytes != 0) kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, lanes.get(), bytes, out);
+    if (bytes != 0) byte_lanes(candidates, lanes.get(), bytes, out);
     if (pairs != 0) kPagedPath<Metric>(paged_, pattern_.size(), candidates, paged.get(), pairs, out);
     if (!renumbered.empty()) {
       // Views of the numbers at the candidates' own places, so that the
@@ -149,6 +151,15 @@ class EditBatch {
     return true;
   }
 
+  // The one-byte candidates `which`, read in place.
+  void byte_lanes(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
+                  std::size_t* out) const noexcept {
+#if defined(QUILLSTONE_WAVEFRONT)
+    if (nibbles_) return nibble_path<Metric>(nibble_masks_, pattern_.size(), candidates, which, count, out);
+#endif
+    kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, which, count, out);
+  }
+
   // Appends `candidate` to `out` as the query's numbers, a byte a character,
   // when it has 1 to kQueryLaneMaxChars characters once folded; false, with
   // `out` as it was, otherwise.
@@ -185,8 +196,9 @@ class EditBatch {
   TextView query_;
   EditPattern<Metric> pattern_;
   QueryNumbers numbers_;
-  bool lanes_ = false;
+  bool lanes_ = false, nibbles_ = false;
   std::array<std::uint64_t, 256> lane_masks_{}, number_masks_{};
+  NibbleMasks nibble_masks_;
   PagedMasks paged_;
 };
 

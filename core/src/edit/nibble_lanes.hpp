@@ -1,0 +1,231 @@
+// The batch's query in vector lanes, its masks made from each byte's two
+// nibbles: for queries of up to 16 characters against one-byte candidates.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "edit/query_lanes.hpp"
+#include "edit/recurrence.hpp"
+#include "simd/lane_vectors.hpp"
+#include "simd/length_groups.hpp"
+#include "simd/target.hpp"
+#include "text/units.hpp"
+
+#if defined(QUILLSTONE_WAVEFRONT)
+#include <immintrin.h>
+#endif
+
+namespace quillstone::detail {
+
+// With 16 or 32 candidates to a vector, looking each lane's mask up in the
+// table, a load and a store a lane, costs the lanes path more than the
+// recurrence that the whole vector shares. A byte's mask is instead the AND
+// of two 16-entry tables, one indexed by its low nibble and one by its high
+// nibble, which a byte shuffle reads for 16 bytes at once. That holds when
+// each pattern position's set of matching bytes is a product of a set of low
+// and a set of high nibbles: a single byte is, and so is a letter with its
+// other case (the two differ in one bit of the high nibble). Candidates are
+// read 16 characters at a time and turned into columns by a byte transpose.
+struct NibbleMasks {
+  // tables[k] holds the low-nibble table of mask byte k, then the high one:
+  // mask bits 8k to 8k + 7.
+  alignas(16) std::uint8_t tables[2][2][16] = {};
+
+  // The tables of `masks`, a table of 256 whose masks use bits 0 to 15;
+  // false when some byte's mask is not the AND of its nibbles' entries.
+  bool build(const std::uint64_t* masks) noexcept {
+    *this = NibbleMasks();
+    for (std::size_t c = 0; c < 256; ++c) {
+      for (std::size_t k = 0; k < 2; ++k) {
+        const auto byte = static_cast<std::uint8_t>(masks[c] >> (8 * k));
+        tables[k][0][c & 15] |= byte;
+        tables[k][1][c >> 4] |= byte;
+      }
+    }
+    for (std::size_t c = 0; c < 256; ++c) {
+      for (std::size_t k = 0; k < 2; ++k) {
+        const auto byte = static_cast<std::uint8_t>(masks[c] >> (8 * k));
+        if ((tables[k][0][c & 15] & tables[k][1][c >> 4]) != byte) return false;
+      }
+    }
+    return true;
+  }
+};
+
+#if defined(QUILLSTONE_WAVEFRONT)
+
+// Transposes 16 rows of 16 bytes in place: byte j of row i becomes byte i of
+// row j. Each round interleaves row i with row i + 8; four rounds move every
+// byte to its place.
+template <class V, V (*Low)(V, V), V (*High)(V, V)>
+[[gnu::target("avx2"), gnu::always_inline]] inline void transpose16(V (&rows)[16]) noexcept {
+  for (int round = 0; round < 4; ++round) {
+    V next[16];
+    for (int i = 0; i < 8; ++i) {
+      next[2 * i] = Low(rows[i], rows[i + 8]);
+      next[2 * i + 1] = High(rows[i], rows[i + 8]);
+    }
+    for (int i = 0; i < 16; ++i) rows[i] = next[i];
+  }
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i low_bytes(__m128i a, __m128i b) noexcept {
+  return _mm_unpacklo_epi8(a, b);
+}
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i high_bytes(__m128i a, __m128i b) noexcept {
+  return _mm_unpackhi_epi8(a, b);
+}
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i low_bytes(__m256i a, __m256i b) noexcept {
+  return _mm256_unpacklo_epi8(a, b);
+}
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i high_bytes(__m256i a, __m256i b) noexcept {
+  return _mm256_unpackhi_epi8(a, b);
+}
+
+// Byte k of the result is byte k + shift of `bytes`, zero past the last.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i shift_down(__m128i bytes, std::size_t shift) noexcept {
+  // Indices of 0x80 read zero.
+  alignas(32) static constexpr std::uint8_t kShift[32] = {
+      0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,   11,   12,   13,   14,   15,
+      0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+  return _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShift + shift)));
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i load16(const unsigned char* p) noexcept {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Bytes from..from + 15 of a text of n bytes (from < n); those past its end
+// are arbitrary. A load of 16 bytes that would run past the text reads the
+// 16 ending with its last byte instead and shifts them into place; a text
+// shorter than 16 bytes is read by a load that stays within a page the text
+// is on, which cannot fault, or copied where the sanitizers watch.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i text_window(const unsigned char* text, std::size_t from,
+                                                                       std::size_t n) noexcept {
+  if (from + 16 <= n) return load16(text + from);
+  if (n >= 16) return shift_down(load16(text + n - 16), from + 16 - n);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  unsigned char copy[16] = {};
+  std::memcpy(copy, text, n);
+  return load16(copy);
+#else
+  // Pages are at least 4 KiB. Sixteen bytes from the text's start stay in
+  // its first page, or else the 16 ending with its last byte are in its
+  // first page or the page its end is on.
+  constexpr std::uintptr_t kPage = 4096;
+  if ((reinterpret_cast<std::uintptr_t>(text) & (kPage - 1)) <= kPage - 16) return load16(text);
+  return shift_down(load16(text + n - 16), 16 - n);
+#endif
+}
+
+// Mask byte k (bits 8k to 8k + 7) of 16 bytes, from the nibble tables; of
+// 32 bytes, the tables read by each half.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i nibble_masks(const NibbleMasks& masks, std::size_t k,
+                                                                        __m128i bytes) noexcept {
+  const __m128i nibble = _mm_set1_epi8(0x0F);
+  const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(masks.tables[k][0]));
+  const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(masks.tables[k][1]));
+  return _mm_and_si128(_mm_shuffle_epi8(low, _mm_and_si128(bytes, nibble)),
+                       _mm_shuffle_epi8(high, _mm_and_si128(_mm_srli_epi16(bytes, 4), nibble)));
+}
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i nibble_masks(const NibbleMasks& masks, std::size_t k,
+                                                                        __m256i bytes) noexcept {
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i low = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(masks.tables[k][0])));
+  const __m256i high = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(masks.tables[k][1])));
+  return _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(bytes, nibble)),
+                          _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)));
+}
+
+// One vector of candidates of length n, a query of m characters: 16 lanes
+// of 16 bits (m of 9 to 16) or 32 lanes of 8 bits (m up to 8).
+template <class Lane, EditMetric Metric>
+[[gnu::target("avx2")]] void nibble_distance_lanes(const NibbleMasks& masks, std::size_t m,
+                                                   const unsigned char* const (&texts)[kLanesOf<Lane>],
+                                                   std::size_t n, std::size_t (&out)[kLanesOf<Lane>]) noexcept {
+  using Vec = typename LaneVector<Lane>::type;
+  constexpr std::size_t kLanes = kLanesOf<Lane>;
+  const Vec zero = Vec{} ^ Vec{};
+  const Lane last_lane = static_cast<Lane>(Lane{1} << (m - 1));
+  const Vec last = zero + last_lane;
+  ColumnWord<Metric, Vec> column(zero);
+  Vec score = zero + static_cast<Lane>(m);
+  for (std::size_t from = 0; from < n; from += 16) {
+    // Column j's masks, lane by lane.
+    Vec pm[16];
+    if constexpr (sizeof(Lane) == 2) {
+      __m128i rows[16];
+      for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = text_window(texts[lane], from, n);
+      transpose16<__m128i, low_bytes, high_bytes>(rows);
+      for (std::size_t j = 0; j < 16; ++j) {
+        const __m128i low = nibble_masks(masks, 0, rows[j]), high = nibble_masks(masks, 1, rows[j]);
+        pm[j] = (Vec)_mm256_set_m128i(_mm_unpackhi_epi8(low, high), _mm_unpacklo_epi8(low, high));
+      }
+    } else {
+      // Lanes 0 to 15 in the low half of each row, 16 to 31 in the high one.
+      __m256i rows[16];
+      for (std::size_t lane = 0; lane < 16; ++lane) {
+        rows[lane] = _mm256_set_m128i(text_window(texts[lane + 16], from, n), text_window(texts[lane], from, n));
+      }
+      transpose16<__m256i, low_bytes, high_bytes>(rows);
+      for (std::size_t j = 0; j < 16; ++j) pm[j] = (Vec)nibble_masks(masks, 0, rows[j]);
+    }
+    const std::size_t columns = n - from < 16 ? n - from : 16;
+    for (std::size_t j = 0; j < columns; ++j) {
+      Vec hp, hn;
+      column.step(pm[j], hp, hn);
+      // A true comparison is all ones: subtracting it adds one.
+      score -= (Vec)((hp & last) != zero);
+      score += (Vec)((hn & last) != zero);
+    }
+  }
+  for (std::size_t lane = 0; lane < kLanes; ++lane) out[lane] = score[lane];
+}
+
+// The candidates `which`, of 1 to kQueryLaneMaxChars bytes each, against a
+// query of 1 to 16 characters whose masks the nibble tables give, grouped
+// by length into full vectors; a group left incomplete runs with its unused
+// lanes repeating a member.
+template <EditMetric Metric, class Lane>
+[[gnu::target("avx2")]] void nibble_path_lanes(const NibbleMasks& masks, std::size_t m,
+                                               std::span<const TextView> candidates, const std::size_t* which,
+                                               std::size_t count, std::size_t* out) noexcept {
+  constexpr std::size_t kLanes = kLanesOf<Lane>;
+  LengthGroups<kLanes> groups(kQueryLaneMaxChars);
+  const unsigned char* texts[kLanes];
+  std::size_t scores[kLanes];
+  const auto run = [&](std::size_t length, const std::size_t* index, std::size_t size) {
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      texts[lane] = units_of<unsigned char>(candidates[index[lane < size ? lane : 0]]);
+    }
+    nibble_distance_lanes<Lane, Metric>(masks, m, texts, length, scores);
+    for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[lane];
+  };
+  for (std::size_t k = 0; k < count; ++k) groups.add(candidates[which[k]].size(), which[k], run);
+  groups.finish(run);
+}
+
+template <EditMetric Metric>
+void nibble_path(const NibbleMasks& masks, std::size_t m, std::span<const TextView> candidates,
+                 const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  if (m <= 8) return nibble_path_lanes<Metric, std::uint8_t>(masks, m, candidates, which, count, out);
+  nibble_path_lanes<Metric, std::uint16_t>(masks, m, candidates, which, count, out);
+}
+
+#endif
+
+// Whether nibble_path runs here: a query of up to 16 characters, on a
+// processor with AVX2.
+inline bool nibble_path_runs(std::size_t m) noexcept {
+#if defined(QUILLSTONE_WAVEFRONT)
+  return m <= 16 && runs(VectorTarget::kAvx2);
+#else
+  static_cast<void>(m);
+  return false;
+#endif
+}
+
+}  // namespace quillstone::detail
