@@ -18,6 +18,15 @@
 #include <immintrin.h>
 #endif
 
+// Whether a sanitizer watches every byte read.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUILLSTONE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define QUILLSTONE_SANITIZED 1
+#endif
+#endif
+
 namespace quillstone::detail {
 
 // With 16 or 32 candidates to a vector, looking each lane's mask up in the
@@ -107,7 +116,7 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
                                                                        std::size_t n) noexcept {
   if (from + 16 <= n) return load16(text + from);
   if (n >= 16) return shift_down(load16(text + n - 16), from + 16 - n);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(QUILLSTONE_SANITIZED)
   unsigned char copy[16] = {};
   std::memcpy(copy, text, n);
   return load16(copy);
@@ -149,10 +158,7 @@ template <class Lane, EditMetric Metric>
   using Vec = typename LaneVector<Lane>::type;
   constexpr std::size_t kLanes = kLanesOf<Lane>;
   const Vec zero = Vec{} ^ Vec{};
-  const Lane last_lane = static_cast<Lane>(Lane{1} << (m - 1));
-  const Vec last = zero + last_lane;
   ColumnWord<Metric, Vec> column(zero);
-  Vec score = zero + static_cast<Lane>(m);
   for (std::size_t from = 0; from < n; from += 16) {
     // Column j's masks, lane by lane.
     Vec pm[16];
@@ -177,11 +183,10 @@ template <class Lane, EditMetric Metric>
     for (std::size_t j = 0; j < columns; ++j) {
       Vec hp, hn;
       column.step(pm[j], hp, hn);
-      // A true comparison is all ones: subtracting it adds one.
-      score -= (Vec)((hp & last) != zero);
-      score += (Vec)((hn & last) != zero);
     }
   }
+  Vec score;
+  last_column_distance<Lane>(column, m, n, score);
   for (std::size_t lane = 0; lane < kLanes; ++lane) out[lane] = score[lane];
 }
 

@@ -43,12 +43,7 @@ void distance_lanes(const Lookup& masks, std::size_t m, const Unit* const (&text
   using Vec = typename LaneVector<Lane>::type;
   constexpr std::size_t kLanes = kLanesOf<Lane>;
   const Vec zero = Vec{} ^ Vec{};
-  // A named Lane: g++ with -fsanitize=shift sees the cast expression as an
-  // int and refuses to broadcast it into narrow lanes.
-  const Lane last_lane = static_cast<Lane>(Lane{1} << (m - 1));
-  const Vec last = zero + last_lane;
   ColumnWord<Metric, Vec> column[2] = {ColumnWord<Metric, Vec>(zero), ColumnWord<Metric, Vec>(zero)};
-  Vec score[2] = {zero + static_cast<Lane>(m), zero + static_cast<Lane>(m)};
   const auto step = [&](std::size_t v, std::size_t j) __attribute__((always_inline)) {
     alignas(kVectorBytes) Lane column_masks[kLanes];
     for (std::size_t lane = 0; lane < kLanes; ++lane) {
@@ -58,9 +53,6 @@ void distance_lanes(const Lookup& masks, std::size_t m, const Unit* const (&text
     std::memcpy(&pm, column_masks, sizeof pm);
     Vec hp, hn;
     column[v].step(pm, hp, hn);
-    // A true comparison is all ones: subtracting it adds one.
-    score[v] -= (Vec)((hp & last) != zero);
-    score[v] += (Vec)((hn & last) != zero);
   };
   const std::size_t both = std::min(n[0], n[1]);
   for (std::size_t j = 0; j < both; ++j) {
@@ -70,9 +62,10 @@ void distance_lanes(const Lookup& masks, std::size_t m, const Unit* const (&text
   // Each vector's own index is a constant, so that its state stays in registers.
   for (std::size_t j = both; j < n[0]; ++j) step(0, j);
   for (std::size_t j = both; j < n[1]; ++j) step(1, j);
-  for (std::size_t lane = 0; lane < kLanes; ++lane) {
-    out[0][lane] = score[0][lane];
-    out[1][lane] = score[1][lane];
+  for (std::size_t v = 0; v < 2; ++v) {
+    Vec score;
+    last_column_distance<Lane>(column[v], m, n[v], score);
+    for (std::size_t lane = 0; lane < kLanes; ++lane) out[v][lane] = score[lane];
   }
 }
 

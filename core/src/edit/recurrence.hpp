@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "simd/lane_vectors.hpp"
 #include "text/units.hpp"
 
 namespace quillstone::detail {
@@ -44,6 +45,20 @@ struct ColumnWord {
     }
   }
 };
+
+// The distance in each lane of a vector of columns after n text characters,
+// a pattern of m: row 0's n plus the vertical differences down to row m.
+// Counting them once costs less than following the last row column by
+// column. Narrow lanes may wrap on the way; the result fits.
+template <class Lane, EditMetric Metric, class Vec>
+[[gnu::always_inline]] inline void last_column_distance(const ColumnWord<Metric, Vec>& column, std::size_t m,
+                                                        std::size_t n, Vec& out) noexcept {
+  const Lane rows = static_cast<Lane>(static_cast<Lane>(~Lane{0}) >> (8 * sizeof(Lane) - m));
+  Vec up = column.vp & rows, down = column.vn & rows;
+  count_lane_bits<Lane>(up);
+  count_lane_bits<Lane>(down);
+  out = up - down + static_cast<Lane>(n);
+}
 
 // A pattern of 1 to 64 characters against a text of n: one word per column.
 // `pm_of` gives a text character's mask. With a bound k the scan stops as

@@ -29,4 +29,22 @@ template <> struct LaneVector<std::uint16_t> { using type = Lanes16; };
 template <> struct LaneVector<std::uint32_t> { using type = Lanes32; };
 template <> struct LaneVector<std::uint64_t> { using type = Lanes64; };
 
+// Replaces each lane of a vector of `Lane` by the number of its bits set,
+// by halves: pairs, then nibbles, then bytes, then sums of bytes. (A
+// reference, not a value: a function that returns a 256-bit vector has
+// another calling convention in each instruction set.)
+template <class Lane>
+inline constexpr Lane kEveryByte = static_cast<Lane>(static_cast<Lane>(~Lane{0}) / 0xFF);
+
+template <class Lane, class Vec>
+[[gnu::always_inline]] inline void count_lane_bits(Vec& x) noexcept {
+  constexpr Lane k55 = static_cast<Lane>(kEveryByte<Lane> * 0x55), k33 = static_cast<Lane>(kEveryByte<Lane> * 0x33),
+                 k0f = static_cast<Lane>(kEveryByte<Lane> * 0x0F);
+  x -= (x >> 1) & k55;
+  x = (x & k33) + ((x >> 2) & k33);
+  x = (x + (x >> 4)) & k0f;
+  for (std::size_t shift = 8; shift < 8 * sizeof(Lane); shift *= 2) x += x >> shift;
+  x &= static_cast<Lane>(0xFF);
+}
+
 }  // namespace quillstone::detail
