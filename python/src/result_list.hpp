@@ -23,6 +23,8 @@ class ResultList {
     list_ = OwnedRef(PyList_New(static_cast<Py_ssize_t>(size)));
     if (!list_) return false;
     PyObject_GC_UnTrack(list_.get());
+    // Never resized: its slots stay where they are.
+    slots_ = {PySequence_Fast_ITEMS(list_.get()), size};
     return true;
   }
 
@@ -50,7 +52,7 @@ class ResultList {
         for (Py_ssize_t i = 0; i < size; ++i) {
           PyObject* item = PyList_GET_ITEM(list, i);
           Py_IncRef(item);
-          PyList_SET_ITEM(list_.get(), i, item);
+          slots_[static_cast<std::size_t>(i)] = item;
         }
         taken = true;
       }
@@ -61,30 +63,31 @@ class ResultList {
 
   // The slots: the candidates' items where take_items() put them and no
   // score has replaced them yet, null where neither is.
-  std::span<PyObject* const> slots() const noexcept {
-    if (!list_) return {};
-    return {PySequence_Fast_ITEMS(list_.get()), static_cast<std::size_t>(PyList_GET_SIZE(list_.get()))};
-  }
+  std::span<PyObject* const> slots() const noexcept { return slots_; }
 
   // Puts `value` (a new reference) in slot i, giving back the reference the
   // slot held. Attached only.
   void put(std::size_t i, PyObject* value) noexcept {
-    PyObject** slot = PySequence_Fast_ITEMS(list_.get()) + i;
-    PyObject* held = *slot;
-    *slot = value;
-    Py_DecRef(held);  // Py_DecRef ignores null
+    PyObject* held = slots_[i];
+    slots_[i] = value;
+    if (held != nullptr) Py_DecRef(held);
   }
 
   // The list, every slot filled by put(), seen by the collector again.
   PyObject* finish() noexcept {
     PyObject_GC_Track(list_.get());
+    slots_ = {};
     return list_.release();
   }
 
-  void release() noexcept { list_.reset(); }
+  void release() noexcept {
+    slots_ = {};
+    list_.reset();
+  }
 
  private:
   OwnedRef list_;
+  std::span<PyObject*> slots_;
 };
 
 }  // namespace quillstone::python

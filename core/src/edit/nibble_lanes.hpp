@@ -199,7 +199,7 @@ template <EditMetric Metric, class Lane>
                                                std::span<const TextView> candidates, const std::size_t* which,
                                                std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane>;
-  LengthGroups<kLanes> groups(kQueryLaneMaxChars);
+  LengthGroups<kLanes> groups(longest_of(candidates, which, count));
   const unsigned char* texts[kLanes];
   std::size_t scores[kLanes];
   const auto run = [&](std::size_t length, const std::size_t* index, std::size_t size) {

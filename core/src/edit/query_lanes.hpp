@@ -78,7 +78,7 @@ template <class Lane, EditMetric Metric, class Unit, class Lookup>
 void table_path_lanes(const Lookup& masks, std::size_t m, std::span<const TextView> candidates,
                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane>;
-  LengthGroups<kLanes> groups(kQueryLaneMaxChars);
+  LengthGroups<kLanes> groups(longest_of(candidates, which, count));
   // A group waiting for a second one to run beside.
   std::size_t waiting_size = 0, waiting_n = 0;
   std::size_t waiting[kLanes];

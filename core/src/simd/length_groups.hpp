@@ -2,8 +2,12 @@
 // steps and read their scores after the same one.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <span>
 #include <vector>
+
+#include "text/units.hpp"
 
 namespace quillstone::detail {
 
@@ -41,10 +45,20 @@ class LengthGroups {
 
  private:
   struct Group {
+    // Provided, so that making the groups does not clear every index.
+    Group() noexcept {}
     std::size_t size = 0;
     std::size_t index[Lanes];
   };
   std::vector<Group> groups_;
 };
+
+// The longest of the candidates `which`: no more groups than that are made.
+inline std::size_t longest_of(std::span<const TextView> candidates, const std::size_t* which,
+                              std::size_t count) noexcept {
+  std::size_t longest = 0;
+  for (std::size_t k = 0; k < count; ++k) longest = std::max(longest, candidates[which[k]].size());
+  return longest;
+}
 
 }  // namespace quillstone::detail
