@@ -99,11 +99,8 @@ PyObject* score_into_list(CandidateTexts& candidates, Score score, Make make) {
     PyThreadState* thread = detach ? PyEval_SaveThread() : nullptr;
     score(chunk, std::span<T>(scores));
     if (thread != nullptr) PyEval_RestoreThread(thread);
-    for (const T value : scores) {
-      PyObject* item = make(value);
-      if (item == nullptr) return nullptr;
-      candidates.results().put(filled++, item);
-    }
+    if (!candidates.results().put(filled, std::span<const T>(scores), make)) return nullptr;
+    filled += scores.size();
   }
 }
 

@@ -189,20 +189,28 @@ class CandidateTexts {
   }
 
  private:
-  // Views the items from position_ up to `end`.
+  // Views the items from position_ up to `end`, in locals: the members
+  // would be stored and read back around every call.
   bool read_items(std::size_t end) {
-    for (; position_ < end; ++position_) {
+    const std::size_t from = position_;
+    views_.resize(end - from);
+    TextView* views = views_.data();
+    PyObject* const* items = items_.data();
+    for (std::size_t i = from; i < end; ++i) {
       // Items lie anywhere in memory: asking for those a few places ahead
       // keeps several misses in flight while this one is read.
-      if (position_ + kPrefetchAhead < end) {
-        const char* ahead = reinterpret_cast<const char*>(items_[position_ + kPrefetchAhead]);
+      if (i + kPrefetchAhead < end) {
+        const char* ahead = reinterpret_cast<const char*>(items[i + kPrefetchAhead]);
         __builtin_prefetch(ahead);
         __builtin_prefetch(ahead + 64);
       }
-      TextView text;
-      if (!to_text(items_[position_], text)) return false;
-      views_.push_back(text);
+      if (!to_text(items[i], views[i - from])) {
+        views_.resize(i - from);
+        position_ = i;
+        return false;
+      }
     }
+    position_ = end;
     return true;
   }
 

@@ -29,10 +29,11 @@ class ResultList {
   }
 
   // The items of the exact list `list` at one moment, each with a reference
-  // of its own, copied in one pass under the list's lock that runs no Python
-  // code (with a global lock, no other thread runs during it either): what
-  // another thread does to `list` afterwards changes nothing here. False
-  // with the exception set.
+  // of its own: the interpreter's slice of the whole list, copied in one
+  // pass under the list's lock that runs no Python code (with a global lock,
+  // no other thread runs during it either), so that what another thread
+  // does to `list` afterwards changes nothing here. False with the
+  // exception set.
   //
   // A copy taken into a buffer of its own, given back at the end of the
   // call, would sit at the top of the heap beside this list: when the
@@ -40,37 +41,34 @@ class ResultList {
   // the next call faults every page of both in again.
   template <class TooLarge>
   bool take_items(PyObject* list, Py_ssize_t most, TooLarge too_large) {
-    for (;;) {
-      // Making the list may run a collection, and with it Python code that
-      // resizes `list`: its size is checked again under the lock.
-      const Py_ssize_t size = PyList_GET_SIZE(list);
-      if (size > most) return too_large();
-      if (!create(static_cast<std::size_t>(size))) return false;
-      bool taken = false;
-      Py_BEGIN_CRITICAL_SECTION(list);
-      if (PyList_GET_SIZE(list) == size) {
-        for (Py_ssize_t i = 0; i < size; ++i) {
-          PyObject* item = PyList_GET_ITEM(list, i);
-          Py_IncRef(item);
-          slots_[static_cast<std::size_t>(i)] = item;
-        }
-        taken = true;
-      }
-      Py_END_CRITICAL_SECTION();
-      if (taken) return true;
-    }
+    if (PyList_GET_SIZE(list) > most) return too_large();
+    list_ = OwnedRef(PyList_GetSlice(list, 0, PY_SSIZE_T_MAX));
+    if (!list_) return false;
+    PyObject_GC_UnTrack(list_.get());
+    const Py_ssize_t size = PyList_GET_SIZE(list_.get());
+    if (size > most) return too_large();  // grown since the first look
+    slots_ = {PySequence_Fast_ITEMS(list_.get()), static_cast<std::size_t>(size)};
+    return true;
   }
 
   // The slots: the candidates' items where take_items() put them and no
   // score has replaced them yet, null where neither is.
   std::span<PyObject* const> slots() const noexcept { return slots_; }
 
-  // Puts `value` (a new reference) in slot i, giving back the reference the
-  // slot held. Attached only.
-  void put(std::size_t i, PyObject* value) noexcept {
-    PyObject* held = slots_[i];
-    slots_[i] = value;
-    if (held != nullptr) Py_DecRef(held);
+  // Puts make(values[k]) (a new reference, or null with the exception
+  // set) in slot from + k for each k, giving back the reference each slot
+  // held; false at the first null. Attached only.
+  template <class T, class Make>
+  bool put(std::size_t from, std::span<const T> values, Make make) noexcept {
+    PyObject** slots = slots_.data() + from;
+    for (const T value : values) {
+      PyObject* item = make(value);
+      if (item == nullptr) return false;
+      PyObject* held = *slots;
+      *slots++ = item;
+      if (held != nullptr) Py_DecRef(held);
+    }
+    return true;
   }
 
   // The list, every slot filled by put(), seen by the collector again.

@@ -92,17 +92,26 @@ class EditBatch {
       kCandidateLanes<Metric>(numbers_.sequence().data(), pattern_.size(), numbers_.numbers(), numbered, out);
       numbered.clear();
     };
+    // The lanes' own candidates first, in a loop kept small enough for its
+    // counts to stay in registers; the others after.
+    std::vector<std::size_t> others;
+    const bool lanes_read = lanes_, pairs_read = lanes_ && !fold_;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
-      const bool in_place = lanes_ && !candidate.empty() && candidate.size() <= kQueryLaneMaxChars &&
-                            (candidate.narrow() || (candidate.width() == 2 && !fold_));
-      if (in_place) {
-        const bool narrow = candidate.narrow();
+      const bool narrow = candidate.narrow();
+      const bool in_place = candidate.size() - 1 < kQueryLaneMaxChars && (narrow ? lanes_read : pairs_read && candidate.width() == 2);
+      if (in_place) [[likely]] {
         lanes[bytes] = i;
         paged[pairs] = i;
         bytes += narrow;
         pairs += !narrow;
-      } else if (lanes_ && renumber(candidate, numbers)) {
+      } else {
+        others.push_back(i);
+      }
+    }
+    for (const std::size_t i : others) {
+      const TextView candidate = candidates[i];
+      if (lanes_ && renumber(candidate, numbers)) {
         renumbered.push_back(i);
         ends.push_back(numbers.size());
       } else if (number(candidate, i, numbered)) {

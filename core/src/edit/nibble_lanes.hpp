@@ -149,68 +149,82 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
                           _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)));
 }
 
-// One vector of candidates of length n, a query of m characters: 16 lanes
-// of 16 bits (m of 9 to 16) or 32 lanes of 8 bits (m up to 8).
+// The masks of `columns` (up to 16) columns from column `from` on, of a
+// vector of candidates of length n: 16 lanes of 16 bits or 32 of 8.
+template <class Lane, class Vec>
+[[gnu::target("avx2"), gnu::always_inline]] inline void nibble_block(const NibbleMasks& masks,
+                                                                     const unsigned char* const (&texts)[kLanesOf<Lane>],
+                                                                     std::size_t from, std::size_t n,
+                                                                     std::size_t columns, Vec (&pm)[16]) noexcept {
+  if constexpr (sizeof(Lane) == 2) {
+    __m128i rows[16];
+    for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = text_window(texts[lane], from, n);
+    transpose16<__m128i, low_bytes, high_bytes>(rows);
+    for (std::size_t j = 0; j < columns; ++j) {
+      const __m128i low = nibble_masks(masks, 0, rows[j]), high = nibble_masks(masks, 1, rows[j]);
+      pm[j] = (Vec)_mm256_set_m128i(_mm_unpackhi_epi8(low, high), _mm_unpacklo_epi8(low, high));
+    }
+  } else {
+    // Lanes 0 to 15 in the low half of each row, 16 to 31 in the high one.
+    __m256i rows[16];
+    for (std::size_t lane = 0; lane < 16; ++lane) {
+      rows[lane] = _mm256_set_m128i(text_window(texts[lane + 16], from, n), text_window(texts[lane], from, n));
+    }
+    transpose16<__m256i, low_bytes, high_bytes>(rows);
+    for (std::size_t j = 0; j < columns; ++j) pm[j] = (Vec)nibble_masks(masks, 0, rows[j]);
+  }
+}
+
+// Up to two vectors of candidates, each of one length (n[0] and n[1]; a
+// second vector of length 0 is absent), against a query of m characters:
+// 16 lanes of 16 bits (m of 9 to 16) or 32 lanes of 8 bits (m up to 8). A
+// column's step is one chain of dependent operations; with its masks this
+// cheap, the second vector's chain fills the time the first waits on it.
 template <class Lane, EditMetric Metric>
 [[gnu::target("avx2")]] void nibble_distance_lanes(const NibbleMasks& masks, std::size_t m,
-                                                   const unsigned char* const (&texts)[kLanesOf<Lane>],
-                                                   std::size_t n, std::size_t (&out)[kLanesOf<Lane>]) noexcept {
+                                                   const unsigned char* const (&texts)[2][kLanesOf<Lane>],
+                                                   const std::size_t (&n)[2],
+                                                   std::size_t (&out)[2][kLanesOf<Lane>]) noexcept {
   using Vec = typename LaneVector<Lane>::type;
   constexpr std::size_t kLanes = kLanesOf<Lane>;
   const Vec zero = Vec{} ^ Vec{};
-  ColumnWord<Metric, Vec> column(zero);
-  for (std::size_t from = 0; from < n; from += 16) {
-    // Column j's masks, lane by lane.
-    Vec pm[16];
-    if constexpr (sizeof(Lane) == 2) {
-      __m128i rows[16];
-      for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = text_window(texts[lane], from, n);
-      transpose16<__m128i, low_bytes, high_bytes>(rows);
-      for (std::size_t j = 0; j < 16; ++j) {
-        const __m128i low = nibble_masks(masks, 0, rows[j]), high = nibble_masks(masks, 1, rows[j]);
-        pm[j] = (Vec)_mm256_set_m128i(_mm_unpackhi_epi8(low, high), _mm_unpacklo_epi8(low, high));
-      }
-    } else {
-      // Lanes 0 to 15 in the low half of each row, 16 to 31 in the high one.
-      __m256i rows[16];
-      for (std::size_t lane = 0; lane < 16; ++lane) {
-        rows[lane] = _mm256_set_m128i(text_window(texts[lane + 16], from, n), text_window(texts[lane], from, n));
-      }
-      transpose16<__m256i, low_bytes, high_bytes>(rows);
-      for (std::size_t j = 0; j < 16; ++j) pm[j] = (Vec)nibble_masks(masks, 0, rows[j]);
+  ColumnWord<Metric, Vec> column[2] = {ColumnWord<Metric, Vec>(zero), ColumnWord<Metric, Vec>(zero)};
+  Vec hp, hn;
+  for (std::size_t from = 0; from < n[0] || from < n[1]; from += 16) {
+    Vec pm[2][16];
+    std::size_t columns[2];
+    for (std::size_t v = 0; v < 2; ++v) {
+      columns[v] = from >= n[v] ? 0 : n[v] - from < 16 ? n[v] - from : 16;
+      if (columns[v] != 0) nibble_block<Lane>(masks, texts[v], from, n[v], columns[v], pm[v]);
     }
-    const std::size_t columns = n - from < 16 ? n - from : 16;
-    for (std::size_t j = 0; j < columns; ++j) {
-      Vec hp, hn;
-      column.step(pm[j], hp, hn);
+    const std::size_t both = columns[0] < columns[1] ? columns[0] : columns[1];
+    for (std::size_t j = 0; j < both; ++j) {
+      column[0].step(pm[0][j], hp, hn);
+      column[1].step(pm[1][j], hp, hn);
     }
+    // Each vector's own index is a constant, so that its state stays in registers.
+    for (std::size_t j = both; j < columns[0]; ++j) column[0].step(pm[0][j], hp, hn);
+    for (std::size_t j = both; j < columns[1]; ++j) column[1].step(pm[1][j], hp, hn);
   }
-  Vec score;
-  last_column_distance<Lane>(column, m, n, score);
-  for (std::size_t lane = 0; lane < kLanes; ++lane) out[lane] = score[lane];
+  for (std::size_t v = 0; v < 2; ++v) {
+    Vec score;
+    last_column_distance<Lane>(column[v], m, n[v], score);
+    for (std::size_t lane = 0; lane < kLanes; ++lane) out[v][lane] = score[lane];
+  }
 }
 
 // The candidates `which`, of 1 to kQueryLaneMaxChars bytes each, against a
 // query of 1 to 16 characters whose masks the nibble tables give, grouped
-// by length into full vectors; a group left incomplete runs with its unused
-// lanes repeating a member.
+// by length into full vectors, two at a time.
 template <EditMetric Metric, class Lane>
-[[gnu::target("avx2")]] void nibble_path_lanes(const NibbleMasks& masks, std::size_t m,
-                                               std::span<const TextView> candidates, const std::size_t* which,
-                                               std::size_t count, std::size_t* out) noexcept {
+void nibble_path_lanes(const NibbleMasks& masks, std::size_t m, std::span<const TextView> candidates,
+                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane>;
-  LengthGroups<kLanes> groups(longest_of(candidates, which, count));
-  const unsigned char* texts[kLanes];
-  std::size_t scores[kLanes];
-  const auto run = [&](std::size_t length, const std::size_t* index, std::size_t size) {
-    for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      texts[lane] = units_of<unsigned char>(candidates[index[lane < size ? lane : 0]]);
-    }
-    nibble_distance_lanes<Lane, Metric>(masks, m, texts, length, scores);
-    for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[lane];
-  };
-  for (std::size_t k = 0; k < count; ++k) groups.add(candidates[which[k]].size(), which[k], run);
-  groups.finish(run);
+  score_length_groups<kLanes, unsigned char>(
+      candidates, which, count, true,
+      [&](const unsigned char* const (&texts)[2][kLanes], const std::size_t (&n)[2],
+          std::size_t (&scores)[2][kLanes]) { nibble_distance_lanes<Lane, Metric>(masks, m, texts, n, scores); },
+      out);
 }
 
 template <EditMetric Metric>

@@ -78,44 +78,12 @@ template <class Lane, EditMetric Metric, class Unit, class Lookup>
 void table_path_lanes(const Lookup& masks, std::size_t m, std::span<const TextView> candidates,
                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane>;
-  LengthGroups<kLanes> groups(longest_of(candidates, which, count));
-  // A group waiting for a second one to run beside.
-  std::size_t waiting_size = 0, waiting_n = 0;
-  std::size_t waiting[kLanes];
-  const Unit* texts[2][kLanes];
-  std::size_t n[2], scores[2][kLanes];
-  const auto take = [&](std::size_t v, std::size_t length, const std::size_t* index, std::size_t size) {
-    for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      texts[v][lane] = units_of<Unit>(candidates[index[lane < size ? lane : 0]]);
-    }
-    n[v] = length;
-  };
-  // One vector by itself: the second is absent.
-  const auto alone = [&](std::size_t length, const std::size_t* index, std::size_t size) {
-    take(0, length, index, size);
-    take(1, 0, index, size);
-    distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
-    for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[0][lane];
-  };
-  constexpr bool kPaired = sizeof(Lane) == 8;
-  const auto run = [&](std::size_t length, const std::size_t* index, std::size_t size) {
-    if (!kPaired) return alone(length, index, size);
-    if (waiting_size == 0) {
-      std::copy(index, index + size, waiting);
-      waiting_size = size;
-      waiting_n = length;
-      return;
-    }
-    take(0, waiting_n, waiting, waiting_size);
-    take(1, length, index, size);
-    distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
-    for (std::size_t lane = 0; lane < waiting_size; ++lane) out[waiting[lane]] = scores[0][lane];
-    for (std::size_t lane = 0; lane < size; ++lane) out[index[lane]] = scores[1][lane];
-    waiting_size = 0;
-  };
-  for (std::size_t k = 0; k < count; ++k) groups.add(candidates[which[k]].size(), which[k], run);
-  groups.finish(run);
-  if (waiting_size != 0) alone(waiting_n, waiting, waiting_size);
+  score_length_groups<kLanes, Unit>(
+      candidates, which, count, sizeof(Lane) == 8,
+      [&](const Unit* const (&texts)[2][kLanes], const std::size_t (&n)[2], std::size_t (&scores)[2][kLanes]) {
+        distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
+      },
+      out);
 }
 
 // The table-path candidates `which` of a batch whose query has 1 to 64

@@ -25,12 +25,24 @@ class LengthGroups {
 
   template <class Run>
   void add(std::size_t n, std::size_t index, Run&& run) noexcept {
+    add_run(n, &index, 1, run);
+  }
+
+  // Adds `count` candidates of length n at once: the group's size stays in
+  // a register, where one add after another would each wait for the last
+  // one's store of it.
+  template <class Run>
+  void add_run(std::size_t n, const std::size_t* index, std::size_t count, Run&& run) noexcept {
     Group& group = groups_[n];
-    group.index[group.size] = index;
-    if (++group.size == Lanes) {
-      run(n, group.index, Lanes);
-      group.size = 0;
+    std::size_t size = group.size;
+    for (std::size_t k = 0; k < count; ++k) {
+      group.index[size] = index[k];
+      if (++size == Lanes) {
+        run(n, group.index, Lanes);
+        size = 0;
+      }
     }
+    group.size = size;
   }
 
   template <class Run>
@@ -59,6 +71,51 @@ inline std::size_t longest_of(std::span<const TextView> candidates, const std::s
   std::size_t longest = 0;
   for (std::size_t k = 0; k < count; ++k) longest = std::max(longest, candidates[which[k]].size());
   return longest;
+}
+
+// Scores the candidates `which` by length groups, each member's score into
+// out[its index]. `kernel(texts, n, scores)` scores up to two vectors of
+// equal-length candidates: texts[v][lane] is the units of a member and n[v]
+// their length; n[1] is 0 when the second vector is absent. With `paired`
+// groups are handed on two at a time, so that the kernel can run one
+// vector's chain of steps beside the other's; otherwise one at a time.
+template <std::size_t Lanes, class Unit, class Kernel>
+void score_length_groups(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
+                         bool paired, Kernel&& kernel, std::size_t* out) noexcept {
+  LengthGroups<Lanes> groups(longest_of(candidates, which, count));
+  const Unit* texts[2][Lanes];
+  std::size_t n[2] = {0, 0}, scores[2][Lanes];
+  std::size_t members[2][Lanes], sizes[2] = {0, 0};
+  const auto take = [&](std::size_t v, std::size_t length, const std::size_t* index, std::size_t size) {
+    for (std::size_t lane = 0; lane < Lanes; ++lane) {
+      members[v][lane] = index[lane < size ? lane : 0];
+      texts[v][lane] = units_of<Unit>(candidates[members[v][lane]]);
+    }
+    n[v] = length;
+    sizes[v] = size;
+  };
+  const auto flush = [&] {
+    kernel(texts, n, scores);
+    for (std::size_t v = 0; v < 2; ++v) {
+      for (std::size_t lane = 0; lane < sizes[v]; ++lane) out[members[v][lane]] = scores[v][lane];
+      n[v] = sizes[v] = 0;
+    }
+  };
+  const auto run = [&](std::size_t length, const std::size_t* index, std::size_t size) {
+    const std::size_t v = sizes[0] == 0 ? 0 : 1;
+    take(v, length, index, size);
+    if (v == 1 || !paired) flush();
+  };
+  // Lists often hold runs of one length (all of them, in some).
+  for (std::size_t k = 0; k < count;) {
+    const std::size_t length = candidates[which[k]].size();
+    std::size_t end = k + 1;
+    while (end < count && candidates[which[end]].size() == length) ++end;
+    groups.add_run(length, which + k, end - k, run);
+    k = end;
+  }
+  groups.finish(run);
+  if (sizes[0] != 0) flush();
 }
 
 }  // namespace quillstone::detail
