@@ -221,7 +221,7 @@ void nibble_path_lanes(const NibbleMasks& masks, std::size_t m, std::span<const 
                        const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane>;
   score_length_groups<kLanes, unsigned char>(
-      candidates, which, count, true,
+      candidates, which, count, kQueryLaneMaxChars, true,
       [&](const unsigned char* const (&texts)[2][kLanes], const std::size_t (&n)[2],
           std::size_t (&scores)[2][kLanes]) { nibble_distance_lanes<Lane, Metric>(masks, m, texts, n, scores); },
       out);

@@ -65,24 +65,16 @@ class LengthGroups {
   std::vector<Group> groups_;
 };
 
-// The longest of the candidates `which`: no more groups than that are made.
-inline std::size_t longest_of(std::span<const TextView> candidates, const std::size_t* which,
-                              std::size_t count) noexcept {
-  std::size_t longest = 0;
-  for (std::size_t k = 0; k < count; ++k) longest = std::max(longest, candidates[which[k]].size());
-  return longest;
-}
-
-// Scores the candidates `which` by length groups, each member's score into
-// out[its index]. `kernel(texts, n, scores)` scores up to two vectors of
+// Scores the candidates `which`, of at most `longest` units, by length
+// groups, each member's score into out[its index]. `kernel(texts, n, scores)` scores up to two vectors of
 // equal-length candidates: texts[v][lane] is the units of a member and n[v]
 // their length; n[1] is 0 when the second vector is absent. With `paired`
 // groups are handed on two at a time, so that the kernel can run one
 // vector's chain of steps beside the other's; otherwise one at a time.
 template <std::size_t Lanes, class Unit, class Kernel>
 void score_length_groups(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
-                         bool paired, Kernel&& kernel, std::size_t* out) noexcept {
-  LengthGroups<Lanes> groups(longest_of(candidates, which, count));
+                         std::size_t longest, bool paired, Kernel&& kernel, std::size_t* out) noexcept {
+  LengthGroups<Lanes> groups(longest);
   const Unit* texts[2][Lanes];
   std::size_t n[2] = {0, 0}, scores[2][Lanes];
   std::size_t members[2][Lanes], sizes[2] = {0, 0};
@@ -107,10 +99,11 @@ void score_length_groups(std::span<const TextView> candidates, const std::size_t
     if (v == 1 || !paired) flush();
   };
   // Lists often hold runs of one length (all of them, in some).
+  std::size_t next = count != 0 ? candidates[which[0]].size() : 0;
   for (std::size_t k = 0; k < count;) {
-    const std::size_t length = candidates[which[k]].size();
+    const std::size_t length = next;
     std::size_t end = k + 1;
-    while (end < count && candidates[which[end]].size() == length) ++end;
+    while (end < count && (next = candidates[which[end]].size()) == length) ++end;
     groups.add_run(length, which + k, end - k, run);
     k = end;
   }
