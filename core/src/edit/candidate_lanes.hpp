@@ -65,7 +65,7 @@ void candidate_lanes_of(const std::uint32_t* query, std::size_t m, std::size_t n
     Vec last, score;
     std::memcpy(&last, last_lanes, sizeof last);
     std::memcpy(&score, lengths, sizeof score);
-    ColumnWord<Metric, Vec> column(zero);
+    ColumnWord<Metric, Vec> column;
     for (std::size_t j = 0; j < m; ++j) {
       Vec hp, hn;
       Vec pm;

@@ -187,8 +187,7 @@ template <class Lane, EditMetric Metric>
                                                    std::size_t (&out)[2][kLanesOf<Lane>]) noexcept {
   using Vec = typename LaneVector<Lane>::type;
   constexpr std::size_t kLanes = kLanesOf<Lane>;
-  const Vec zero = Vec{} ^ Vec{};
-  ColumnWord<Metric, Vec> column[2] = {ColumnWord<Metric, Vec>(zero), ColumnWord<Metric, Vec>(zero)};
+  ColumnWord<Metric, Vec> column[2];
   Vec hp, hn;
   for (std::size_t from = 0; from < n[0] || from < n[1]; from += 16) {
     Vec pm[2][16];

@@ -42,8 +42,7 @@ void distance_lanes(const Lookup& masks, std::size_t m, const Unit* const (&text
                     const std::size_t (&n)[2], std::size_t (&out)[2][kLanesOf<Lane>]) noexcept {
   using Vec = typename LaneVector<Lane>::type;
   constexpr std::size_t kLanes = kLanesOf<Lane>;
-  const Vec zero = Vec{} ^ Vec{};
-  ColumnWord<Metric, Vec> column[2] = {ColumnWord<Metric, Vec>(zero), ColumnWord<Metric, Vec>(zero)};
+  ColumnWord<Metric, Vec> column[2];
   const auto step = [&](std::size_t v, std::size_t j) __attribute__((always_inline)) {
     alignas(kVectorBytes) Lane column_masks[kLanes];
     for (std::size_t lane = 0; lane < kLanes; ++lane) {

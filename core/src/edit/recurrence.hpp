@@ -26,7 +26,9 @@ template <EditMetric Metric, class Word>
 struct ColumnWord {
   Word vp, vn, d0_prev, pm_prev;
 
-  explicit ColumnWord(Word zero) noexcept : vp(~zero), vn(zero), d0_prev(zero), pm_prev(zero) {}
+  // Column 0: row i is i. No vector argument: one would be passed one way
+  // by the kernels built for AVX2 and another by the baseline.
+  ColumnWord() noexcept : vp(~Word{}), vn(Word{}), d0_prev(Word{}), pm_prev(Word{}) {}
 
   // Advances by one text character with match mask `pm`; `hp` and `hn` are
   // the horizontal differences of the new column, before they are shifted.
@@ -66,7 +68,7 @@ template <class Lane, EditMetric Metric, class Vec>
 // per column); the result is then above k.
 template <EditMetric Metric, class Reader, class Masks>
 std::size_t column_scan(std::size_t m, Reader text, std::size_t n, Masks pm_of, std::size_t k) noexcept {
-  ColumnWord<Metric, std::uint64_t> column(0);
+  ColumnWord<Metric, std::uint64_t> column;
   const std::uint64_t last = std::uint64_t{1} << (m - 1);
   std::size_t score = m;
   std::size_t budget = k + n;  // the bound plus the columns still to come
