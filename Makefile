@@ -76,10 +76,17 @@ build-ft:
 	  -DQUILLSTONE_TESTS=OFF -DQUILLSTONE_BENCH=OFF $(CMAKE_FLAGS)
 	cmake --build $(FT_BUILD)
 
-# The quick loop: the core's tests and the Python suite on one interpreter.
+# The quick loop: the core's tests and the Python suite on one interpreter;
+# the suites that compare results again with the kernels of each lower
+# instruction set than the processor's best.
+LOWER_TARGET_TESTS = python/tests/test_differential.py python/tests/test_batch.py python/tests/test_text_kinds.py
 check: build
 	ctest --test-dir $(BUILD) --output-on-failure
 	QUILLSTONE_BUILD=$(BUILD) PYTHONPATH=$(BUILD)/python $(PYTHON) -m pytest -q -p no:cacheprovider python/tests
+	for target in avx2 baseline; do \
+	  QUILLSTONE_VECTOR_TARGET=$$target QUILLSTONE_BUILD=$(BUILD) PYTHONPATH=$(BUILD)/python \
+	    $(PYTHON) -m pytest -q -p no:cacheprovider $(LOWER_TARGET_TESTS) || exit 1; \
+	done
 
 build-debug:
 	cmake -S . -B $(DEBUG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPython_EXECUTABLE=$$(command -v $(DEBUG_PYTHON)) \

@@ -98,11 +98,18 @@ TEST(BatchLanes, NibbleTablesHoldOnlyProducts) {
   EXPECT_FALSE(mixed.build(masks.data()));
 }
 
-TEST(BatchLanes, NibbleLanesAgreeWithTheReference) {
+// Each width of vector the nibble lanes come in, on the target that runs it.
+class NibbleLanes : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(NibbleLanes, AgreeWithTheReference) {
 #if defined(QUILLSTONE_WAVEFRONT)
-  if (!runs(VectorTarget::kAvx2)) GTEST_SKIP() << "this processor lacks AVX2: the nibble lanes were not run";
-  std::mt19937_64 rng(41);
-  const std::string alphabets[] = {"ab", "acgt", "abcdefghijklmnopqrstuvwxyz", "aAbBcC", std::string("\x00\xff\x7f\x80\x01", 5)};
+  const std::size_t bytes = GetParam();
+  if (!runs(bytes == kWideVectorBytes ? VectorTarget::kAvx512 : VectorTarget::kAvx2)) {
+    GTEST_SKIP() << "this processor lacks the target of " << bytes << "-byte nibble lanes: they were not run";
+  }
+  std::mt19937_64 rng(41 + bytes);
+  const std::string alphabets[] = {"ab", "acgt", "abcdefghijklmnopqrstuvwxyz", "aAbBcC",
+                                   std::string("\x00\xff\x7f\x80\x01", 5)};
   std::size_t checked = 0;
   for (int round = 0; round < 120; ++round) {
     const std::string& alphabet = alphabets[round % std::size(alphabets)];
@@ -117,10 +124,10 @@ TEST(BatchLanes, NibbleLanesAgreeWithTheReference) {
     NibbleMasks masks;
     ASSERT_TRUE(masks.build(masks_of(query, fold).data()));
     // Lengths on both sides of each window, the longest the lanes take, and
-    // groups left partly filled.
+    // groups left partly filled (a vector holds up to 64).
     std::vector<std::string> texts;
     for (const std::size_t n : {1, 2, 7, 15, 16, 17, 31, 32, 33, 100, 255}) {
-      for (std::size_t copies = rng() % 40; copies > 0; --copies) texts.push_back(draw(n));
+      for (std::size_t copies = rng() % 140; copies > 0; --copies) texts.push_back(draw(n));
     }
     for (std::size_t extra = rng() % 60; extra > 0; --extra) texts.push_back(draw(1 + rng() % 40));
     std::shuffle(texts.begin(), texts.end(), rng);
@@ -129,10 +136,19 @@ TEST(BatchLanes, NibbleLanesAgreeWithTheReference) {
     std::vector<std::size_t> which(texts.size()), out(texts.size(), 999);
     for (std::size_t i = 0; i < which.size(); ++i) which[i] = i;
     for (const bool osa : {false, true}) {
+      const auto run = [&]<EditMetric Metric>() {
+        if (bytes == kWideVectorBytes) {
+          nibble_path_of_width<Metric, kWideVectorBytes>(masks, m, guarded.views(), which.data(), which.size(),
+                                                         out.data());
+        } else {
+          nibble_path_of_width<Metric, kVectorBytes>(masks, m, guarded.views(), which.data(), which.size(),
+                                                     out.data());
+        }
+      };
       if (osa) {
-        nibble_path<EditMetric::OptimalAlignment>(masks, m, guarded.views(), which.data(), which.size(), out.data());
+        run.template operator()<EditMetric::OptimalAlignment>();
       } else {
-        nibble_path<EditMetric::Levenshtein>(masks, m, guarded.views(), which.data(), which.size(), out.data());
+        run.template operator()<EditMetric::Levenshtein>();
       }
       const auto folded = [&](std::string s) {
         if (fold) {
@@ -147,10 +163,16 @@ TEST(BatchLanes, NibbleLanesAgreeWithTheReference) {
       }
     }
   }
-  EXPECT_GT(checked, 20000u);
+  EXPECT_GT(checked, 50000u);
 #else
   GTEST_SKIP() << "no vector kernels on this target";
 #endif
 }
+
+#if defined(QUILLSTONE_WAVEFRONT)
+INSTANTIATE_TEST_SUITE_P(BatchLanes, NibbleLanes, ::testing::Values(kVectorBytes, kWideVectorBytes));
+#else
+INSTANTIATE_TEST_SUITE_P(BatchLanes, NibbleLanes, ::testing::Values(std::size_t{0}));
+#endif
 
 }  // namespace

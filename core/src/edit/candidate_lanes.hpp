@@ -105,7 +105,7 @@ void candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numb
   run(std::uint64_t{}, by_width[3]);
 }
 
-// candidate_lanes for each metric, compiled for AVX2 as well (edit/lanes.cpp).
+// candidate_lanes for each metric, compiled for each target (edit/lanes.cpp).
 void levenshtein_candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,
                                  const NumberedCandidates& candidates, std::size_t* out) noexcept;
 void damerau_candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,

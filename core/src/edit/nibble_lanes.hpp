@@ -93,7 +93,6 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i high_bytes(__m256i a, __m256i b) noexcept {
   return _mm256_unpackhi_epi8(a, b);
 }
-
 // Byte k of the result is byte k + shift of `bytes`, zero past the last.
 [[gnu::target("avx2"), gnu::always_inline]] inline __m128i shift_down(__m128i bytes, std::size_t shift) noexcept {
   // Indices of 0x80 read zero.
@@ -131,7 +130,7 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
 }
 
 // Mask byte k (bits 8k to 8k + 7) of 16 bytes, from the nibble tables; of
-// 32 bytes, the tables read by each half.
+// 32 or 64 bytes, the tables read by each 16.
 [[gnu::target("avx2"), gnu::always_inline]] inline __m128i nibble_masks(const NibbleMasks& masks, std::size_t k,
                                                                         __m128i bytes) noexcept {
   const __m128i nibble = _mm_set1_epi8(0x0F);
@@ -148,45 +147,88 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
   return _mm256_and_si256(_mm256_shuffle_epi8(low, _mm256_and_si256(bytes, nibble)),
                           _mm256_shuffle_epi8(high, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), nibble)));
 }
+[[gnu::target(QUILLSTONE_AVX512), gnu::always_inline]] inline __m512i nibble_masks(const NibbleMasks& masks,
+                                                                                   std::size_t k,
+                                                                                   __m512i bytes) noexcept {
+  const __m512i nibble = _mm512_set1_epi8(0x0F);
+  const __m512i low = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(masks.tables[k][0])));
+  const __m512i high = _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(masks.tables[k][1])));
+  return _mm512_and_si512(_mm512_shuffle_epi8(low, _mm512_and_si512(bytes, nibble)),
+                          _mm512_shuffle_epi8(high, _mm512_and_si512(_mm512_srli_epi16(bytes, 4), nibble)));
+}
 
+// Windows from..from + 15 of equal-length texts `lane` and `lane` + 16,
+// in the low and the high half of a vector.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i window_rows(const unsigned char* const* texts,
+                                                                       std::size_t lane, std::size_t from,
+                                                                       std::size_t n) noexcept {
+  return _mm256_set_m128i(text_window(texts[lane + 16], from, n), text_window(texts[lane], from, n));
+}
 // The masks of `columns` (up to 16) columns from column `from` on, of a
-// vector of candidates of length n: 16 lanes of 16 bits or 32 of 8.
-template <class Lane, class Vec>
-[[gnu::target("avx2"), gnu::always_inline]] inline void nibble_block(const NibbleMasks& masks,
-                                                                     const unsigned char* const (&texts)[kLanesOf<Lane>],
-                                                                     std::size_t from, std::size_t n,
-                                                                     std::size_t columns, Vec (&pm)[16]) noexcept {
-  if constexpr (sizeof(Lane) == 2) {
-    __m128i rows[16];
-    for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = text_window(texts[lane], from, n);
-    transpose16<__m128i, low_bytes, high_bytes>(rows);
-    for (std::size_t j = 0; j < columns; ++j) {
-      const __m128i low = nibble_masks(masks, 0, rows[j]), high = nibble_masks(masks, 1, rows[j]);
-      pm[j] = (Vec)_mm256_set_m128i(_mm_unpackhi_epi8(low, high), _mm_unpacklo_epi8(low, high));
-    }
-  } else {
-    // Lanes 0 to 15 in the low half of each row, 16 to 31 in the high one.
-    __m256i rows[16];
-    for (std::size_t lane = 0; lane < 16; ++lane) {
-      rows[lane] = _mm256_set_m128i(text_window(texts[lane + 16], from, n), text_window(texts[lane], from, n));
-    }
-    transpose16<__m256i, low_bytes, high_bytes>(rows);
-    for (std::size_t j = 0; j < columns; ++j) pm[j] = (Vec)nibble_masks(masks, 0, rows[j]);
+// vector of candidates of length n, lane i holding texts[i]; one overload
+// for each vector of lanes. Not forced inline: each is inlined into the
+// kernel of its own target, which alone may hold its instructions.
+[[gnu::target("avx2")]] inline void nibble_block(const NibbleMasks& masks, const unsigned char* const (&texts)[16],
+                                                 std::size_t from, std::size_t n, std::size_t columns,
+                                                 Lanes16 (&pm)[16]) noexcept {
+  __m128i rows[16];
+  for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = text_window(texts[lane], from, n);
+  transpose16<__m128i, low_bytes, high_bytes>(rows);
+  for (std::size_t j = 0; j < columns; ++j) {
+    const __m128i low = nibble_masks(masks, 0, rows[j]), high = nibble_masks(masks, 1, rows[j]);
+    pm[j] = (Lanes16)_mm256_set_m128i(_mm_unpackhi_epi8(low, high), _mm_unpacklo_epi8(low, high));
+  }
+}
+[[gnu::target("avx2")]] inline void nibble_block(const NibbleMasks& masks, const unsigned char* const (&texts)[32],
+                                                 std::size_t from, std::size_t n, std::size_t columns,
+                                                 Lanes8 (&pm)[16]) noexcept {
+  __m256i rows[16];
+  for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = window_rows(texts, lane, from, n);
+  transpose16<__m256i, low_bytes, high_bytes>(rows);
+  for (std::size_t j = 0; j < columns; ++j) pm[j] = (Lanes8)nibble_masks(masks, 0, rows[j]);
+}
+[[gnu::target(QUILLSTONE_AVX512)]] inline void nibble_block(const NibbleMasks& masks,
+                                                            const unsigned char* const (&texts)[32], std::size_t from,
+                                                            std::size_t n, std::size_t columns,
+                                                            WideLanes16 (&pm)[16]) noexcept {
+  __m256i rows[16];
+  for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = window_rows(texts, lane, from, n);
+  transpose16<__m256i, low_bytes, high_bytes>(rows);
+  for (std::size_t j = 0; j < columns; ++j) {
+    const __m512i low = _mm512_cvtepu8_epi16(nibble_masks(masks, 0, rows[j]));
+    const __m512i high = _mm512_cvtepu8_epi16(nibble_masks(masks, 1, rows[j]));
+    pm[j] = (WideLanes16)_mm512_or_si512(low, _mm512_slli_epi16(high, 8));
+  }
+}
+[[gnu::target(QUILLSTONE_AVX512)]] inline void nibble_block(const NibbleMasks& masks,
+                                                            const unsigned char* const (&texts)[64], std::size_t from,
+                                                            std::size_t n, std::size_t columns,
+                                                            WideLanes8 (&pm)[16]) noexcept {
+  // Lanes 0 to 31 and 32 to 63 are transposed as two 256-bit halves, which
+  // costs what one 512-bit transpose would, and joined column by column.
+  __m256i rows[2][16];
+  for (std::size_t half = 0; half < 2; ++half) {
+    for (std::size_t lane = 0; lane < 16; ++lane) rows[half][lane] = window_rows(texts + 32 * half, lane, from, n);
+    transpose16<__m256i, low_bytes, high_bytes>(rows[half]);
+  }
+  for (std::size_t j = 0; j < columns; ++j) {
+    pm[j] = (WideLanes8)nibble_masks(masks, 0, _mm512_inserti64x4(_mm512_castsi256_si512(rows[0][j]), rows[1][j], 1));
   }
 }
 
 // Up to two vectors of candidates, each of one length (n[0] and n[1]; a
 // second vector of length 0 is absent), against a query of m characters:
-// 16 lanes of 16 bits (m of 9 to 16) or 32 lanes of 8 bits (m up to 8). A
-// column's step is one chain of dependent operations; with its masks this
-// cheap, the second vector's chain fills the time the first waits on it.
-template <class Lane, EditMetric Metric>
-[[gnu::target("avx2")]] void nibble_distance_lanes(const NibbleMasks& masks, std::size_t m,
-                                                   const unsigned char* const (&texts)[2][kLanesOf<Lane>],
-                                                   const std::size_t (&n)[2],
-                                                   std::size_t (&out)[2][kLanesOf<Lane>]) noexcept {
-  using Vec = typename LaneVector<Lane>::type;
-  constexpr std::size_t kLanes = kLanesOf<Lane>;
+// lanes of 16 bits (m of 9 to 16) or of 8 (m up to 8), in vectors of
+// `Bytes`. A column's step is one chain of dependent operations; with its
+// masks this cheap, the second vector's chain fills the time the first
+// waits on it. Portable vector code, run through the kernels of one target
+// (nibble_path).
+template <class Lane, std::size_t Bytes, EditMetric Metric>
+void nibble_distance_lanes(const NibbleMasks& masks, std::size_t m,
+                           const unsigned char* const (&texts)[2][kLanesOf<Lane, Bytes>], const std::size_t (&n)[2],
+                           std::size_t (&out)[2][kLanesOf<Lane, Bytes>]) noexcept {
+  using Vec = typename LaneVector<Lane, Bytes>::type;
+  constexpr std::size_t kLanes = kLanesOf<Lane, Bytes>;
   ColumnWord<Metric, Vec> column[2];
   Vec hp, hn;
   for (std::size_t from = 0; from < n[0] || from < n[1]; from += 16) {
@@ -194,7 +236,7 @@ template <class Lane, EditMetric Metric>
     std::size_t columns[2];
     for (std::size_t v = 0; v < 2; ++v) {
       columns[v] = from >= n[v] ? 0 : n[v] - from < 16 ? n[v] - from : 16;
-      if (columns[v] != 0) nibble_block<Lane>(masks, texts[v], from, n[v], columns[v], pm[v]);
+      if (columns[v] != 0) nibble_block(masks, texts[v], from, n[v], columns[v], pm[v]);
     }
     const std::size_t both = columns[0] < columns[1] ? columns[0] : columns[1];
     for (std::size_t j = 0; j < both; ++j) {
@@ -214,23 +256,43 @@ template <class Lane, EditMetric Metric>
 
 // The candidates `which`, of 1 to kQueryLaneMaxChars bytes each, against a
 // query of 1 to 16 characters whose masks the nibble tables give, grouped
-// by length into full vectors, two at a time.
-template <EditMetric Metric, class Lane>
+// by length into full vectors of `Bytes`, two at a time.
+template <EditMetric Metric, class Lane, std::size_t Bytes>
 void nibble_path_lanes(const NibbleMasks& masks, std::size_t m, std::span<const TextView> candidates,
                        const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  constexpr std::size_t kLanes = kLanesOf<Lane>;
+  constexpr std::size_t kLanes = kLanesOf<Lane, Bytes>;
   score_length_groups<kLanes, unsigned char>(
       candidates, which, count, kQueryLaneMaxChars, true,
       [&](const unsigned char* const (&texts)[2][kLanes], const std::size_t (&n)[2],
-          std::size_t (&scores)[2][kLanes]) { nibble_distance_lanes<Lane, Metric>(masks, m, texts, n, scores); },
+          std::size_t (&scores)[2][kLanes]) {
+        const auto kernel = [&] { nibble_distance_lanes<Lane, Bytes, Metric>(masks, m, texts, n, scores); };
+        if constexpr (Bytes == kWideVectorBytes) {
+          run_avx512(kernel);
+        } else {
+          run_avx2(kernel);
+        }
+      },
       out);
 }
 
+// Lanes of 8 bits for a query of up to 8 characters, of 16 bits otherwise,
+// in vectors of `Bytes`.
+template <EditMetric Metric, std::size_t Bytes>
+void nibble_path_of_width(const NibbleMasks& masks, std::size_t m, std::span<const TextView> candidates,
+                          const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+  if (m <= 8) return nibble_path_lanes<Metric, std::uint8_t, Bytes>(masks, m, candidates, which, count, out);
+  nibble_path_lanes<Metric, std::uint16_t, Bytes>(masks, m, candidates, which, count, out);
+}
+
+// In 512-bit vectors where the processor has AVX-512: twice the lanes for
+// the same chain of steps.
 template <EditMetric Metric>
 void nibble_path(const NibbleMasks& masks, std::size_t m, std::span<const TextView> candidates,
                  const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  if (m <= 8) return nibble_path_lanes<Metric, std::uint8_t>(masks, m, candidates, which, count, out);
-  nibble_path_lanes<Metric, std::uint16_t>(masks, m, candidates, which, count, out);
+  if (runs(VectorTarget::kAvx512)) {
+    return nibble_path_of_width<Metric, kWideVectorBytes>(masks, m, candidates, which, count, out);
+  }
+  nibble_path_of_width<Metric, kVectorBytes>(masks, m, candidates, which, count, out);
 }
 
 #endif

@@ -98,8 +98,8 @@ void table_path(const Lookup& masks, std::size_t m, std::span<const TextView> ca
 }
 
 // table_path for each metric on one-byte candidates (a table of 256 masks)
-// and on two-byte ones (paged masks), compiled for AVX2 as well and chosen
-// by what the processor has (edit/lanes.cpp).
+// and on two-byte ones (paged masks), compiled for each target and run for
+// the one chosen (edit/lanes.cpp).
 void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
 void damerau_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,

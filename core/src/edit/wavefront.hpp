@@ -179,7 +179,7 @@ __attribute__((target("avx2"), noinline)) std::size_t wavefront_scan_avx2(
 }
 
 template <EditMetric Metric, class Reader, class Masks>
-__attribute__((target("avx2,avx512f,avx512vl,avx512dq,avx512bw"), noinline)) std::size_t wavefront_scan_avx512(
+__attribute__((target(QUILLSTONE_AVX512), noinline)) std::size_t wavefront_scan_avx512(
     Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n) noexcept {
   return wavefront_body<Metric>(masks, begin, m, text, n);
 }

@@ -75,8 +75,8 @@ inline void jaro_lanes(const Lane* columns, std::size_t n, std::size_t w, LaneCo
   }
 }
 
-// jaro_lanes for each lane width, compiled for AVX2 as well and chosen by what
-// the processor has (jaro/lanes.cpp).
+// jaro_lanes for each lane width, compiled for each target and run for the
+// one chosen (jaro/lanes.cpp).
 void jaro_lanes_8(const std::uint8_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept;
 void jaro_lanes_16(const std::uint16_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept;
 void jaro_lanes_32(const std::uint32_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept;

@@ -7,27 +7,33 @@
 
 namespace quillstone::detail {
 
-// One AVX2 register. The baseline clones split it in halves.
+// One AVX2 register, the width of most lane kernels; the baseline splits it
+// in halves. The nibble lanes also come in the width of an AVX-512 register.
 inline constexpr std::size_t kVectorBytes = 32;
+inline constexpr std::size_t kWideVectorBytes = 64;
 
 // Lanes of `Lane` in one vector, and the most of any width (8-bit lanes).
-template <class Lane>
-inline constexpr std::size_t kLanesOf = kVectorBytes / sizeof(Lane);
+template <class Lane, std::size_t Bytes = kVectorBytes>
+inline constexpr std::size_t kLanesOf = Bytes / sizeof(Lane);
 inline constexpr std::size_t kMaxLanes = kLanesOf<std::uint8_t>;
 
 // The vector of each lane width. Named outside the kernels: a vector typedef
 // that depends on a template parameter loses its attribute as a template
 // argument.
-template <class Lane>
+template <class Lane, std::size_t Bytes = kVectorBytes>
 struct LaneVector;
 typedef std::uint8_t Lanes8 __attribute__((vector_size(kVectorBytes)));
 typedef std::uint16_t Lanes16 __attribute__((vector_size(kVectorBytes)));
 typedef std::uint32_t Lanes32 __attribute__((vector_size(kVectorBytes)));
 typedef std::uint64_t Lanes64 __attribute__((vector_size(kVectorBytes)));
+typedef std::uint8_t WideLanes8 __attribute__((vector_size(kWideVectorBytes)));
+typedef std::uint16_t WideLanes16 __attribute__((vector_size(kWideVectorBytes)));
 template <> struct LaneVector<std::uint8_t> { using type = Lanes8; };
 template <> struct LaneVector<std::uint16_t> { using type = Lanes16; };
 template <> struct LaneVector<std::uint32_t> { using type = Lanes32; };
 template <> struct LaneVector<std::uint64_t> { using type = Lanes64; };
+template <> struct LaneVector<std::uint8_t, kWideVectorBytes> { using type = WideLanes8; };
+template <> struct LaneVector<std::uint16_t, kWideVectorBytes> { using type = WideLanes16; };
 
 // Replaces each lane of a vector of `Lane` by the number of its bits set,
 // by halves: pairs, then nibbles, then bytes, then sums of bytes. (A
