@@ -262,7 +262,7 @@ void nibble_path_lanes(const NibbleMasks& masks, std::size_t m, std::span<const 
                        const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane, Bytes>;
   score_length_groups<kLanes, unsigned char>(
-      candidates, which, count, kQueryLaneMaxChars, true,
+      candidates, which, count, true,
       [&](const unsigned char* const (&texts)[2][kLanes], const std::size_t (&n)[2],
           std::size_t (&scores)[2][kLanes]) {
         const auto kernel = [&] { nibble_distance_lanes<Lane, Bytes, Metric>(masks, m, texts, n, scores); };

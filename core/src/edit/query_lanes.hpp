@@ -78,7 +78,7 @@ void table_path_lanes(const Lookup& masks, std::size_t m, std::span<const TextVi
                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane>;
   score_length_groups<kLanes, Unit>(
-      candidates, which, count, kQueryLaneMaxChars, sizeof(Lane) == 8,
+      candidates, which, count, sizeof(Lane) == 8,
       [&](const Unit* const (&texts)[2][kLanes], const std::size_t (&n)[2], std::size_t (&scores)[2][kLanes]) {
         distance_lanes<Lane, Metric>(masks, m, texts, n, scores);
       },

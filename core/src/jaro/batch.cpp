@@ -39,7 +39,7 @@ class LaneBatch {
   static constexpr std::size_t kLanes = kLanesOf<Lane>;
 
   LaneBatch(const CharacterMasks& masks, const PagedMasks* paged, bool fold, double p, double* out) noexcept
-      : masks_(masks), paged_(paged), p_(p), out_(out), groups_(kLaneMaxChars), rows_(kLaneMaxChars + 1) {
+      : masks_(masks), paged_(paged), p_(p), out_(out), rows_(kLaneMaxChars + 1) {
     // A byte folds to one byte.
     for (unsigned b = 0; b < 256; ++b) {
       const auto c = static_cast<unsigned char>(b);

@@ -14,14 +14,17 @@ namespace quillstone::detail {
 // Groups of up to `Lanes` candidates, one per length from 1 to a maximum,
 // each candidate known by its index. A group runs as soon as it is full;
 // finish() runs the ones left partly filled. `run(n, index, size)` scores
-// group n, whose members' indices are index[0] to index[size - 1].
+// group n, whose members' indices are index[0] to index[size - 1]. Groups
+// are made up to the longest length seen so far: made for every length a
+// batch may hold, their indices would fill pages that most batches never
+// use, and get back from the system after every chunk.
 template <std::size_t Lanes>
 class LengthGroups {
  public:
-  explicit LengthGroups(std::size_t max_length) noexcept : groups_(max_length + 1) {}
+  LengthGroups() noexcept = default;
 
   // The lane that the next candidate of length n takes.
-  std::size_t next_lane(std::size_t n) const noexcept { return groups_[n].size; }
+  std::size_t next_lane(std::size_t n) const noexcept { return n < groups_.size() ? groups_[n].size : 0; }
 
   template <class Run>
   void add(std::size_t n, std::size_t index, Run&& run) noexcept {
@@ -33,6 +36,7 @@ class LengthGroups {
   // one's store of it.
   template <class Run>
   void add_run(std::size_t n, const std::size_t* index, std::size_t count, Run&& run) noexcept {
+    if (n >= groups_.size()) groups_.resize(std::max(n + 1, 2 * groups_.size()));
     Group& group = groups_[n];
     std::size_t size = group.size;
     for (std::size_t k = 0; k < count; ++k) {
@@ -65,16 +69,16 @@ class LengthGroups {
   std::vector<Group> groups_;
 };
 
-// Scores the candidates `which`, of at most `longest` units, by length
-// groups, each member's score into out[its index]. `kernel(texts, n, scores)` scores up to two vectors of
+// Scores the candidates `which` by length groups, each member's score into
+// out[its index]. `kernel(texts, n, scores)` scores up to two vectors of
 // equal-length candidates: texts[v][lane] is the units of a member and n[v]
 // their length; n[1] is 0 when the second vector is absent. With `paired`
 // groups are handed on two at a time, so that the kernel can run one
 // vector's chain of steps beside the other's; otherwise one at a time.
 template <std::size_t Lanes, class Unit, class Kernel>
 void score_length_groups(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
-                         std::size_t longest, bool paired, Kernel&& kernel, std::size_t* out) noexcept {
-  LengthGroups<Lanes> groups(longest);
+                         bool paired, Kernel&& kernel, std::size_t* out) noexcept {
+  LengthGroups<Lanes> groups;
   const Unit* texts[2][Lanes];
   std::size_t n[2] = {0, 0}, scores[2][Lanes];
   std::size_t members[2][Lanes], sizes[2] = {0, 0};
