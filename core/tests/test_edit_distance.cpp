@@ -410,6 +410,34 @@ TEST(EditDistance, LargeAlphabets) {
   }
 }
 
+// Texts that share few characters or none under cutoffs on either side of
+// their distance, whole or after a common start of 64 characters (the
+// sample that decides whether the counts are read whole): alphabets apart,
+// and one text's alphabet a part of the other's.
+TEST(EditDistance, TextsApartUnderCutoffs) {
+  std::mt19937_64 rng(23);
+  const Chars alphabets[][2] = {{U"abcdefgh", U"\u0436\u0438\u0437\u043d\u0430\u0431"},
+                                {U"acgt", U"ACGT"},
+                                {U"ab", U"abcdefghijklmnopqrstuvwxyz"},
+                                {U"\u65e5\u672c\u8a9e", U"xyz\U0001F600"}};
+  for (int i = 0; i < 24; ++i) {
+    const auto& pair = alphabets[i % std::size(alphabets)];
+    const Chars start = i % 3 == 0 ? random_text(rng, pair[0], 64) : Chars();
+    const Chars a = start + random_text(rng, pair[0], 150 + rng() % 900);
+    const Chars b = start + random_text(rng, pair[1], 150 + rng() % 900);
+    const std::string sa = utf8(a), sb = utf8(b);
+    for (bool osa : {false, true}) {
+      const auto metric = osa ? kDamerau : kLevenshtein;
+      const std::size_t d = reference(a, b, osa);
+      for (std::size_t k : {d / 8, d / 2, d - 1, d, d + 1}) {
+        const std::size_t expected = d <= k ? d : k + 1;
+        ASSERT_EQ(metric(sa, sb, {}, {}, k).unchecked_value(), expected) << i << " cutoff " << k;
+        ASSERT_EQ(metric(sb, sa, {}, {}, k).unchecked_value(), expected) << i << " cutoff " << k;
+      }
+    }
+  }
+}
+
 // Character counts of texts of every length up to a few vectors, mixing
 // characters of one to four bytes: a distance to the empty text is the
 // count, and so is the length an InputTooLong reports.

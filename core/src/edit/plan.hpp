@@ -157,8 +157,9 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
     }
     if (k < n && Band(m, n, k).words() > 1) {
       // A cutoff beyond a single word's band: the counts, read once, may
-      // already show that the distance exceeds it, for far less than the band.
-      if (count_bound(pattern, text_units) > k) return k + 1;
+      // already show that the distance exceeds it, for far less than the
+      // band, when a sample of them says the texts differ in most.
+      if (counts_look_apart(pattern, text_units) && count_bound(pattern, text_units) > k) return k + 1;
       // One band of the cutoff: narrower ones would be tried in vain beside
       // the single-word band that failed. On a pattern of bytes its windows
       // are compared, which beats reading the masks of words the band may

@@ -2,6 +2,7 @@
 // or settle it against a bound, before any column is computed.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -83,6 +84,26 @@ inline std::size_t count_bound(TextView a, TextView b) noexcept {
     l1 += static_cast<std::size_t>(d < 0 ? -d : d);
   }
   return (l1 + 1) / 2;
+}
+
+// Whether the first kCountSample characters of two texts (or all of the
+// shorter) differ in at least kCountsApart of 4 counts, as texts in other
+// letters or scripts do: only then can the counts of the whole bound their
+// distance above a cutoff that the band would not soon exceed. Texts in one
+// alphabet, related or not, share most of their counts.
+inline bool counts_look_apart(TextView a, TextView b) noexcept {
+  const std::size_t sample = std::min({a.size(), b.size(), kCountSample});
+  std::int16_t counts[256] = {};
+  const auto tally = [&](TextView text, std::int16_t step) {
+    with_units(text, [&](const auto* p) {
+      for (std::size_t i = 0; i < sample; ++i) counts[p[i] & 0xFF] += step;
+    });
+  };
+  tally(a, 1);
+  tally(b, -1);
+  std::size_t apart = 0;  // of 2 * sample: each unmatched character once
+  for (const std::int16_t count : counts) apart += static_cast<std::size_t>(count < 0 ? -count : count);
+  return 4 * apart >= kCountsApart * 2 * sample;
 }
 
 }  // namespace quillstone::detail
