@@ -118,6 +118,9 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
   if (m <= kWordBits) return EditPattern<Metric>(pattern).scan(0, m, text, n, k);
   std::size_t excess = 0;
   bool single = false;  // under a cutoff, a single-word band to try on the masks first
+  // The rows of the single-word band tried, and the columns it read before
+  // it failed (0 if none was).
+  std::size_t single_tried = 0, single_read = 0;
   // Without a cutoff a pattern of a few words tries only a narrow band, and
   // only on texts that look alike: the whole column costs little more than
   // a band that fails.
@@ -133,10 +136,11 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
         using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
         const Compared chars(pattern, m, kWordBits, 2 * kWordBits);
         return chars.with_chunks(band.bits(), [&](auto window) {
-          return band_scan_word<Metric>(window, 0, m, text, n, tried, band);
+          return band_scan_word<Metric>(window, 0, m, text, n, tried, band, &single_read);
         });
       });
       if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
+      single_tried = tried;
       excess = 2 * (tried - (n - m));
     } else {
       single = true;
@@ -151,15 +155,18 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
   const auto run = [&](auto masks, auto narrow_pattern) {
     if (single) {
       const std::size_t tried = std::min({k, std::max(m, n), kWordBand});
-      const std::size_t d = long_pattern_scan<Metric>(masks, 0, m, text, n, tried);
+      const std::size_t d = long_pattern_scan<Metric>(masks, 0, m, text, n, tried, &single_read);
       if (d <= tried || tried == std::min(k, std::max(m, n))) return d;
+      single_tried = tried;
       excess = 2 * (tried - (n - m));
     }
     if (k < n && Band(m, n, k).words() > 1) {
       // A cutoff beyond a single word's band: the counts, read once, may
       // already show that the distance exceeds it, for far less than the
-      // band, when a sample of them says the texts differ in most.
-      if (counts_look_apart(pattern, text_units) && count_bound(pattern, text_units) > k) return k + 1;
+      // band, on texts where they can.
+      if (counts_may_bound(pattern, text_units, single_tried, single_read) && count_bound(pattern, text_units) > k) {
+        return k + 1;
+      }
       // One band of the cutoff: narrower ones would be tried in vain beside
       // the single-word band that failed. On a pattern of bytes its windows
       // are compared, which beats reading the masks of words the band may

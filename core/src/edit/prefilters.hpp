@@ -88,9 +88,7 @@ inline std::size_t count_bound(TextView a, TextView b) noexcept {
 
 // Whether the first kCountSample characters of two texts (or all of the
 // shorter) differ in at least kCountsApart of 4 counts, as texts in other
-// letters or scripts do: only then can the counts of the whole bound their
-// distance above a cutoff that the band would not soon exceed. Texts in one
-// alphabet, related or not, share most of their counts.
+// letters or scripts do.
 inline bool counts_look_apart(TextView a, TextView b) noexcept {
   const std::size_t sample = std::min({a.size(), b.size(), kCountSample});
   std::int16_t counts[256] = {};
@@ -104,6 +102,17 @@ inline bool counts_look_apart(TextView a, TextView b) noexcept {
   std::size_t apart = 0;  // of 2 * sample: each unmatched character once
   for (const std::int16_t count : counts) apart += static_cast<std::size_t>(count < 0 ? -count : count);
   return 4 * apart >= kCountsApart * 2 * sample;
+}
+
+// Whether the counts of two long texts, read whole, may bound their distance
+// above a cutoff: when they look apart in a sample (other scripts), or
+// unless a band of `tried` rows failed after `read` columns (0: none was
+// tried) within kCountSlowGrowth columns a row. Near-duplicates whose many
+// edits change their counts too fail such a band slowly; the distance of
+// unrelated texts of one alphabet grows by half a row a column or more,
+// and their counts differ far less.
+inline bool counts_may_bound(TextView a, TextView b, std::size_t tried, std::size_t read) noexcept {
+  return read == 0 || read > kCountSlowGrowth * tried || counts_look_apart(a, b);
 }
 
 }  // namespace quillstone::detail

@@ -32,13 +32,17 @@ inline constexpr std::size_t kProbeShare = 16;
 inline constexpr std::size_t kProbeChars = 256;
 
 // Before the band of a cutoff, the counts of both texts whole may show that
-// their distance exceeds it. They are counted only when the counts of a
-// sample of this many characters from the start differ in at least
-// kCountsApart of 4 (prefilters.hpp). Random texts of one alphabet differ
-// in about 1 of 8 (DNA) to 2 of 5 (26 or 33 letters and a space) at this
-// sample, at most 3 of 5: their whole counts seldom settle a cutoff, and
-// counting them would add some 40% to the band's time on 1,000 characters.
-// Texts of two scripts differ in nearly all.
+// their distance exceeds it (prefilters.hpp). They are not counted when the
+// single-word band before it failed within kCountSlowGrowth columns a row,
+// as unrelated texts fail it (their distance grows by half a row a column or
+// more), unless their first kCountSample characters differ in at least
+// kCountsApart of 4 counts, as texts of two scripts differ in nearly all.
+// Random texts of one alphabet differ in about 1 of 8 (DNA) to 2 of 5 (26 or
+// 33 letters and a space) at this sample, at most 3 of 5: their whole counts
+// seldom settle a cutoff, and counting them would add some 40% to the
+// band's time on 1,000 characters. A near-duplicate with many edits fails
+// the band slowly and its counts change with its edits.
+inline constexpr std::size_t kCountSlowGrowth = 3;
 inline constexpr std::size_t kCountSample = 64;
 inline constexpr std::size_t kCountsApart = 3;
 
