@@ -99,7 +99,10 @@ class EditBatch {
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
       const bool narrow = candidate.narrow();
-      const bool in_place = candidate.size() - 1 < kQueryLaneMaxChars && (narrow ? lanes_read : pairs_read && candidate.width() == 2);
+      // Bitwise, not short-circuit: bytes and 2-byte units come mixed in
+      // any order, and a branch on which one would often be mispredicted.
+      const bool in_place = (candidate.size() - 1 < kQueryLaneMaxChars) &
+                            ((narrow & lanes_read) | ((candidate.width() == 2) & pairs_read));
       if (in_place) [[likely]] {
         lanes[bytes] = i;
         paged[pairs] = i;
