@@ -38,6 +38,13 @@ inline const CaseRecord& record_of(char32_t cp) noexcept {
 
 inline std::uint8_t latin1_lower(std::uint8_t c) noexcept { return kLatin1Lower[c]; }
 
+// The most characters the lower case of one character has.
+constexpr std::size_t kLongestLower = [] {
+  std::size_t most = 1;
+  for (const CaseRecord& rec : kRecords) most = std::max<std::size_t>(most, rec.length);
+  return most;
+}();
+
 // Final_Sigma: the sigma at `at` is final when, skipping case-ignorable
 // characters, a cased character comes before it and none comes after it.
 bool is_final_sigma(TextView text, std::size_t at) noexcept {
@@ -81,11 +88,16 @@ void lower_into(FoldedText& out, TextView text) noexcept {
       return;
     }
   }
-  std::vector<char32_t>& wide = out.wide_;
-  wide.reserve(text.size() + text.size() / 2);
+  // Into the frame when the longest result fits, else into the heap.
+  char32_t* wide = out.inline_wide_;
+  if (kLongestLower * text.size() > FoldedText::kInlineChars) {
+    out.wide_.resize(kLongestLower * text.size());
+    wide = out.wide_.data();
+  }
+  std::size_t count = 0;
   char32_t most = 0;
   const auto put = [&](char32_t c) {
-    wide.push_back(c);
+    wide[count++] = c;
     most = std::max(most, c);
   };
   with_units(text, [&](const auto* units) {
@@ -110,10 +122,15 @@ void lower_into(FoldedText& out, TextView text) noexcept {
     }
   });
   if (most < 0x100) {
-    out.bytes_.assign(wide.begin(), wide.end());
-    out.view_ = TextView(out.bytes_.data(), out.bytes_.size());
+    unsigned char* bytes = out.inline_;
+    if (count > FoldedText::kInlineBytes) {
+      out.bytes_.resize(count);
+      bytes = out.bytes_.data();
+    }
+    std::copy(wide, wide + count, bytes);
+    out.view_ = TextView(bytes, count);
   } else {
-    out.view_ = TextView(wide.data(), wide.size());
+    out.view_ = TextView(wide, count);
   }
 }
 

@@ -24,9 +24,11 @@ class FoldedText {
   template <bool kShortcuts>
   friend void lower_into(FoldedText& out, TextView text) noexcept;
 
-  // Short texts of bytes fold into the frame, as most words and names do.
+  // Short texts fold into the frame, as most words and names do.
   static constexpr std::size_t kInlineBytes = 128;
+  static constexpr std::size_t kInlineChars = 64;
   unsigned char inline_[kInlineBytes];
+  char32_t inline_wide_[kInlineChars];
   std::vector<unsigned char> bytes_;
   std::vector<char32_t> wide_;
   TextView view_;
