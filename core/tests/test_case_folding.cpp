@@ -135,4 +135,22 @@ TEST(LowerFullShortcuts, RandomMixedTexts) {
   }
 }
 
+// Texts on both sides of the folded forms' room in the frame: wide
+// characters that fold to wide ones, and wide characters (the Kelvin sign)
+// that fold to bytes, up to well past it.
+TEST(LowerFullShortcuts, TextsPastTheFrame) {
+  std::mt19937 rng(13);
+  const std::vector<char32_t> wide = {U'\u0130', U'\u0416', U'\u03A3', U'\u0391', U'a', U' '};
+  const std::vector<char32_t> to_bytes = {U'\u212A', U'K', U'e', U'\u00C9', U' '};
+  for (int i = 0; i < 400; ++i) {
+    const std::string in = utf8(random_text(rng, i % 2 == 0 ? wide : to_bytes, 300));
+    ASSERT_EQ(to_lower_full(in), to_lower_full_tables(in)) << in;
+  }
+  EXPECT_EQ(to_lower_full(utf8(std::u32string(200, U'\u212A'))), std::string(200, 'k'));
+  // Forty dotted capitals become eighty characters.
+  std::string dotted;
+  for (int k = 0; k < 40; ++k) dotted += utf8(U"i\u0307");
+  EXPECT_EQ(to_lower_full(utf8(std::u32string(40, U'\u0130'))), dotted);
+}
+
 }  // namespace
