@@ -17,7 +17,8 @@ namespace quillstone::detail {
 // group n, whose members' indices are index[0] to index[size - 1]. Groups
 // are made up to the longest length seen so far: made for every length a
 // batch may hold, their indices would fill pages that most batches never
-// use, and get back from the system after every chunk.
+// use, which the allocator gives back to the system and the next chunk
+// faults in again.
 template <std::size_t Lanes>
 class LengthGroups {
  public:

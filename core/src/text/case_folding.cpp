@@ -73,7 +73,6 @@ bool is_final_sigma(TextView text, std::size_t at) noexcept {
 template <bool kShortcuts>
 void lower_into(FoldedText& out, TextView text) noexcept {
   out.bytes_.clear();
-  out.wide_.clear();
   if constexpr (kShortcuts) {
     // Lower-casing maps U+0000 to U+00FF one to one onto themselves.
     if (text.narrow()) {
@@ -90,9 +89,12 @@ void lower_into(FoldedText& out, TextView text) noexcept {
   }
   // Into the frame when the longest result fits, else into the heap.
   char32_t* wide = out.inline_wide_;
-  if (kLongestLower * text.size() > FoldedText::kInlineChars) {
-    out.wide_.resize(kLongestLower * text.size());
-    wide = out.wide_.data();
+  if (const std::size_t room = kLongestLower * text.size(); room > FoldedText::kInlineChars) {
+    if (room > out.wide_room_) {
+      out.wide_ = std::make_unique_for_overwrite<char32_t[]>(room);
+      out.wide_room_ = room;
+    }
+    wide = out.wide_.get();
   }
   std::size_t count = 0;
   char32_t most = 0;

@@ -1,6 +1,7 @@
 // Full Unicode lower-casing of whole texts.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,7 +31,10 @@ class FoldedText {
   unsigned char inline_[kInlineBytes];
   char32_t inline_wide_[kInlineChars];
   std::vector<unsigned char> bytes_;
-  std::vector<char32_t> wide_;
+  // Room for the longest lower case of a long text, left uncleared: only
+  // the pages the result reaches are ever touched.
+  std::unique_ptr<char32_t[]> wide_;
+  std::size_t wide_room_ = 0;
   TextView view_;
 };
 
