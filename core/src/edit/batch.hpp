@@ -101,8 +101,10 @@ class EditBatch {
       const bool narrow = candidate.narrow();
       // Bitwise, not short-circuit: bytes and 2-byte units come mixed in
       // any order, and a branch on which one would often be mispredicted.
-      const bool in_place = (candidate.size() - 1 < kQueryLaneMaxChars) &
-                            ((narrow & lanes_read) | ((candidate.width() == 2) & pairs_read));
+      const unsigned fits = candidate.size() - 1 < kQueryLaneMaxChars;
+      const unsigned bytes_read = unsigned{narrow} & unsigned{lanes_read};
+      const unsigned units_read = unsigned{candidate.width() == 2} & unsigned{pairs_read};
+      const bool in_place = (fits & (bytes_read | units_read)) != 0;
       if (in_place) [[likely]] {
         lanes[bytes] = i;
         paged[pairs] = i;

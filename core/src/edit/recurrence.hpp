@@ -32,7 +32,9 @@ struct ColumnWord {
 
   // Advances by one text character with match mask `pm`; `hp` and `hn` are
   // the horizontal differences of the new column, before they are shifted.
-  [[gnu::always_inline]] inline void step(Word pm, Word& hp, Word& hn) noexcept {
+  // (`pm` by reference: a vector passed by value would be passed one way by
+  // the kernels built for AVX2 or AVX-512 and another by the baseline.)
+  [[gnu::always_inline]] inline void step(const Word& pm, Word& hp, Word& hn) noexcept {
     Word d0 = (((pm & vp) + vp) ^ vp) | pm | vn;
     if constexpr (kTransposes<Metric>) d0 |= ((~d0_prev & pm) << 1) & pm_prev;
     hp = vn | ~(d0 | vp);
