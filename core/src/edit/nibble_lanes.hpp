@@ -204,8 +204,8 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
                                                             const unsigned char* const (&texts)[64], std::size_t from,
                                                             std::size_t n, std::size_t columns,
                                                             WideLanes8 (&pm)[16]) noexcept {
-  // Lanes 0 to 31 and 32 to 63 are transposed as two 256-bit halves, which
-  // costs what one 512-bit transpose would, and joined column by column.
+  // Lanes 0 to 31 and 32 to 63 are transposed as two 256-bit halves, by the
+  // AVX2 transpose, and joined column by column.
   __m256i rows[2][16];
   for (std::size_t half = 0; half < 2; ++half) {
     for (std::size_t lane = 0; lane < 16; ++lane) rows[half][lane] = window_rows(texts + 32 * half, lane, from, n);
