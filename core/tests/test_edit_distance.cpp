@@ -412,8 +412,8 @@ TEST(EditDistance, LargeAlphabets) {
 
 // Texts that share few characters or none under cutoffs on either side of
 // their distance, whole or after a common start of 64 characters (the
-// sample that decides whether the counts are read whole): alphabets apart,
-// and one text's alphabet a part of the other's.
+// sample that shows whether texts are apart, before the counts are read
+// whole): alphabets apart, and one text's alphabet a part of the other's.
 TEST(EditDistance, TextsApartUnderCutoffs) {
   std::mt19937_64 rng(23);
   const Chars alphabets[][2] = {{U"abcdefgh", U"\u0436\u0438\u0437\u043d\u0430\u0431"},

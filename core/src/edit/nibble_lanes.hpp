@@ -93,6 +93,7 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i high_bytes(__m256i a, __m256i b) noexcept {
   return _mm256_unpackhi_epi8(a, b);
 }
+
 // Byte k of the result is byte k + shift of `bytes`, zero past the last.
 [[gnu::target("avx2"), gnu::always_inline]] inline __m128i shift_down(__m128i bytes, std::size_t shift) noexcept {
   // Indices of 0x80 read zero.
@@ -157,12 +158,15 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
                           _mm512_shuffle_epi8(high, _mm512_and_si512(_mm512_srli_epi16(bytes, 4), nibble)));
 }
 
-// Windows from..from + 15 of equal-length texts `lane` and `lane` + 16,
-// in the low and the high half of a vector.
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i window_rows(const unsigned char* const* texts,
-                                                                       std::size_t lane, std::size_t from,
-                                                                       std::size_t n) noexcept {
-  return _mm256_set_m128i(text_window(texts[lane + 16], from, n), text_window(texts[lane], from, n));
+// Columns from..from + 15 of 32 equal-length texts, the bytes of texts 0 to
+// 15 in the low half of each column and of 16 to 31 in the high half.
+[[gnu::target("avx2"), gnu::always_inline]] inline void window_columns(const unsigned char* const* texts,
+                                                                       std::size_t from, std::size_t n,
+                                                                       __m256i (&columns)[16]) noexcept {
+  for (std::size_t lane = 0; lane < 16; ++lane) {
+    columns[lane] = _mm256_set_m128i(text_window(texts[lane + 16], from, n), text_window(texts[lane], from, n));
+  }
+  transpose16<__m256i, low_bytes, high_bytes>(columns);
 }
 // The masks of `columns` (up to 16) columns from column `from` on, of a
 // vector of candidates of length n, lane i holding texts[i]; one overload
@@ -183,8 +187,7 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
                                                  std::size_t from, std::size_t n, std::size_t columns,
                                                  Lanes8 (&pm)[16]) noexcept {
   __m256i rows[16];
-  for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = window_rows(texts, lane, from, n);
-  transpose16<__m256i, low_bytes, high_bytes>(rows);
+  window_columns(texts, from, n, rows);
   for (std::size_t j = 0; j < columns; ++j) pm[j] = (Lanes8)nibble_masks(masks, 0, rows[j]);
 }
 [[gnu::target(QUILLSTONE_AVX512)]] inline void nibble_block(const NibbleMasks& masks,
@@ -192,8 +195,7 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
                                                             std::size_t n, std::size_t columns,
                                                             WideLanes16 (&pm)[16]) noexcept {
   __m256i rows[16];
-  for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = window_rows(texts, lane, from, n);
-  transpose16<__m256i, low_bytes, high_bytes>(rows);
+  window_columns(texts, from, n, rows);
   for (std::size_t j = 0; j < columns; ++j) {
     const __m512i low = _mm512_cvtepu8_epi16(nibble_masks(masks, 0, rows[j]));
     const __m512i high = _mm512_cvtepu8_epi16(nibble_masks(masks, 1, rows[j]));
@@ -207,10 +209,7 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
   // Lanes 0 to 31 and 32 to 63 are transposed as two 256-bit halves, by the
   // AVX2 transpose, and joined column by column.
   __m256i rows[2][16];
-  for (std::size_t half = 0; half < 2; ++half) {
-    for (std::size_t lane = 0; lane < 16; ++lane) rows[half][lane] = window_rows(texts + 32 * half, lane, from, n);
-    transpose16<__m256i, low_bytes, high_bytes>(rows[half]);
-  }
+  for (std::size_t half = 0; half < 2; ++half) window_columns(texts + 32 * half, from, n, rows[half]);
   for (std::size_t j = 0; j < columns; ++j) {
     pm[j] = (WideLanes8)nibble_masks(masks, 0, _mm512_inserti64x4(_mm512_castsi256_si512(rows[0][j]), rows[1][j], 1));
   }
