@@ -124,12 +124,17 @@ void lower_into(FoldedText& out, TextView text) noexcept {
     }
   });
   if (most < 0x100) {
+    // In place over the characters when they are in the frame: byte k is
+    // written after character k is read, below it.
     unsigned char* bytes = out.inline_;
     if (count > FoldedText::kInlineBytes) {
       out.bytes_.resize(count);
       bytes = out.bytes_.data();
     }
-    std::copy(wide, wide + count, bytes);
+    for (std::size_t k = 0; k < count; ++k) {
+      const char32_t c = wide[k];
+      bytes[k] = static_cast<unsigned char>(c);
+    }
     out.view_ = TextView(bytes, count);
   } else {
     out.view_ = TextView(wide, count);

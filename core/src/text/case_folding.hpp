@@ -25,11 +25,14 @@ class FoldedText {
   template <bool kShortcuts>
   friend void lower_into(FoldedText& out, TextView text) noexcept;
 
-  // Short texts fold into the frame, as most words and names do.
-  static constexpr std::size_t kInlineBytes = 128;
+  // Short texts fold into the frame, as most words and names do: wide
+  // characters, and bytes written over them once they are known to fit.
   static constexpr std::size_t kInlineChars = 64;
-  unsigned char inline_[kInlineBytes];
-  char32_t inline_wide_[kInlineChars];
+  static constexpr std::size_t kInlineBytes = kInlineChars * sizeof(char32_t);
+  union {
+    unsigned char inline_[kInlineBytes];
+    char32_t inline_wide_[kInlineChars];
+  };
   std::vector<unsigned char> bytes_;
   // Room for the longest lower case of a long text, left uncleared: only
   // the pages the result reaches are ever touched.
