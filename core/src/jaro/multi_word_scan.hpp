@@ -10,26 +10,25 @@
 
 #include "jaro/score.hpp"
 #include "jaro/thresholds.hpp"
-#include "masks/multi_word_masks.hpp"
+#include "masks/pattern_masks.hpp"
 
 namespace quillstone::detail::jw {
 
-// The mask table of a text holds a row of ceil(n / 64) words for every
-// character code below U+0100 and for every distinct wider character. That is
-// a fixed multiple of n for text drawn from a small alphabet, but grows with
-// the product of length and alphabet for long text with thousands of distinct
-// characters (a long CJK text). Past this many words (64 MiB), or eight words
-// per character of the text if that is more, the plain loops take over, whose
-// memory only follows the lengths.
+// The mask table of a text holds a row of ceil(n / 64) + 1 words for every
+// distinct character of the text. That is a fixed multiple of n for text
+// drawn from a small alphabet, but grows with the product of length and
+// alphabet for long text with thousands of distinct characters (a long CJK
+// text). Past this many words (64 MiB), or eight words per character of the
+// text if that is more, the plain loops take over, whose memory only follows
+// the lengths.
 inline constexpr std::size_t kMaskTableBudget = std::size_t{1} << 23;
 
-inline bool mask_table_fits(std::size_t rows, std::size_t words, std::size_t n) noexcept {
+inline std::size_t mask_table_budget(std::size_t n) noexcept {
   constexpr std::size_t kWordsPerChar = 8;
   const std::size_t per_char = n > std::numeric_limits<std::size_t>::max() / kWordsPerChar
                                    ? std::numeric_limits<std::size_t>::max()
                                    : n * kWordsPerChar;
-  const std::size_t budget = std::max(kMaskTableBudget, per_char);
-  return rows <= budget / words;
+  return std::max(kMaskTableBudget, per_char);
 }
 
 // Working storage of multiword_match, reusable from one scanned text to the
@@ -41,8 +40,8 @@ struct MultiWordScratch {
 };
 
 // Jaro-Winkler of s1 (n1 characters, scanned) against s2 (n2 characters),
-// whose W-word position masks `masks` holds; `find` finds their rows. Both
-// non-empty. Position i of s1 looks for the lowest set bit of PM(s1[i]) AND
+// whose W-word position masks `masks` holds, a row for every character
+// (numbered). Both non-empty. Position i of s1 looks for the lowest set bit of PM(s1[i]) AND
 // NOT matched2 within [lo, hi), which is the first free position the plain
 // scan would take. Only the words from lo to hi are candidates, and with
 // `Cursors` fewer still: for each character, `cursor` marks the word below
@@ -52,7 +51,7 @@ struct MultiWordScratch {
 // word of each row is skipped at most once. A window of a few words is
 // searched faster without them.
 template <bool Cursors, class Char1, class Char2>
-double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
+double multiword_match_with(const PatternMasks& masks, const Char1* s1,
                             std::size_t n1, const Char2* s2, std::size_t n2,
                             MultiWordScratch& scratch, double p) noexcept {
   const std::size_t w = match_window(n1, n2);
@@ -67,12 +66,13 @@ double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const 
   std::uint64_t* matched1 = scratch.matched1.data();
   std::uint64_t* matched2 = scratch.matched2.data();
   std::uint32_t* cursor = scratch.cursor.data();
+  const PatternMasks::RowIndex rows = masks.row_index();
   scratch.touched.clear();
 
   std::size_t m = 0;
   for (std::size_t i = 0; i < scan_end; ++i) {
-    const std::size_t r = find(s1[i]);
-    const std::uint64_t* pm = masks.row(r);
+    const std::uint32_t r = rows.number(s1[i]);
+    const std::uint64_t* pm = rows.words(r);
     const std::size_t lo = i > w ? i - w : 0;
     const std::size_t hi = std::min(n2, i + w + 1);
     const std::size_t lo_word = lo / kWordBits, last_word = (hi - 1) / kWordBits;
@@ -120,13 +120,13 @@ double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const 
 
 // The windows of few words are searched without cursors.
 template <class Char1, class Char2>
-double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
+double multiword_match(const PatternMasks& masks, const Char1* s1,
                        std::size_t n1, const Char2* s2, std::size_t n2,
                        MultiWordScratch& scratch, double p) noexcept {
   const std::size_t window_words = (2 * match_window(n1, n2) + 1) / kWordBits + 2;
   return window_words <= kCursorlessWords
-             ? multiword_match_with<false>(masks, find, s1, n1, s2, n2, scratch, p)
-             : multiword_match_with<true>(masks, find, s1, n1, s2, n2, scratch, p);
+             ? multiword_match_with<false>(masks, s1, n1, s2, n2, scratch, p)
+             : multiword_match_with<true>(masks, s1, n1, s2, n2, scratch, p);
 }
 
 }  // namespace quillstone::detail::jw

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "masks/char_hash.hpp"
@@ -15,60 +16,77 @@
 namespace quillstone::detail {
 
 // The rows of a pattern's distinct characters U+0100 and above: open
-// addressing from character to row number. The table doubles when it is half
-// full, so its size follows the distinct characters, not the text's length.
+// addressing from character to row number, key and row side by side. The
+// table doubles when a quarter full, so that a lookup mostly ends at its
+// first slot and the size follows the distinct characters, not the text's
+// length.
+struct CharIndexSlot {
+  char32_t key = 0;  // 0 marks a free slot: keys are U+0100 and above
+  std::uint32_t row = 0;  // 0 in a free slot
+};
+
 class CharIndex {
+  using Slot = CharIndexSlot;
+
  public:
-  CharIndex() noexcept : key_(kFirstSlots, 0), row_(kFirstSlots, 0) {}
+  // Lookups by value, for a scan to keep in registers: its stores to words
+  // of the same types cannot change them, so the compiler need not reload
+  // them at every character.
+  class Finder {
+   public:
+    // 0 for a character that was never inserted.
+    [[gnu::always_inline]] std::uint32_t operator()(char32_t c) const noexcept { return slots_[probe(c)].row; }
+
+   private:
+    friend class CharIndex;
+    Finder(const Slot* slots, unsigned bits) noexcept : slots_(slots), bits_(bits) {}
+
+    // The slot that holds c, or the free slot where it would go.
+    [[gnu::always_inline]] std::size_t probe(char32_t c) const noexcept {
+      const std::size_t mask = (std::size_t{1} << bits_) - 1;
+      std::size_t i = char_slot(c, bits_);
+      while (slots_[i].key != 0 && slots_[i].key != c) i = (i + 1) & mask;
+      return i;
+    }
+
+    const Slot* slots_;
+    unsigned bits_;
+  };
 
   std::size_t size() const noexcept { return size_; }
+  Finder finder() const noexcept { return Finder(slots_.empty() ? kNoSlots : slots_.data(), bits_); }
 
   // The row of `c`: `row` when it is new.
   std::uint32_t insert(char32_t c, std::uint32_t row) noexcept {
-    std::size_t i = probe(c);
-    if (key_[i] == 0) {
-      if (2 * (size_ + 1) > key_.size()) {
-        grow();
-        i = probe(c);
-      }
-      key_[i] = c;
-      row_[i] = row;
-      ++size_;
+    if (size_ != 0) {
+      const Slot& slot = slots_[finder().probe(c)];
+      if (slot.key == c) return slot.row;
     }
-    return row_[i];
+    if (4 * (size_ + 1) > slots_.size()) grow();
+    slots_[finder().probe(c)] = {c, row};
+    ++size_;
+    return row;
   }
 
-  // 0 for a character that was never inserted.
-  std::uint32_t find(char32_t c) const noexcept { return row_[probe(c)]; }
+  std::uint32_t find(char32_t c) const noexcept { return finder()(c); }
 
  private:
-  static constexpr std::size_t kFirstSlots = 16;
-
-  // The slot that holds c, or the free slot where it would go.
-  std::size_t probe(char32_t c) const noexcept {
-    const std::size_t mask = key_.size() - 1;
-    std::size_t i = char_slot(c, bits_);
-    while (key_[i] != 0 && key_[i] != c) i = (i + 1) & mask;
-    return i;
-  }
+  // The table is allocated at the first insert; until then lookups read
+  // these free slots.
+  static constexpr std::size_t kFirstSlots = 8;
+  static constexpr Slot kNoSlots[kFirstSlots] = {};
 
   void grow() noexcept {
-    std::vector<char32_t> keys(2 * key_.size(), 0);
-    std::vector<std::uint32_t> rows(2 * key_.size(), 0);
-    keys.swap(key_);
-    rows.swap(row_);
-    ++bits_;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      if (keys[i] == 0) continue;
-      const std::size_t at = probe(keys[i]);
-      key_[at] = keys[i];
-      row_[at] = rows[i];
+    std::vector<Slot> old(slots_.empty() ? kFirstSlots : 2 * slots_.size());
+    old.swap(slots_);
+    bits_ = std::countr_zero(slots_.size());
+    for (const Slot& slot : old) {
+      if (slot.key != 0) slots_[finder().probe(slot.key)] = slot;
     }
   }
 
   unsigned bits_ = std::countr_zero(kFirstSlots);
-  std::vector<char32_t> key_;  // 0 marks a free slot: keys are U+0100 and above
-  std::vector<std::uint32_t> row_;  // 0 in a free slot
+  std::vector<Slot> slots_;
   std::size_t size_ = 0;
 };
 
@@ -80,7 +98,9 @@ class CharIndex {
 // once rows would take more than that go to one table per 64-position word
 // instead: a word holds at most 64 distinct characters, so storage stays
 // linear in the pattern. The masks can be filled a word at a time, in order,
-// so that a scan that stops early never reads the rest of its pattern.
+// so that a scan that stops early never reads the rest of its pattern. Where
+// every character has a row, rows are numbered, and a scan may keep state
+// per character beside them.
 class PatternMasks {
  public:
   // One character's masks.
@@ -123,16 +143,54 @@ class PatternMasks {
   };
 
   // Empty masks for a pattern of m characters, to be filled by add().
-  explicit PatternMasks(std::size_t m) noexcept
-      : m_(m), words_((m + kWordBits - 1) / kWordBits), stride_(words_ + 1),
-        rows_(stride_ + kWindowReach, 0) {}
+  explicit PatternMasks(std::size_t m) noexcept : PatternMasks(m, Unallocated{}) {
+    rows_.assign(stride_ + kWindowReach, 0);
+  }
 
   // The masks of a whole pattern: its rows are numbered first, so that the
   // table is allocated once.
   template <class Char>
   PatternMasks(const Char* pattern, std::size_t m) noexcept;
 
+  // The masks of a whole pattern with a row for every character, if the
+  // rows take at most `budget` words; none otherwise (numbered() is false).
+  struct Budget {
+    std::size_t words;
+  };
+  template <class Char>
+  PatternMasks(const Char* pattern, std::size_t m, Budget budget) noexcept : PatternMasks(m, Unallocated{}) {
+    numbered_ = fill_rows(pattern, budget.words);
+  }
+
+  // Whether every character has a row.
+  bool numbered() const noexcept { return numbered_; }
+
   std::size_t words() const noexcept { return words_; }
+  std::size_t rows() const noexcept { return (rows_.size() - kWindowReach) / stride_; }
+
+  // The rows of masks where every character has one, numbered, as a scan
+  // reads them: by value, like CharIndex::Finder.
+  class RowIndex {
+   public:
+    // 0, all zero, for a character the pattern lacks.
+    [[gnu::always_inline]] std::uint32_t number(char32_t c) const noexcept {
+      return c < 256 ? narrow_[c] : wide_(c);
+    }
+    [[gnu::always_inline]] const std::uint64_t* words(std::uint32_t r) const noexcept {
+      return rows_ + r * stride_;
+    }
+
+   private:
+    friend class PatternMasks;
+    RowIndex(const PatternMasks& masks) noexcept
+        : narrow_(masks.narrow_), wide_(masks.wide_.finder()), rows_(masks.rows_.data()), stride_(masks.stride_) {}
+
+    const std::uint32_t* narrow_;
+    CharIndex::Finder wide_;
+    const std::uint64_t* rows_;
+    std::size_t stride_;
+  };
+  RowIndex row_index() const noexcept { return RowIndex(*this); }
   // Scans ask for the words they are about to read; these are all there.
   void reach(std::size_t) const noexcept {}
 
@@ -166,10 +224,18 @@ class PatternMasks {
   }
 
  private:
+  struct Unallocated {};
+  PatternMasks(std::size_t m, Unallocated) noexcept
+      : m_(m), words_((m + kWordBits - 1) / kWordBits), stride_(words_ + 1) {}
+
   const std::uint64_t* row_start(std::uint32_t r) const noexcept { return rows_.data() + r * stride_; }
-  std::size_t rows() const noexcept { return (rows_.size() - kWindowReach) / stride_; }
   // The words the rows may take; every character below U+0100 fits.
   std::size_t row_budget() const noexcept { return std::max(kRowWordsAlways, kRowWordsPerChar * m_); }
+
+  // Numbers a row for each of the pattern's characters and fills the rows,
+  // unless they would take more than `budget` words.
+  template <class Char>
+  bool fill_rows(const Char* pattern, std::size_t budget) noexcept;
 
   // A zero row at the end, before the padding (zero as well).
   std::uint32_t new_row() noexcept {
@@ -192,34 +258,66 @@ class PatternMasks {
   CharIndex wide_;
   std::vector<std::uint64_t> rows_;
   std::vector<WideMasks> blocks_;  // words_ + 1 tables when used, the last one empty
+  bool numbered_ = false;
 };
 
 template <class Char>
-PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept
-    : m_(m), words_((m + kWordBits - 1) / kWordBits), stride_(words_ + 1) {
+bool PatternMasks::fill_rows(const Char* pattern, std::size_t budget) noexcept {
+  // Wider text keeps each position's row, so that each character is looked
+  // up in the index once.
+  std::unique_ptr<std::uint32_t[]> row_at;
+  if constexpr (sizeof(Char) > 1) row_at = std::make_unique_for_overwrite<std::uint32_t[]>(m_);
   std::uint32_t rows = 1;
-  bool tables = false;
-  for (std::size_t i = 0; i < m; ++i) {
-    const char32_t c = pattern[i];
-    if (c < 256) {
-      if (narrow_[c] == 0) narrow_[c] = rows++;
-    } else if constexpr (sizeof(Char) > 1) {
-      if (!tables && wide_.insert(c, rows) == rows) tables = ++rows * stride_ > row_budget();
+  if (sizeof(Char) == 1 && m_ > 256) {
+    // A long text of bytes is numbered in code order: marking a byte costs
+    // a store, not a test of what an earlier one stored, and the 256 codes
+    // are read once.
+    bool seen[256] = {};
+    for (std::size_t i = 0; i < m_; ++i) seen[static_cast<unsigned char>(pattern[i])] = true;
+    for (std::size_t c = 0; c < 256; ++c) {
+      if (seen[c]) narrow_[c] = rows++;
+    }
+  } else {
+    for (std::size_t i = 0; i < m_; ++i) {
+      const char32_t c = pattern[i];
+      std::uint32_t r = 0;
+      if (c < 256) {
+        r = narrow_[c];
+        if (r == 0) r = narrow_[c] = rows++;
+      } else if constexpr (sizeof(Char) > 1) {
+        r = wide_.insert(c, rows);
+        if (r == rows && ++rows * stride_ > budget) return false;
+      }
+      if constexpr (sizeof(Char) > 1) row_at[i] = r;
     }
   }
-  if (tables || rows * stride_ > row_budget()) {
+  if (rows * stride_ > budget) return false;
+  rows_.assign(rows * stride_ + kWindowReach, 0);
+  std::uint64_t* const words = rows_.data();
+  const std::size_t stride = stride_;
+  for (std::size_t i = 0; i < m_; ++i) {
+    const std::uint32_t r = sizeof(Char) > 1 ? row_at[i] : narrow_[pattern[i]];
+    words[r * stride + i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
+  }
+  return true;
+}
+
+template <class Char>
+PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept : PatternMasks(m, Unallocated{}) {
+  numbered_ = fill_rows(pattern, row_budget());
+  if (!numbered_) {
     // Too many wide characters for a row each: all of them go to the tables.
     wide_ = CharIndex();
     std::fill(narrow_, narrow_ + 256, 0);
-    rows = 1;
+    std::uint32_t rows = 1;
     for (std::size_t i = 0; i < m; ++i) {
       const char32_t c = pattern[i];
       if (c < 256 && narrow_[c] == 0) narrow_[c] = rows++;
     }
+    rows_.assign(rows * stride_ + kWindowReach, 0);
     blocks_.resize(words_ + 1);
+    for (std::size_t i = 0; i < m; ++i) add(i, pattern[i]);
   }
-  rows_.assign(rows * stride_ + kWindowReach, 0);
-  for (std::size_t i = 0; i < m; ++i) add(i, pattern[i]);
 }
 
 }  // namespace quillstone::detail
