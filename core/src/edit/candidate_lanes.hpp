@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "edit/recurrence.hpp"
-#include "masks/pattern_masks.hpp"
+#include "masks/char_numbers.hpp"
 #include "simd/lane_vectors.hpp"
 #include "text/units.hpp"
 
@@ -122,14 +122,10 @@ class QueryNumbers {
     std::uint32_t next = 1;
     for (std::size_t i = 0; i < query.size(); ++i) {
       const char32_t c = query[i];
-      std::uint32_t id;
-      if (c < 256) {
-        if (narrow_[c] == 0) narrow_[c] = next++;
-        id = narrow_[c];
-      } else {
-        id = wide_.insert(c, next);
-        if (id == next) {
-          ++next;
+      const std::uint32_t id = numbers_.insert(c, next);
+      if (id == next) {
+        ++next;
+        if (c >= 256) {
           Slot& slot = slots_[c % kSlots];
           if (slot.key == 0) {
             slot = {c, id, false};
@@ -140,35 +136,34 @@ class QueryNumbers {
       }
       sequence_.push_back(id);
     }
-    numbers_ = next;
+    count_ = next;
   }
 
   const std::vector<std::uint32_t>& sequence() const noexcept { return sequence_; }
-  std::size_t numbers() const noexcept { return numbers_; }
+  std::size_t numbers() const noexcept { return count_; }
   std::uint32_t operator()(char32_t c) const noexcept {
-    if (c < 256) return narrow_[c];
+    if (c < 256) return numbers_.find_byte(static_cast<unsigned char>(c));
     // Most characters of a candidate are not the query's: a slot by the low
     // bits answers for them, and for the query's own, without a probe.
     // Whether a character is the query's is as good as random: a select,
     // not a branch.
     const Slot& slot = slots_[c % kSlots];
     if (!slot.shared) [[likely]] return slot.key == c ? slot.id : 0;
-    return slot.key == c ? slot.id : wide_.find(c);
+    return slot.key == c ? slot.id : numbers_.find(c);
   }
 
  private:
   struct Slot {
     char32_t key = 0;  // 0: no wide character of the query falls here
     std::uint32_t id = 0;
-    bool shared = false;  // several do: the index decides
+    bool shared = false;  // several do: the numbers decide
   };
   static constexpr std::size_t kSlots = 256;
 
-  std::uint32_t narrow_[256] = {};
+  CharNumbers numbers_;
   Slot slots_[kSlots];
-  CharIndex wide_;
   std::vector<std::uint32_t> sequence_;
-  std::size_t numbers_ = 1;
+  std::size_t count_ = 1;
 };
 
 }  // namespace quillstone::detail

@@ -129,7 +129,11 @@ __attribute__((target("avx2"), always_inline)) inline std::size_t wavefront_body
   // pattern). Column j fills entries j to j + L - 1, so the last L - 1
   // entries of a chunk carry over to the next.
   constexpr std::size_t kChunk = 64;
-  V skew[kChunk + L - 1];
+  // Aligned to a page, so that where its stores fall within a page does not
+  // follow the caller's stack: a load whose low 12 address bits match an
+  // earlier store's waits for it (4K aliasing), and the masks' loads moved
+  // 5,000-character byte texts by 8% with the stack's depth alone.
+  alignas(4096) V skew[kChunk + L - 1];
   for (std::size_t g = 0; g < strips; ++g) {
     const std::size_t base = first + g * L;
     const std::size_t used = std::min(L, words - g * L);

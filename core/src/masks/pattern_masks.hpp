@@ -9,86 +9,11 @@
 #include <memory>
 #include <vector>
 
-#include "masks/char_hash.hpp"
+#include "masks/char_numbers.hpp"
 #include "masks/character_masks.hpp"
 #include "text/units.hpp"
 
 namespace quillstone::detail {
-
-// The rows of a pattern's distinct characters U+0100 and above: open
-// addressing from character to row number, key and row side by side. The
-// table doubles when a quarter full, so that a lookup mostly ends at its
-// first slot and the size follows the distinct characters, not the text's
-// length.
-struct CharIndexSlot {
-  char32_t key = 0;  // 0 marks a free slot: keys are U+0100 and above
-  std::uint32_t row = 0;  // 0 in a free slot
-};
-
-class CharIndex {
-  using Slot = CharIndexSlot;
-
- public:
-  // Lookups by value, for a scan to keep in registers: its stores to words
-  // of the same types cannot change them, so the compiler need not reload
-  // them at every character.
-  class Finder {
-   public:
-    // 0 for a character that was never inserted.
-    [[gnu::always_inline]] std::uint32_t operator()(char32_t c) const noexcept { return slots_[probe(c)].row; }
-
-   private:
-    friend class CharIndex;
-    Finder(const Slot* slots, unsigned bits) noexcept : slots_(slots), bits_(bits) {}
-
-    // The slot that holds c, or the free slot where it would go.
-    [[gnu::always_inline]] std::size_t probe(char32_t c) const noexcept {
-      const std::size_t mask = (std::size_t{1} << bits_) - 1;
-      std::size_t i = char_slot(c, bits_);
-      while (slots_[i].key != 0 && slots_[i].key != c) i = (i + 1) & mask;
-      return i;
-    }
-
-    const Slot* slots_;
-    unsigned bits_;
-  };
-
-  std::size_t size() const noexcept { return size_; }
-  Finder finder() const noexcept { return Finder(slots_.empty() ? kNoSlots : slots_.data(), bits_); }
-
-  // The row of `c`: `row` when it is new.
-  std::uint32_t insert(char32_t c, std::uint32_t row) noexcept {
-    if (size_ != 0) {
-      const Slot& slot = slots_[finder().probe(c)];
-      if (slot.key == c) return slot.row;
-    }
-    if (4 * (size_ + 1) > slots_.size()) grow();
-    slots_[finder().probe(c)] = {c, row};
-    ++size_;
-    return row;
-  }
-
-  std::uint32_t find(char32_t c) const noexcept { return finder()(c); }
-
- private:
-  // The table is allocated at the first insert; until then lookups read
-  // these free slots.
-  static constexpr std::size_t kFirstSlots = 8;
-  static constexpr Slot kNoSlots[kFirstSlots] = {};
-
-  void grow() noexcept {
-    std::vector<Slot> old(slots_.empty() ? kFirstSlots : 2 * slots_.size());
-    old.swap(slots_);
-    bits_ = std::countr_zero(slots_.size());
-    for (const Slot& slot : old) {
-      if (slot.key != 0) slots_[finder().probe(slot.key)] = slot;
-    }
-  }
-
-  unsigned bits_ = std::countr_zero(kFirstSlots);
-  std::vector<Slot> slots_;
-  std::size_t size_ = 0;
-};
 
 // Match masks of a pattern of any length, W = ceil(m / 64) words per
 // character. Characters below U+0100, and the wider ones while the table
@@ -169,13 +94,11 @@ class PatternMasks {
   std::size_t rows() const noexcept { return (rows_.size() - kWindowReach) / stride_; }
 
   // The rows of masks where every character has one, numbered, as a scan
-  // reads them: by value, like CharIndex::Finder.
+  // reads them: by value, like CharNumbers::Finder.
   class RowIndex {
    public:
     // 0, all zero, for a character the pattern lacks.
-    [[gnu::always_inline]] std::uint32_t number(char32_t c) const noexcept {
-      return c < 256 ? narrow_[c] : wide_(c);
-    }
+    [[gnu::always_inline]] std::uint32_t number(char32_t c) const noexcept { return number_(c); }
     [[gnu::always_inline]] const std::uint64_t* words(std::uint32_t r) const noexcept {
       return rows_ + r * stride_;
     }
@@ -183,10 +106,9 @@ class PatternMasks {
    private:
     friend class PatternMasks;
     RowIndex(const PatternMasks& masks) noexcept
-        : narrow_(masks.narrow_), wide_(masks.wide_.finder()), rows_(masks.rows_.data()), stride_(masks.stride_) {}
+        : number_(masks.numbers_.finder()), rows_(masks.rows_.data()), stride_(masks.stride_) {}
 
-    const std::uint32_t* narrow_;
-    CharIndex::Finder wide_;
+    CharNumbers::Finder number_;
     const std::uint64_t* rows_;
     std::size_t stride_;
   };
@@ -197,28 +119,25 @@ class PatternMasks {
   // Marks character c at position i. Row pointers taken before may move.
   void add(std::size_t i, char32_t c) noexcept {
     const std::uint64_t bit = std::uint64_t{1} << (i % kWordBits);
-    std::uint32_t r;
-    if (c < 256) {
-      if (narrow_[c] == 0) narrow_[c] = new_row();
-      r = narrow_[c];
-    } else {
-      r = wide_.find(c);
-      if (r == 0 && blocks_.empty() && (rows() + 1) * stride_ <= row_budget()) r = wide_.insert(c, new_row());
-      if (r == 0) {
-        if (blocks_.empty()) blocks_.resize(words_ + 1);
-        blocks_[i / kWordBits].slot(c) |= bit;
-        return;
-      }
+    std::uint32_t r = numbers_.find(c);
+    if (r == 0 && (c < 256 || (blocks_.empty() && (rows() + 1) * stride_ <= row_budget()))) {
+      r = numbers_.insert(c, new_row());
+    }
+    if (r == 0) {
+      // A wide character past the rows' budget.
+      if (blocks_.empty()) blocks_.resize(words_ + 1);
+      blocks_[i / kWordBits].slot(c) |= bit;
+      return;
     }
     rows_[r * stride_ + i / kWordBits] |= bit;
   }
 
   [[gnu::always_inline]] Row row(unsigned char b) const noexcept {
-    return Row(row_start(narrow_[b]), nullptr, b, words_);
+    return Row(row_start(numbers_.find_byte(b)), nullptr, b, words_);
   }
   [[gnu::always_inline]] Row row(char32_t c) const noexcept {
     if (c < 256) return row(static_cast<unsigned char>(c));
-    const std::uint32_t r = wide_.find(c);
+    const std::uint32_t r = numbers_.find(c);
     if (r != 0 || blocks_.empty()) return Row(row_start(r), nullptr, c, words_);
     return Row(nullptr, blocks_.data(), c, words_);
   }
@@ -254,8 +173,7 @@ class PatternMasks {
   std::size_t m_;
   std::size_t words_;
   std::size_t stride_;
-  std::uint32_t narrow_[256] = {};
-  CharIndex wide_;
+  CharNumbers numbers_;  // the row of each character that has one
   std::vector<std::uint64_t> rows_;
   std::vector<WideMasks> blocks_;  // words_ + 1 tables when used, the last one empty
   bool numbered_ = false;
@@ -264,7 +182,7 @@ class PatternMasks {
 template <class Char>
 bool PatternMasks::fill_rows(const Char* pattern, std::size_t budget) noexcept {
   // Wider text keeps each position's row, so that each character is looked
-  // up in the index once.
+  // up once.
   std::unique_ptr<std::uint32_t[]> row_at;
   if constexpr (sizeof(Char) > 1) row_at = std::make_unique_for_overwrite<std::uint32_t[]>(m_);
   std::uint32_t rows = 1;
@@ -274,19 +192,18 @@ bool PatternMasks::fill_rows(const Char* pattern, std::size_t budget) noexcept {
     // are read once.
     bool seen[256] = {};
     for (std::size_t i = 0; i < m_; ++i) seen[static_cast<unsigned char>(pattern[i])] = true;
-    for (std::size_t c = 0; c < 256; ++c) {
-      if (seen[c]) narrow_[c] = rows++;
+    for (unsigned c = 0; c < 256; ++c) {
+      if (seen[c]) numbers_.insert(c, rows++);
     }
   } else {
+    // Characters seen before are found by value; a new one moves the table.
+    CharNumbers::Finder number = numbers_.finder();
     for (std::size_t i = 0; i < m_; ++i) {
-      const char32_t c = pattern[i];
-      std::uint32_t r = 0;
-      if (c < 256) {
-        r = narrow_[c];
-        if (r == 0) r = narrow_[c] = rows++;
-      } else if constexpr (sizeof(Char) > 1) {
-        r = wide_.insert(c, rows);
-        if (r == rows && ++rows * stride_ > budget) return false;
+      std::uint32_t r = number(pattern[i]);
+      if (r == 0) {
+        r = numbers_.insert(pattern[i], rows);
+        number = numbers_.finder();
+        if (++rows * stride_ > budget) return false;
       }
       if constexpr (sizeof(Char) > 1) row_at[i] = r;
     }
@@ -295,8 +212,9 @@ bool PatternMasks::fill_rows(const Char* pattern, std::size_t budget) noexcept {
   rows_.assign(rows * stride_ + kWindowReach, 0);
   std::uint64_t* const words = rows_.data();
   const std::size_t stride = stride_;
+  const CharNumbers::Finder number = numbers_.finder();
   for (std::size_t i = 0; i < m_; ++i) {
-    const std::uint32_t r = sizeof(Char) > 1 ? row_at[i] : narrow_[pattern[i]];
+    const std::uint32_t r = sizeof(Char) > 1 ? row_at[i] : number(pattern[i]);
     words[r * stride + i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
   }
   return true;
@@ -307,12 +225,11 @@ PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept : Patter
   numbered_ = fill_rows(pattern, row_budget());
   if (!numbered_) {
     // Too many wide characters for a row each: all of them go to the tables.
-    wide_ = CharIndex();
-    std::fill(narrow_, narrow_ + 256, 0);
+    numbers_ = CharNumbers();
     std::uint32_t rows = 1;
     for (std::size_t i = 0; i < m; ++i) {
       const char32_t c = pattern[i];
-      if (c < 256 && narrow_[c] == 0) narrow_[c] = rows++;
+      if (c < 256 && numbers_.insert(c, rows) == rows) ++rows;
     }
     rows_.assign(rows * stride_ + kWindowReach, 0);
     blocks_.resize(words_ + 1);
