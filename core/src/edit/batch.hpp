@@ -15,6 +15,7 @@
 #include "edit/candidate_lanes.hpp"
 #include "edit/nibble_lanes.hpp"
 #include "edit/pattern.hpp"
+#include "edit/plan.hpp"
 #include "edit/query_lanes.hpp"
 #include "masks/character_masks.hpp"
 #include "text/case_folding.hpp"

@@ -6,7 +6,6 @@
 #include <optional>
 #include <vector>
 
-#include "edit/long_pattern.hpp"
 #include "edit/recurrence.hpp"
 #include "masks/character_masks.hpp"
 #include "masks/pattern_masks.hpp"
@@ -14,6 +13,11 @@
 #include "text/units.hpp"
 
 namespace quillstone::detail {
+
+// The plan for patterns past 64 characters (plan.hpp).
+template <EditMetric Metric, class Reader, class Masks>
+std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n,
+                                  std::size_t k, std::size_t excess) noexcept;
 
 // A pattern prepared once for any number of texts: its characters' match
 // masks in one word (at most 64 characters) or in PatternMasks. The text it
@@ -45,14 +49,14 @@ class EditPattern {
     if (m == 0) return len;
     if (len == 0) return m;
     const TextView rest = other.substr(prefix, len);
-    return with_reader(rest, [&](auto reader) { return scan(prefix, m, reader, len, k); });
+    return with_reader(rest, [&](auto reader) { return scan(prefix, m, reader, len, k, 0); });
   }
 
   // Pattern positions `begin` to begin + m against a text of n characters,
   // neither empty.
   template <class Reader>
   std::size_t scan(std::size_t begin, std::size_t m, Reader text, std::size_t n, std::size_t k,
-                   std::size_t excess = 0) const noexcept {
+                   std::size_t excess) const noexcept {
     if (word_) {
       const CharacterMasks& masks = *word_;
       return column_scan<Metric>(m, text, n, [&](auto c) { return masks.lookup(c) >> begin; }, k);

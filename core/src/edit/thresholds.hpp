@@ -1,7 +1,7 @@
 // Every threshold that chooses how the edit distance of a pair is computed,
 // each beside the reason for it. None changes a result: every path returns
 // the same distance, so these only weigh cost. The decision tree that reads
-// them starts in plan.hpp and goes on, for long patterns, in long_pattern.hpp.
+// them is plan.hpp.
 #pragma once
 
 #include <cstddef>
