@@ -40,13 +40,13 @@ struct MultiWordScratch {
 };
 
 // Jaro-Winkler of s1 (n1 characters, scanned) against s2 (n2 characters),
-// whose W-word position masks `masks` holds, a row for every character
-// (numbered). Both non-empty. Position i of s1 looks for the lowest set bit of PM(s1[i]) AND
-// NOT matched2 within [lo, hi), which is the first free position the plain
-// scan would take. Only the words from lo to hi are candidates, and with
-// `Cursors` fewer still: for each character, `cursor` marks the word below
-// which its free positions all lie below the window. Since the window's low
-// end and matched2 only grow, a word found empty from the low end upwards
+// whose W-word position masks `masks` holds, a numbered row for every
+// character. Both non-empty. Position i of s1 looks for the lowest set bit of
+// PM(s1[i]) AND NOT matched2 within [lo, hi), which is the first free position
+// the plain scan would take. Only the words from lo to hi are candidates, and
+// with `Cursors` fewer still: for each character, `cursor` marks the word
+// below which its free positions all lie below the window. Since the window's
+// low end and matched2 only grow, a word found empty from the low end upwards
 // stays empty for that character, so every step costs a few words and each
 // word of each row is skipped at most once. A window of a few words is
 // searched faster without them.
