@@ -1,7 +1,10 @@
 """How quillstone's batch calls scale with threads on a free-threaded CPython.
 
 Each thread runs its own batch call of one query against Debian's dictionary,
-repeated; the threads are released together by a barrier and the wall time
+repeated, all threads on one shared collection of candidates: a list, then a
+tuple (a list's items each take a reference per call, and threads that take
+them on the same objects contend for them; a tuple is held by one). The
+threads are released together by a barrier and the wall time
 runs until the last one finishes. Throughput is candidates scored per second
 over all threads, reported as a ratio to one thread. Each figure is the best
 of several rounds, taken with the garbage collector off; the rounds of the
@@ -108,17 +111,18 @@ def main() -> int:
 
     others = [n for n in counts if n != 1]
     print()
-    print(f"{'':<20} {'1 thread':>10}" + "".join(f"   {f'{n} threads':^20}" for n in others))
-    header = f"{'function':<20} {'cand/s':>10}" + "".join(
+    print(f"{'':<28} {'1 thread':>10}" + "".join(f"   {f'{n} threads':^20}" for n in others))
+    header = f"{'function, candidates':<28} {'cand/s':>10}" + "".join(
         f"   {'ratio':>6} {'cores':>6} {'cost':>6}" for _ in others)
     print(header)
     print("-" * len(header))
     below, starved = [], False
-    for name in FUNCTIONS:
+    for name, kind in [(name, kind) for name in FUNCTIONS for kind in ("list", "tuple")]:
         fn = getattr(quillstone, name)
-        expected = fn(args.query, words)
+        candidates = words if kind == "list" else tuple(words)
+        expected = fn(args.query, candidates)
         start = time.perf_counter()
-        fn(args.query, words)
+        fn(args.query, candidates)
         calls = max(1, round(args.seconds / (time.perf_counter() - start)))
         rate, cores, cost = {}, {}, {}
         runs: dict[int, list[tuple[float, float]]] = {n: [] for n in counts}
@@ -126,21 +130,21 @@ def main() -> int:
         try:
             for _ in range(args.rounds):
                 for n in counts:
-                    runs[n].append(run_threads(fn, args.query, words, n, calls, expected))
+                    runs[n].append(run_threads(fn, args.query, candidates, n, calls, expected))
             for n, rounds in runs.items():
                 wall, cpu = min(rounds)
-                rate[n] = n * calls * len(words) / wall
+                rate[n] = n * calls * len(candidates) / wall
                 cores[n] = cpu / wall
                 cost[n] = min(c for _, c in rounds) / (n * calls)
                 starved |= cores[n] < 0.9 * min(n, cpus)
         finally:
             gc.enable()
-        row = f"{name:<20} {rate[1] / 1e6:>8.2f} M"
+        row = f"{name + ', ' + kind:<28} {rate[1] / 1e6:>8.2f} M"
         row += "".join(f"   {rate[n] / rate[1]:>5.2f}x {cores[n]:>6.2f} {cost[n] / cost[1]:>6.2f}"
                        for n in others)
         print(row, flush=True)
         if 2 in rate and rate[2] / rate[1] < TARGET_TWO_THREADS:
-            below.append(f"{name} {rate[2] / rate[1]:.2f}x")
+            below.append(f"{name} on a {kind} {rate[2] / rate[1]:.2f}x")
     print()
     print("ratio: throughput against 1 thread; cores: CPU time of the threads over wall time;")
     print("cost: CPU time per call against 1 thread (above 1: the threads slow each other down)")

@@ -1,7 +1,7 @@
-// The match masks of long patterns, which the edit distances and
-// Jaro-Winkler both read: every character's words, however the masks store
-// them (rows, per-word tables, numbered rows), against masks worked out one
-// position at a time.
+// The match masks of long patterns: every character's words, however the
+// masks store them (rows numbered through a direct table, a block's page or
+// the index, or per-word tables past the rows' budget), against masks worked
+// out one position at a time.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -64,19 +64,11 @@ TEST(PatternMasks, EveryCharacterHasItsPositions) {
     SCOPED_TRACE("alphabet " + std::to_string(round % 5) + ", length " + std::to_string(text.size()));
     const std::size_t words = (text.size() + kWordBits - 1) / kWordBits;
     const PatternMasks masks(text.data(), text.size());
-    // Unlimited rows, and rows limited below what every character needs.
-    const PatternMasks numbered(text.data(), text.size(), PatternMasks::Budget{std::size_t{1} << 30});
-    const PatternMasks short_of_rows(text.data(), text.size(), PatternMasks::Budget{words});
-    ASSERT_TRUE(numbered.numbered());
-    EXPECT_FALSE(short_of_rows.numbered());
-    const PatternMasks::RowIndex rows = numbered.row_index();
     for (const char32_t c : probes(text)) {
       const PatternMasks::Row row = masks.row(c);
-      const std::uint64_t* numbered_row = rows.words(rows.number(c));
       for (std::size_t k = 0; k < words; ++k) {
-        const std::uint64_t expected = expected_word(text, c, k);
-        ASSERT_EQ(row.word(k), expected) << "U+" << std::hex << static_cast<std::uint32_t>(c) << ", word " << k;
-        ASSERT_EQ(numbered_row[k], expected) << "numbered, U+" << std::hex << static_cast<std::uint32_t>(c);
+        ASSERT_EQ(row.word(k), expected_word(text, c, k)) << "U+" << std::hex << static_cast<std::uint32_t>(c)
+                                                          << ", word " << k;
       }
     }
   }
@@ -88,12 +80,12 @@ TEST(PatternMasks, BytesAsUnitsOrCharacters) {
   for (int round = 0; round < 50; ++round) {
     const Chars text = random_text(rng, alphabet(rng, round % 2), 65 + rng() % 700);
     std::vector<unsigned char> bytes(text.begin(), text.end());
-    const PatternMasks from_chars(text.data(), text.size(), PatternMasks::Budget{std::size_t{1} << 30});
-    const PatternMasks from_bytes(bytes.data(), bytes.size(), PatternMasks::Budget{std::size_t{1} << 30});
-    const PatternMasks::RowIndex a = from_chars.row_index(), b = from_bytes.row_index();
+    const PatternMasks from_chars(text.data(), text.size());
+    const PatternMasks from_bytes(bytes.data(), bytes.size());
     for (unsigned c = 0; c < 256; ++c) {
+      const PatternMasks::Row a = from_chars.row(char32_t{c}), b = from_bytes.row(static_cast<unsigned char>(c));
       for (std::size_t k = 0; k < (text.size() + kWordBits - 1) / kWordBits; ++k) {
-        ASSERT_EQ(a.words(a.number(c))[k], b.words(b.number(c))[k]) << c;
+        ASSERT_EQ(a.word(k), b.word(k)) << c;
       }
     }
   }

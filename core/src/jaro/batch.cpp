@@ -16,8 +16,8 @@
 #include "jaro/score.hpp"
 #include "jaro/word_scan.hpp"
 #include "masks/character_masks.hpp"
+#include "masks/multi_word_masks.hpp"
 #include "masks/paged_masks.hpp"
-#include "masks/pattern_masks.hpp"
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
 #include "text/case_folding.hpp"
@@ -114,10 +114,10 @@ class LaneBatch {
 // Candidates the lanes do not take, against a query of any length, scanned
 // against the query's multi-word masks. A query whose table would be too
 // large has none, and leaves each such candidate to the scalar operation.
-// One per call: the scratch is the call's own.
+// One per call: the row finder and the scratch are the call's own.
 class LongScan {
  public:
-  LongScan(TextView query, const std::vector<char32_t>& chars, const PatternMasks* masks, double p,
+  LongScan(TextView query, const std::vector<char32_t>& chars, const MultiWordMasks* masks, double p,
            std::optional<bool> case_insensitive) noexcept
       : query_(query), chars_(chars), masks_(masks), p_(p), case_insensitive_(case_insensitive) {}
 
@@ -130,15 +130,17 @@ class LongScan {
           jaro_winkler(query_, candidate, p_, std::nullopt, case_insensitive_, std::nullopt);
       return scalar ? scalar.unchecked_value() : 0.0;
     }
-    return multiword_match(*masks_, text, n, chars_.data(), chars_.size(), scratch_, p_);
+    if (!find_) find_.emplace(*masks_);
+    return multiword_match(*masks_, *find_, text, n, chars_.data(), chars_.size(), scratch_, p_);
   }
 
  private:
   TextView query_;
   const std::vector<char32_t>& chars_;
-  const PatternMasks* masks_;
+  const MultiWordMasks* masks_;
   double p_;
   std::optional<bool> case_insensitive_;
+  std::optional<RowFinder> find_;
   MultiWordScratch scratch_;
 };
 
@@ -180,11 +182,13 @@ void score_in_lanes(std::span<const TextView> candidates, const CharacterMasks& 
 
 // The multi-word masks of a query, or none when their table would be too
 // large.
-std::optional<PatternMasks> long_masks(const std::vector<char32_t>& chars) noexcept {
-  std::optional<PatternMasks> masks(std::in_place, chars.data(), chars.size(),
-                                    PatternMasks::Budget{mask_table_budget(chars.size())});
-  if (!masks->numbered()) masks.reset();
-  return masks;
+std::optional<MultiWordMasks> long_masks(const std::vector<char32_t>& chars) noexcept {
+  const std::size_t n = chars.size();
+  std::vector<char32_t> keys = MultiWordMasks::wide_keys(chars.data(), n);
+  if (!mask_table_fits(MultiWordMasks::rows_for(keys.size()), (n + kWordBits - 1) / kWordBits, n)) {
+    return std::nullopt;
+  }
+  return std::optional<MultiWordMasks>(std::in_place, chars.data(), n, std::move(keys));
 }
 
 }  // namespace jw
@@ -260,7 +264,7 @@ class JaroWinklerQuery {
   std::vector<char32_t> chars_;  // the query folded and widened
   std::optional<CharacterMasks> lane_masks_;
   std::optional<PagedMasks> paged_;  // for candidates of 2-byte units, unfolded
-  std::optional<PatternMasks> long_masks_;
+  std::optional<MultiWordMasks> long_masks_;
 };
 
 }  // namespace detail

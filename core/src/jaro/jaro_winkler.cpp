@@ -14,7 +14,7 @@
 #include "jaro/score.hpp"
 #include "jaro/thresholds.hpp"
 #include "jaro/word_scan.hpp"
-#include "masks/pattern_masks.hpp"
+#include "masks/multi_word_masks.hpp"
 #include "text/prepared.hpp"
 #include "text/units.hpp"
 
@@ -25,10 +25,15 @@ namespace {
 template <class Char>
 double multiword_score(const Char* s1, std::size_t n1, const Char* s2, std::size_t n2,
                        double p) noexcept {
-  const PatternMasks masks(s2, n2, PatternMasks::Budget{mask_table_budget(n2)});
-  if (!masks.numbered()) return plain_scan_any(s1, n1, s2, n2, p);
+  std::vector<char32_t> keys = MultiWordMasks::wide_keys(s2, n2);
+  if (!mask_table_fits(MultiWordMasks::rows_for(keys.size()), (n2 + kWordBits - 1) / kWordBits,
+                       n2)) {
+    return plain_scan_any(s1, n1, s2, n2, p);
+  }
+  const MultiWordMasks masks(s2, n2, std::move(keys));
+  RowFinder find(masks);
   MultiWordScratch scratch;
-  return multiword_match(masks, s1, n1, s2, n2, scratch, p);
+  return multiword_match(masks, find, s1, n1, s2, n2, scratch, p);
 }
 
 }  // namespace

@@ -10,25 +10,26 @@
 
 #include "jaro/score.hpp"
 #include "jaro/thresholds.hpp"
-#include "masks/pattern_masks.hpp"
+#include "masks/multi_word_masks.hpp"
 
 namespace quillstone::detail::jw {
 
-// The mask table of a text holds a row of ceil(n / 64) + 1 words for every
-// distinct character of the text. That is a fixed multiple of n for text
-// drawn from a small alphabet, but grows with the product of length and
-// alphabet for long text with thousands of distinct characters (a long CJK
-// text). Past this many words (64 MiB), or eight words per character of the
-// text if that is more, the plain loops take over, whose memory only follows
-// the lengths.
+// The mask table of a text holds a row of ceil(n / 64) words for every
+// character code below U+0100 and for every distinct wider character. That is
+// a fixed multiple of n for text drawn from a small alphabet, but grows with
+// the product of length and alphabet for long text with thousands of distinct
+// characters (a long CJK text). Past this many words (64 MiB), or eight words
+// per character of the text if that is more, the plain loops take over, whose
+// memory only follows the lengths.
 inline constexpr std::size_t kMaskTableBudget = std::size_t{1} << 23;
 
-inline std::size_t mask_table_budget(std::size_t n) noexcept {
+inline bool mask_table_fits(std::size_t rows, std::size_t words, std::size_t n) noexcept {
   constexpr std::size_t kWordsPerChar = 8;
   const std::size_t per_char = n > std::numeric_limits<std::size_t>::max() / kWordsPerChar
                                    ? std::numeric_limits<std::size_t>::max()
                                    : n * kWordsPerChar;
-  return std::max(kMaskTableBudget, per_char);
+  const std::size_t budget = std::max(kMaskTableBudget, per_char);
+  return rows <= budget / words;
 }
 
 // Working storage of multiword_match, reusable from one scanned text to the
@@ -40,18 +41,18 @@ struct MultiWordScratch {
 };
 
 // Jaro-Winkler of s1 (n1 characters, scanned) against s2 (n2 characters),
-// whose W-word position masks `masks` holds, a numbered row for every
-// character. Both non-empty. Position i of s1 looks for the lowest set bit of
-// PM(s1[i]) AND NOT matched2 within [lo, hi), which is the first free position
-// the plain scan would take. Only the words from lo to hi are candidates, and
-// with `Cursors` fewer still: for each character, `cursor` marks the word
-// below which its free positions all lie below the window. Since the window's
-// low end and matched2 only grow, a word found empty from the low end upwards
+// whose W-word position masks `masks` holds; `find` finds their rows. Both
+// non-empty. Position i of s1 looks for the lowest set bit of PM(s1[i]) AND
+// NOT matched2 within [lo, hi), which is the first free position the plain
+// scan would take. Only the words from lo to hi are candidates, and with
+// `Cursors` fewer still: for each character, `cursor` marks the word below
+// which its free positions all lie below the window. Since the window's low
+// end and matched2 only grow, a word found empty from the low end upwards
 // stays empty for that character, so every step costs a few words and each
 // word of each row is skipped at most once. A window of a few words is
 // searched faster without them.
 template <bool Cursors, class Char1, class Char2>
-double multiword_match_with(const PatternMasks& masks, const Char1* s1,
+double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
                             std::size_t n1, const Char2* s2, std::size_t n2,
                             MultiWordScratch& scratch, double p) noexcept {
   const std::size_t w = match_window(n1, n2);
@@ -66,13 +67,12 @@ double multiword_match_with(const PatternMasks& masks, const Char1* s1,
   std::uint64_t* matched1 = scratch.matched1.data();
   std::uint64_t* matched2 = scratch.matched2.data();
   std::uint32_t* cursor = scratch.cursor.data();
-  const PatternMasks::RowIndex rows = masks.row_index();
   scratch.touched.clear();
 
   std::size_t m = 0;
   for (std::size_t i = 0; i < scan_end; ++i) {
-    const std::uint32_t r = rows.number(s1[i]);
-    const std::uint64_t* pm = rows.words(r);
+    const std::size_t r = find(s1[i]);
+    const std::uint64_t* pm = masks.row(r);
     const std::size_t lo = i > w ? i - w : 0;
     const std::size_t hi = std::min(n2, i + w + 1);
     const std::size_t lo_word = lo / kWordBits, last_word = (hi - 1) / kWordBits;
@@ -120,13 +120,13 @@ double multiword_match_with(const PatternMasks& masks, const Char1* s1,
 
 // The windows of few words are searched without cursors.
 template <class Char1, class Char2>
-double multiword_match(const PatternMasks& masks, const Char1* s1,
+double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
                        std::size_t n1, const Char2* s2, std::size_t n2,
                        MultiWordScratch& scratch, double p) noexcept {
   const std::size_t window_words = (2 * match_window(n1, n2) + 1) / kWordBits + 2;
   return window_words <= kCursorlessWords
-             ? multiword_match_with<false>(masks, s1, n1, s2, n2, scratch, p)
-             : multiword_match_with<true>(masks, s1, n1, s2, n2, scratch, p);
+             ? multiword_match_with<false>(masks, find, s1, n1, s2, n2, scratch, p)
+             : multiword_match_with<true>(masks, find, s1, n1, s2, n2, scratch, p);
 }
 
 }  // namespace quillstone::detail::jw

@@ -2,6 +2,7 @@
 // the symbols of a query's lanes.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +13,9 @@
 namespace quillstone::detail {
 
 // Numbers of characters U+0100 and above: open addressing from character to
-// number, key and number side by side. The table doubles when a quarter
-// full, so that a lookup mostly ends at its first slot and the size follows
-// the distinct characters, not the text's length.
+// number, key and number side by side. The table doubles when half full, so
+// that its size follows the distinct characters, not the text's length, and
+// the thousands of a CJK text stay within the first level of cache.
 struct CharIndexSlot {
   char32_t key = 0;  // 0 marks a free slot: keys are U+0100 and above
   std::uint32_t number = 0;  // 0 in a free slot
@@ -57,7 +58,7 @@ class CharIndex {
       const Slot& slot = slots_[finder().probe(c)];
       if (slot.key == c) return slot.number;
     }
-    if (4 * (size_ + 1) > slots_.size()) grow();
+    if (2 * (size_ + 1) > slots_.size()) grow();
     slots_[finder().probe(c)] = {c, number};
     ++size_;
     return number;
@@ -96,38 +97,51 @@ class CharNumbers {
    public:
     [[gnu::always_inline]] std::uint32_t operator()(char32_t c) const noexcept {
       if (c < 256) return narrow_[c];
-      if (c >> 8 == block_) return narrow_[256 + (c & 255)];
+      if (c >> 8 == block_) return page_[c & 255];
       return wide_(c);
     }
 
    private:
     friend class CharNumbers;
-    Finder(const std::uint32_t* narrow, char32_t block, CharIndex::Finder wide) noexcept
-        : narrow_(narrow), block_(block), wide_(wide) {}
+    Finder(const std::uint32_t* narrow, const std::uint32_t* page, char32_t block, CharIndex::Finder wide) noexcept
+        : narrow_(narrow), page_(page), block_(block), wide_(wide) {}
 
     const std::uint32_t* narrow_;
+    const std::uint32_t* page_;
     char32_t block_;
     CharIndex::Finder wide_;
   };
 
-  Finder finder() const noexcept { return Finder(direct_, block_, wide_.finder()); }
+  Finder finder() const noexcept { return Finder(narrow_, page_, block_, wide_.finder()); }
 
   // The number of `c`: `number` when it is new.
   std::uint32_t insert(char32_t c, std::uint32_t number) noexcept {
-    if (c >= 256 && block_ == kNoBlock) block_ = c >> 8;
+    if (c >= 256 && block_ == kNoBlock) {
+      // The page is cleared when it is first used: texts of bytes never do.
+      block_ = c >> 8;
+      std::fill(page_, page_ + 256, 0);
+    }
     if (c >= 256 && c >> 8 != block_) return wide_.insert(c, number);
-    std::uint32_t& slot = direct_[c < 256 ? c : 256 + (c & 255)];
+    std::uint32_t& slot = c < 256 ? narrow_[c] : page_[c & 255];
     if (slot == 0) slot = number;
     return slot;
   }
 
+  // Every character without a number again.
+  void clear() noexcept {
+    std::fill(narrow_, narrow_ + 256, 0);
+    block_ = kNoBlock;
+    wide_ = CharIndex();
+  }
+
   std::uint32_t find(char32_t c) const noexcept { return finder()(c); }
-  [[gnu::always_inline]] std::uint32_t find_byte(unsigned char b) const noexcept { return direct_[b]; }
+  [[gnu::always_inline]] std::uint32_t find_byte(unsigned char b) const noexcept { return narrow_[b]; }
 
  private:
   static constexpr char32_t kNoBlock = 0;  // block 0 is below U+0100, never a wide character's
 
-  std::uint32_t direct_[512] = {};  // below U+0100, then the block's 256
+  std::uint32_t narrow_[256] = {};
+  std::uint32_t page_[256];  // the block's, cleared with its first character
   char32_t block_ = kNoBlock;
   CharIndex wide_;
 };

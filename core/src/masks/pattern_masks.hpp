@@ -22,9 +22,7 @@ namespace quillstone::detail {
 // once rows would take more than that go to one table per 64-position word
 // instead: a word holds at most 64 distinct characters, so storage stays
 // linear in the pattern. The masks can be filled a word at a time, in order,
-// so that a scan that stops early never reads the rest of its pattern. Where
-// every character has a row, rows are numbered, and a scan may keep state
-// per character beside them.
+// so that a scan that stops early never reads the rest of its pattern.
 class PatternMasks {
  public:
   // One character's masks.
@@ -76,42 +74,7 @@ class PatternMasks {
   template <class Char>
   PatternMasks(const Char* pattern, std::size_t m) noexcept;
 
-  // The masks of a whole pattern with a row for every character, if the
-  // rows take at most `budget` words; none otherwise (numbered() is false).
-  struct Budget {
-    std::size_t words;
-  };
-  template <class Char>
-  PatternMasks(const Char* pattern, std::size_t m, Budget budget) noexcept : PatternMasks(m, Unallocated{}) {
-    numbered_ = fill_rows(pattern, budget.words);
-  }
-
-  // Whether every character has a row.
-  bool numbered() const noexcept { return numbered_; }
-
   std::size_t words() const noexcept { return words_; }
-  std::size_t rows() const noexcept { return (rows_.size() - kWindowReach) / stride_; }
-
-  // The rows of masks where every character has one, numbered, as a scan
-  // reads them: by value, like CharNumbers::Finder.
-  class RowIndex {
-   public:
-    // 0, all zero, for a character the pattern lacks.
-    [[gnu::always_inline]] std::uint32_t number(char32_t c) const noexcept { return number_(c); }
-    [[gnu::always_inline]] const std::uint64_t* words(std::uint32_t r) const noexcept {
-      return rows_ + r * stride_;
-    }
-
-   private:
-    friend class PatternMasks;
-    RowIndex(const PatternMasks& masks) noexcept
-        : number_(masks.numbers_.finder()), rows_(masks.rows_.data()), stride_(masks.stride_) {}
-
-    CharNumbers::Finder number_;
-    const std::uint64_t* rows_;
-    std::size_t stride_;
-  };
-  RowIndex row_index() const noexcept { return RowIndex(*this); }
   // Scans ask for the words they are about to read; these are all there.
   void reach(std::size_t) const noexcept {}
 
@@ -147,6 +110,7 @@ class PatternMasks {
       : m_(m), words_((m + kWordBits - 1) / kWordBits), stride_(words_ + 1) {}
 
   const std::uint64_t* row_start(std::uint32_t r) const noexcept { return rows_.data() + r * stride_; }
+  std::size_t rows() const noexcept { return (rows_.size() - kWindowReach) / stride_; }
   // The words the rows may take; every character below U+0100 fits.
   std::size_t row_budget() const noexcept { return std::max(kRowWordsAlways, kRowWordsPerChar * m_); }
 
@@ -175,7 +139,6 @@ class PatternMasks {
   CharNumbers numbers_;  // the row of each character that has one
   std::vector<std::uint64_t> rows_;
   std::vector<WideMasks> blocks_;  // words_ + 1 tables when used, the last one empty
-  bool numbered_ = false;
 };
 
 template <class Char>
@@ -221,10 +184,9 @@ bool PatternMasks::fill_rows(const Char* pattern, std::size_t budget) noexcept {
 
 template <class Char>
 PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept : PatternMasks(m, Unallocated{}) {
-  numbered_ = fill_rows(pattern, row_budget());
-  if (!numbered_) {
+  if (!fill_rows(pattern, row_budget())) {
     // Too many wide characters for a row each: all of them go to the tables.
-    numbers_ = CharNumbers();
+    numbers_.clear();
     std::uint32_t rows = 1;
     for (std::size_t i = 0; i < m; ++i) {
       const char32_t c = pattern[i];
