@@ -81,15 +81,19 @@ class PatternMasks {
   // Marks character c at position i. Row pointers taken before may move.
   void add(std::size_t i, char32_t c) noexcept {
     const std::uint64_t bit = std::uint64_t{1} << (i % kWordBits);
-    std::uint32_t r = numbers_.find(c);
-    if (r == 0 && (c < 256 || (blocks_.empty() && (rows() + 1) * stride_ <= row_budget()))) {
-      r = numbers_.insert(c, new_row());
-    }
-    if (r == 0) {
-      // A wide character past the rows' budget.
-      if (blocks_.empty()) blocks_.resize(words_ + 1);
-      blocks_[i / kWordBits].slot(c) |= bit;
-      return;
+    std::uint32_t r;
+    if (c < 256) {
+      r = numbers_.find_byte(static_cast<unsigned char>(c));
+      if (r == 0) r = numbers_.insert(c, new_row());
+    } else {
+      r = numbers_.find(c);
+      if (r == 0 && blocks_.empty() && (rows() + 1) * stride_ <= row_budget()) r = numbers_.insert(c, new_row());
+      if (r == 0) {
+        // A wide character past the rows' budget.
+        if (blocks_.empty()) blocks_.resize(words_ + 1);
+        blocks_[i / kWordBits].slot(c) |= bit;
+        return;
+      }
     }
     rows_[r * stride_ + i / kWordBits] |= bit;
   }
