@@ -49,7 +49,6 @@ class CharIndex {
     unsigned bits_;
   };
 
-  std::size_t size() const noexcept { return size_; }
   Finder finder() const noexcept { return Finder(slots_.empty() ? kNoSlots : slots_.data(), bits_); }
 
   // The number of `c`: `number` when it is new.
@@ -63,8 +62,6 @@ class CharIndex {
     ++size_;
     return number;
   }
-
-  std::uint32_t find(char32_t c) const noexcept { return finder()(c); }
 
  private:
   // The table is allocated at the first insert; until then lookups read
