@@ -37,7 +37,33 @@ bool fail_after_candidates(CandidateTexts& candidates) {
 }
 
 
-PyObject* make_int(std::size_t value) { return checked_result(PyLong_FromUnsignedLongLong(value)); }
+// Distances are mostly small, and the interpreter keeps one object for each
+// small int. Each distance below kCached is asked for once a call; an object
+// the interpreter keeps forever (immortal) goes into the list as it is, since
+// counting references to it changes nothing, any other with a reference.
+class IntCache {
+ public:
+  PyObject* make(std::size_t value) {
+    if (value >= kCached) return checked_result(PyLong_FromUnsignedLongLong(value));
+    Slot& slot = slots_[value];
+    if (slot.obj == nullptr) {
+      slot.obj = checked_result(PyLong_FromUnsignedLongLong(value));
+      if (slot.obj == nullptr) return nullptr;
+      slot.immortal = is_immortal(slot.obj);
+      return slot.obj;  // borrowed from here on: the result list owns it
+    }
+    if (!slot.immortal) Py_IncRef(slot.obj);
+    return slot.obj;
+  }
+
+ private:
+  static constexpr std::size_t kCached = 256;
+  struct Slot {
+    PyObject* obj = nullptr;
+    bool immortal = false;
+  };
+  Slot slots_[kCached];
+};
 
 // Similarities repeat a lot across candidates; equal scores (bit for bit) of
 // one call share one float object instead of allocating one each.
@@ -113,12 +139,13 @@ PyObject* edit_distance_batch(PyObject* const* args, Py_ssize_t nargs, PyObject*
     return nullptr;
   }
   const EditDistanceBatch<Metric> batch(query, case_insensitive);
+  IntCache ints;
   PyObject* list = score_into_list<std::size_t>(
       candidates,
       [&](std::span<const TextView> chunk, std::span<std::size_t> out) noexcept {
         batch.distances(chunk, out);
       },
-      make_int);
+      [&](std::size_t value) { return ints.make(value); });
   candidates.release();
   return list;
 }

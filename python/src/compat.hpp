@@ -18,3 +18,15 @@ inline int PyIter_NextItem(PyObject* iter, PyObject** item) {
   return PyErr_Occurred() != nullptr ? -1 : 0;
 }
 #endif
+
+// Whether the interpreter keeps an object forever, so that counting
+// references to it changes nothing. A 3.13 interpreter does not say: every
+// object is counted there.
+inline bool is_immortal(PyObject* obj) {
+#if PY_VERSION_HEX >= 0x030E0000
+  return PyUnstable_IsImmortal(obj) != 0;
+#else
+  (void)obj;
+  return false;
+#endif
+}
