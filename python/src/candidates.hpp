@@ -132,9 +132,10 @@ inline constexpr bool kCopiesListTexts = false;
 // - an exact tuple is immutable: one reference to it keeps every item alive;
 // - any other sequence is read by iteration first, whole, since reading it
 //   runs Python code, each item held by a reference.
-// Every text is read in place: nothing is copied or encoded, and no str
-// gains a cached form. A candidate that cannot be taken (not a str, or one
-// holding a lone surrogate) raises when its chunk is read.
+// Every text is read in place or from its copy: nothing is encoded, and no
+// str gains a cached form. A candidate that cannot be taken (not a str, or
+// one holding a lone surrogate) raises when its chunk is read, or when it
+// would be copied.
 class CandidateTexts {
  public:
   // Candidates per chunk.

@@ -53,7 +53,6 @@ class ResultList {
 
   // The slots: the candidates' items where take_items() put them, or a
   // caller did, and no score has replaced them yet; null where neither is.
-  std::span<PyObject* const> slots() const noexcept { return slots_; }
   std::span<PyObject*> slots() noexcept { return slots_; }
   std::size_t size() const noexcept { return slots_.size(); }
 
