@@ -400,24 +400,33 @@ SNAPSHOT_CHANGES = {
 }
 
 
+# Long texts, and short ones of every unit width, which a list may hand over
+# otherwise (a copy of their units rather than a reference to each).
+SNAPSHOT_TEXTS = {
+    "long texts": lambda i, rng: ("é日%d" % i) * 12 + rng.choice(TEXTS),
+    "short texts": lambda i, rng: rng.choice(["é", "日", "🙂", "a"]) + "%d" % i + rng.choice(TEXTS)[:9],
+}
+
+
 @functools.cache
-def snapshot_lists():
+def snapshot_lists(texts):
     """(the list before any change, texts to change it with)."""
     rng = random.Random(SNAPSHOT_ITEMS)
-    before = [("é日%d" % i) * 12 + rng.choice(TEXTS) for i in range(SNAPSHOT_ITEMS)]
+    before = [SNAPSHOT_TEXTS[texts](i, rng) for i in range(SNAPSHOT_ITEMS)]
     return before, [text[::-1] for text in before]
 
 
 @pytest.mark.thread_unsafe(reason="times another thread's change against the call")
+@pytest.mark.parametrize("texts", SNAPSHOT_TEXTS)
 @pytest.mark.parametrize("change", SNAPSHOT_CHANGES.values(), ids=SNAPSHOT_CHANGES.keys())
 @pytest.mark.parametrize("fn, query", [(qs.levenshtein_batch, "abcdef"), (qs.damerau_batch, "abécdf"),
                                        (qs.jaro_winkler_batch, "abcdéf")],
                          ids=["levenshtein", "damerau", "jaro_winkler"])
-def test_a_batch_sees_one_state_of_a_changing_list(fn, query, change):
+def test_a_batch_sees_one_state_of_a_changing_list(fn, query, change, texts):
     """Another thread changes the list while the call runs: the result is the
     scores of the list as it was before the change, or as it was after it,
     one entry per candidate, never a mix or a part of either."""
-    before, other = snapshot_lists()
+    before, other = snapshot_lists(texts)
     after = list(before)
     change(after, other)
     states = {"before": fn(query, before), "after": fn(query, after)}
