@@ -143,10 +143,14 @@ bool holds_surrogate(const Unit* units, std::size_t length) noexcept {
   return any;
 }
 
-// The code units of a str, in place; false, with nothing raised, for any
-// other object and for a str that holds a lone surrogate.
-inline bool str_units(PyObject* obj, TextView& out) noexcept {
-  if (!PyUnicode_Check(obj)) [[unlikely]] return false;
+// Conversions. The text view borrows the str's own code units, in place; a
+// str that holds a lone surrogate is refused with the interpreter's own
+// UnicodeEncodeError, from its UTF-8 conversion.
+inline bool to_text(PyObject* obj, TextView& out) {
+  if (!PyUnicode_Check(obj)) [[unlikely]] {
+    raise_type_mismatch(obj, &PyUnicode_Type);
+    return false;
+  }
   const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
   if (PyUnicode_IS_COMPACT_ASCII(obj)) [[likely]] {
     out = TextView(static_cast<const unsigned char*>(PyUnicode_DATA(obj)), length);
@@ -158,23 +162,13 @@ inline bool str_units(PyObject* obj, TextView& out) noexcept {
     const bool surrogate = kind == PyUnicode_2BYTE_KIND
                                ? holds_surrogate(static_cast<const Py_UCS2*>(data), length)
                                : holds_surrogate(static_cast<const Py_UCS4*>(data), length);
-    if (surrogate) [[unlikely]] return false;
+    if (surrogate) [[unlikely]] {
+      PyUnicode_AsUTF8AndSize(obj, nullptr);  // raises, with the position
+      return false;
+    }
   }
   out = TextView(data, length, static_cast<unsigned>(kind));
   return true;
-}
-
-// Conversions. The text view borrows the str's own code units, in place; a
-// str that holds a lone surrogate is refused with the interpreter's own
-// UnicodeEncodeError, from its UTF-8 conversion.
-inline bool to_text(PyObject* obj, TextView& out) {
-  if (str_units(obj, out)) [[likely]] return true;
-  if (!PyUnicode_Check(obj)) {
-    raise_type_mismatch(obj, &PyUnicode_Type);
-  } else {
-    PyUnicode_AsUTF8AndSize(obj, nullptr);  // raises, with the position
-  }
-  return false;
 }
 // A str's UTF-8 form and a reference to it (the borrowing probes), taking
 // over a new reference (an item fresh from an iterator).

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "binding.hpp"
-#include "copied_texts.hpp"
 #include "errors.hpp"
 #include "process_objects.hpp"
 #include "pyref.hpp"
@@ -109,33 +108,19 @@ inline bool append_held_text(OwnedRef item, std::vector<HeldText>& out) {
   return true;
 }
 
-// Whether an exact list's short texts are copied rather than its items held.
-// With a global lock, a reference is a plain add to a count only the calling
-// thread writes at the time. In the free-threaded build, a thread that did
-// not make an item adds to a count that every such thread shares, atomically:
-// threads batching one list would pass each item's line between their
-// cores, and two threads did less work together than one alone.
-#if defined(Py_GIL_DISABLED)
-inline constexpr bool kCopiesListTexts = true;
-#else
-inline constexpr bool kCopiesListTexts = false;
-#endif
-
 // The candidates of a batch call, taken at one moment and read chunk by chunk
 // as views of their code units, which stay valid while the thread is
 // detached:
 // - an exact list's items are copied at one moment into the slots of the
 //   result list (result_list.hpp), which each score then takes over: what
 //   another thread does to the list afterwards changes nothing here. The
-//   copy costs a reference per candidate. Where kCopiesListTexts, short
-//   texts are copied instead (copied_texts.hpp);
+//   copy costs a reference per candidate;
 // - an exact tuple is immutable: one reference to it keeps every item alive;
 // - any other sequence is read by iteration first, whole, since reading it
 //   runs Python code, each item held by a reference.
-// Every text is read in place or from its copy: nothing is encoded, and no
-// str gains a cached form. A candidate that cannot be taken (not a str, or
-// one holding a lone surrogate) raises when its chunk is read, or when it
-// would be copied.
+// Every text is read in place: nothing is copied or encoded, and no str
+// gains a cached form. A candidate that cannot be taken (not a str, or one
+// holding a lone surrogate) raises when its chunk is read.
 class CandidateTexts {
  public:
   // Candidates per chunk.
@@ -148,13 +133,8 @@ class CandidateTexts {
   // (the caller adds the parameter note).
   bool open(PyObject* candidates) {
     if (PyList_CheckExact(candidates)) {
-      if constexpr (kCopiesListTexts) {
-        if (!copied_.take(candidates, kMaxCandidates, results_, raise_capacity_overflow)) return false;
-        copies_ = true;
-      } else {
-        if (!results_.take_items(candidates, kMaxCandidates, raise_capacity_overflow)) return false;
-        items_ = results_.slots();
-      }
+      if (!results_.take_items(candidates, kMaxCandidates, raise_capacity_overflow)) return false;
+      items_ = results_.slots();
     } else if (PyTuple_CheckExact(candidates)) {
       if (PyTuple_GET_SIZE(candidates) > kMaxCandidates) return raise_capacity_overflow();
       tuple_ = OwnedRef::borrowed(candidates);
@@ -164,7 +144,7 @@ class CandidateTexts {
       if (!extract_candidates(candidates, held_, append_held_text)) return false;
       if (!results_.create(held_.size())) return false;
     }
-    size_ = results_.size();
+    size_ = items_.empty() ? held_.size() : items_.size();
     return opened_ = true;
   }
 
@@ -180,12 +160,6 @@ class CandidateTexts {
     if (position_ >= size_) return Next::kEnd;
     views_.reserve(std::min(size_, kChunkItems));  // once: no growing, no copies
     const std::size_t end = std::min(size_, position_ + kChunkItems);
-    if (copies_) {
-      views_.resize(end - position_);
-      copied_.views(position_, end, results_.slots().data(), views_.data());
-      position_ = end;
-      return Next::kChunk;
-    }
     if (!items_.empty()) return read_items(end) ? Next::kChunk : Next::kError;
     for (; position_ < end; ++position_) views_.push_back(held_[position_].text);
     return Next::kChunk;
@@ -209,7 +183,6 @@ class CandidateTexts {
   void release() noexcept {
     views_.clear();
     items_ = {};
-    copied_.release();
     held_.clear();
     tuple_.reset();
     results_.release();
@@ -241,13 +214,12 @@ class CandidateTexts {
     return true;
   }
 
-  CopiedTexts copied_;              // an exact list, when copies_
   OwnedRef tuple_;                  // an exact tuple: items_
   ResultList results_;              // or an exact list's items, until scored
   std::span<PyObject* const> items_;
   std::vector<HeldText> held_;      // the items of any other sequence
   std::size_t size_ = 0, position_ = 0;
-  bool opened_ = false, copies_ = false;
+  bool opened_ = false;
   std::vector<TextView> views_;
 };
 

@@ -51,10 +51,9 @@ class ResultList {
     return true;
   }
 
-  // The slots: the candidates' items where take_items() put them, or a
-  // caller did, and no score has replaced them yet; null where neither is.
-  std::span<PyObject*> slots() noexcept { return slots_; }
-  std::size_t size() const noexcept { return slots_.size(); }
+  // The slots: the candidates' items where take_items() put them and no
+  // score has replaced them yet, null where neither is.
+  std::span<PyObject* const> slots() const noexcept { return slots_; }
 
   // Puts make(values[k]) (a new reference, or null with the exception
   // set) in slot from + k for each k, giving back the reference each slot

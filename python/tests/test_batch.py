@@ -196,8 +196,7 @@ SPANNING = [
     ("long texts", lambda rng: random_words(rng, 9000, "abcé日", 500)),
     ("a text past the buffer", lambda rng: ["abc", "x" * (1 << 21) + "é", "", "é" * 600000]
      + random_words(rng, 10, "abé", 9)),
-    # every unit width, empty to 70 characters: short texts may be taken in
-    # differently from long ones
+    # every unit width, empty to 70 characters
     ("widths and lengths", lambda rng: ["".join(rng.choice(alphabet) for _ in range(rng.randint(0, 70)))
                                          for alphabet in rng.choices(["ab", "abé", "aж日", "a😀"], k=20000)]),
 ]

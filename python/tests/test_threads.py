@@ -400,8 +400,7 @@ SNAPSHOT_CHANGES = {
 }
 
 
-# Long texts, and short ones of every unit width, which a list may hand over
-# otherwise (a copy of their units rather than a reference to each).
+# Long texts, and short ones of every unit width.
 SNAPSHOT_TEXTS = {
     "long texts": lambda i, rng: ("é日%d" % i) * 12 + rng.choice(TEXTS),
     "short texts": lambda i, rng: rng.choice(["é", "日", "🙂", "a"]) + "%d" % i + rng.choice(TEXTS)[:9],

@@ -30,10 +30,6 @@ class MultiWordMasks {
   template <class Char>
   static std::vector<char32_t> wide_keys(const Char* pattern, std::size_t m) noexcept;
 
-  template <class Char>
-  MultiWordMasks(const Char* pattern, std::size_t m) noexcept
-      : MultiWordMasks(pattern, m, wide_keys(pattern, m)) {}
-
   // `keys` is wide_keys of the same pattern.
   template <class Char>
   MultiWordMasks(const Char* pattern, std::size_t m, std::vector<char32_t> keys) noexcept;
@@ -41,7 +37,6 @@ class MultiWordMasks {
   // Rows of the table for a pattern with `keys` wide characters.
   static std::size_t rows_for(std::size_t keys) noexcept { return kDirectRows + keys + 1; }
 
-  std::size_t words() const noexcept { return words_; }
   std::size_t rows() const noexcept { return rows_for(keys_.size()); }
 
   // The row of `c`; every character the pattern lacks shares the last one.
@@ -53,7 +48,6 @@ class MultiWordMasks {
   }
 
   const std::uint64_t* row(std::size_t r) const noexcept { return rows_.data() + r * words_; }
-  const std::uint64_t* lookup(char32_t c) const noexcept { return row(row_of(c)); }
 
  private:
   std::size_t words_;

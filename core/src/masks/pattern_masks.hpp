@@ -119,9 +119,9 @@ class PatternMasks {
   std::size_t row_budget() const noexcept { return std::max(kRowWordsAlways, kRowWordsPerChar * m_); }
 
   // Numbers a row for each of the pattern's characters and fills the rows,
-  // unless they would take more than `budget` words.
+  // unless they would take more than row_budget() words.
   template <class Char>
-  bool fill_rows(const Char* pattern, std::size_t budget) noexcept;
+  bool fill_rows(const Char* pattern) noexcept;
 
   // A zero row at the end, before the padding (zero as well).
   std::uint32_t new_row() noexcept {
@@ -146,7 +146,8 @@ class PatternMasks {
 };
 
 template <class Char>
-bool PatternMasks::fill_rows(const Char* pattern, std::size_t budget) noexcept {
+bool PatternMasks::fill_rows(const Char* pattern) noexcept {
+  const std::size_t budget = row_budget();
   // Wider text keeps each position's row, so that each character is looked
   // up once.
   std::unique_ptr<std::uint32_t[]> row_at;
@@ -188,7 +189,7 @@ bool PatternMasks::fill_rows(const Char* pattern, std::size_t budget) noexcept {
 
 template <class Char>
 PatternMasks::PatternMasks(const Char* pattern, std::size_t m) noexcept : PatternMasks(m, Unallocated{}) {
-  if (!fill_rows(pattern, row_budget())) {
+  if (!fill_rows(pattern)) {
     // Too many wide characters for a row each: all of them go to the tables.
     numbers_.clear();
     std::uint32_t rows = 1;
