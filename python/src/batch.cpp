@@ -28,7 +28,7 @@ bool fail_after_candidates(CandidateTexts& candidates) {
   if (!candidates.opened()) return false;
   PyObject* pending = PyErr_GetRaisedException();
   if (!candidates.check_rest()) {
-    Py_DecRef(pending);
+    drop_ref(pending);
     argument_extraction_error("candidates");
     return false;
   }
@@ -52,7 +52,7 @@ class IntCache {
       slot.immortal = is_immortal(slot.obj);
       return slot.obj;  // borrowed from here on: the result list owns it
     }
-    if (!slot.immortal) Py_IncRef(slot.obj);
+    if (!slot.immortal) add_ref(slot.obj);
     return slot.obj;
   }
 
@@ -80,7 +80,7 @@ class FloatCache {
     std::memcpy(&bits, &value, sizeof bits);
     Slot& slot = slots_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - bits_)];
     if (slot.obj != nullptr && slot.bits == bits) {
-      Py_IncRef(slot.obj);
+      add_ref(slot.obj);
       return slot.obj;
     }
     PyObject* obj = checked_result(PyFloat_FromDouble(value));

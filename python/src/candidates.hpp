@@ -156,16 +156,17 @@ class CandidateTexts {
 
   // Reads the next chunk into chunk(); kError with the exception set.
   Next next() {
-    views_.clear();
+    chunk_size_ = 0;
     if (position_ >= size_) return Next::kEnd;
-    views_.reserve(std::min(size_, kChunkItems));  // once: no growing, no copies
+    // Made once, for the largest chunk: not cleared again chunk by chunk.
+    if (views_.empty()) views_.resize(std::min(size_, kChunkItems));
     const std::size_t end = std::min(size_, position_ + kChunkItems);
     if (!items_.empty()) return read_items(end) ? Next::kChunk : Next::kError;
-    for (; position_ < end; ++position_) views_.push_back(held_[position_].text);
+    for (; position_ < end; ++position_) views_[chunk_size_++] = held_[position_].text;
     return Next::kChunk;
   }
 
-  std::span<const TextView> chunk() const noexcept { return views_; }
+  std::span<const TextView> chunk() const noexcept { return {views_.data(), chunk_size_}; }
 
   // The result list, one slot per candidate.
   ResultList& results() noexcept { return results_; }
@@ -181,7 +182,7 @@ class CandidateTexts {
 
   // Gives the references back; only ever called attached.
   void release() noexcept {
-    views_.clear();
+    chunk_size_ = 0;
     items_ = {};
     held_.clear();
     tuple_.reset();
@@ -193,7 +194,6 @@ class CandidateTexts {
   // would be stored and read back around every call.
   bool read_items(std::size_t end) {
     const std::size_t from = position_;
-    views_.resize(end - from);
     TextView* views = views_.data();
     PyObject* const* items = items_.data();
     for (std::size_t i = from; i < end; ++i) {
@@ -205,11 +205,12 @@ class CandidateTexts {
         __builtin_prefetch(ahead + 64);
       }
       if (!to_text(items[i], views[i - from])) {
-        views_.resize(i - from);
+        chunk_size_ = i - from;
         position_ = i;
         return false;
       }
     }
+    chunk_size_ = end - from;
     position_ = end;
     return true;
   }
@@ -220,7 +221,8 @@ class CandidateTexts {
   std::vector<HeldText> held_;      // the items of any other sequence
   std::size_t size_ = 0, position_ = 0;
   bool opened_ = false;
-  std::vector<TextView> views_;
+  std::vector<TextView> views_;     // the current chunk's, the first chunk_size_
+  std::size_t chunk_size_ = 0;
 };
 
 // The candidate kinds of the function descriptions.

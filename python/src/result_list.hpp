@@ -66,7 +66,7 @@ class ResultList {
       if (item == nullptr) return false;
       PyObject* held = *slots;
       *slots++ = item;
-      if (held != nullptr) Py_DecRef(held);
+      drop_ref(held);
     }
     return true;
   }
