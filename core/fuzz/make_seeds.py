@@ -7,6 +7,9 @@ palette, then the texts separated by 0xFF. Texts are given as Python strings;
 characters outside ASCII go through the palette.
 
     python3 core/fuzz/make_seeds.py
+
+Files named found-* beside the seeds are inputs on which a fuzzer once
+failed, kept as they were found.
 """
 
 import os

@@ -482,6 +482,37 @@ TEST(EditDistance, LongNearDuplicatesUnderWideCutoffs) {
   }
 }
 
+
+// Patterns of 512 characters or more against unrelated texts shorter than
+// the pattern, down to a few words: without a cutoff the failed bands ask
+// whether the whole column pays, which must look at no more of the text
+// than it has. Each text is its own allocation, so that a read past its end
+// is caught by the address sanitizer.
+TEST(EditDistance, LongPatternsAgainstShorterUnrelatedTexts) {
+  std::mt19937_64 rng(31);
+  for (int i = 0; i < 12; ++i) {
+    const Chars& alphabet = kAlphabets[i % kAlphabets.size()];
+    const Chars a = random_text(rng, alphabet, 512 + rng() % 700);
+    const std::string sa = utf8(a);
+    std::vector<Chars> texts;
+    std::vector<std::string> owned;
+    for (std::size_t n : {65, 130, 200, 255, 256, 257, 400, 511}) {
+      texts.push_back(random_text(rng, alphabet, n + rng() % 3));
+      owned.push_back(utf8(texts.back()));
+    }
+    const std::vector<TextView> views(owned.begin(), owned.end());
+    for (bool osa : {false, true}) {
+      const auto metric = osa ? kDamerau : kLevenshtein;
+      const auto batch = osa ? quillstone::damerau_batch(sa, views) : quillstone::levenshtein_batch(sa, views);
+      for (std::size_t t = 0; t < texts.size(); ++t) {
+        const std::size_t d = reference(a, texts[t], osa);
+        ASSERT_EQ(batch[t], d) << i << " text " << t;
+        ASSERT_EQ(metric(sa, views[t], {}, {}, {}).unchecked_value(), d) << i << " text " << t;
+        ASSERT_EQ(metric(views[t], sa, {}, {}, {}).unchecked_value(), d) << i << " text " << t;
+      }
+    }
+  }
+}
 TEST(EditDistance, CountsCharactersOfEveryLength) {
   // An empty view may carry no data at all.
   EXPECT_EQ(levenshtein_bp(TextView{}, std::string_view("ab")).unchecked_value(), 2u);

@@ -251,7 +251,8 @@ std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m
 // tried / read per column; when the band of that rate over the whole text
 // would hold enough of the column's words, the distance of the texts' first
 // kEstimateChars characters, scaled to their length, must say so too: texts
-// with many insertions and deletions make the band stop early as well.
+// with many insertions and deletions make the band stop early as well. A
+// text shorter than that sample keeps to the bands.
 template <EditMetric Metric, class Reader, class Masks>
 bool whole_column_pays(Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n,
                        std::size_t tried, std::size_t read) noexcept {
@@ -262,7 +263,7 @@ bool whole_column_pays(Masks& masks, std::size_t begin, std::size_t m, Reader te
     const std::size_t gap = m > n ? m - n : n - m;
     return Band(m, n, std::max(static_cast<std::size_t>(estimate), gap)).words() * kBandWordCost >= full_words;
   };
-  if (m < kEstimateFrom || !wide(tried, read)) return false;
+  if (m < kEstimateFrom || n < kEstimateChars || !wide(tried, read)) return false;
   return wide(full_scan<Metric>(masks, begin, kEstimateChars, text, kEstimateChars), kEstimateChars);
 }
 
