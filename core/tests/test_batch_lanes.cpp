@@ -29,12 +29,6 @@ using quillstone::EditMetric;
 using quillstone::TextView;
 using quillstone::testing::Chars;
 
-Chars chars_of(const std::string& bytes) {
-  Chars out;
-  for (const unsigned char c : bytes) out.push_back(c);
-  return out;
-}
-
 // The query's masks, a table of 256; with `fold` a letter also marks its
 // other case, as a folding batch's table does.
 std::vector<std::uint64_t> masks_of(const std::string& query, bool fold) {
@@ -47,13 +41,15 @@ std::vector<std::uint64_t> masks_of(const std::string& query, bool fold) {
   return masks;
 }
 
-// Texts laid end to end in memory whose last page cannot be read, the last
-// text ending right before it; elsewhere, in ordinary memory.
+// Texts of one unit width laid end to end in memory whose last page cannot
+// be read, the last text ending right before it; elsewhere, in ordinary
+// memory.
+template <class Unit>
 class GuardedTexts {
  public:
-  explicit GuardedTexts(const std::vector<std::string>& texts) {
+  explicit GuardedTexts(const std::vector<std::basic_string<Unit>>& texts) {
     std::size_t total = 0;
-    for (const std::string& t : texts) total += t.size();
+    for (const auto& t : texts) total += t.size() * sizeof(Unit);
 #if defined(__linux__)
     const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     bytes_ = (total + page - 1) / page * page + page;
@@ -66,10 +62,10 @@ class GuardedTexts {
     owned_.resize(total);
     unsigned char* at = owned_.data();
 #endif
-    for (const std::string& t : texts) {
-      std::memcpy(at, t.data(), t.size());
-      views_.emplace_back(at, t.size());
-      at += t.size();
+    for (const auto& t : texts) {
+      std::memcpy(at, t.data(), t.size() * sizeof(Unit));
+      views_.emplace_back(at, t.size(), static_cast<unsigned>(sizeof(Unit)));
+      at += t.size() * sizeof(Unit);
     }
   }
   ~GuardedTexts() {
@@ -98,7 +94,129 @@ TEST(BatchLanes, NibbleTablesHoldOnlyProducts) {
   EXPECT_FALSE(mixed.build(masks.data()));
 }
 
-// Each width of vector the nibble lanes come in, on the target that runs it.
+#if defined(QUILLSTONE_WAVEFRONT)
+// The masks of a query's characters, as the batch's character map gives them.
+struct QueryLookup {
+  const Chars& query;
+  std::uint64_t lookup(char32_t c) const {
+    std::uint64_t mask = 0;
+    for (std::size_t i = 0; i < query.size(); ++i) mask |= std::uint64_t{query[i] == c} << i;
+    return mask;
+  }
+};
+
+// Runs the nibble lanes of `bytes`-byte vectors over candidates of `Unit`
+// against random queries and checks each result against the reference;
+// returns the number checked. Two-byte candidates take the units up to
+// U+00FF (some of them the bytes lent to the query's wider characters),
+// characters above, some with the sign bit of a 16-bit unit, and queries
+// with U+00FF or too many wider characters, which the lanes must refuse.
+template <class Unit>
+std::size_t check_nibble_lanes(std::size_t bytes) {
+  std::mt19937_64 rng(41 + bytes + sizeof(Unit));
+  const std::vector<Chars> alphabets =
+      sizeof(Unit) == 1
+          ? std::vector<Chars>{U"ab", U"acgt", U"abcdefghijklmnopqrstuvwxyz", U"aAbBcC", Chars(U"\0\xff\x7f\x80\x01", 5)}
+          : std::vector<Chars>{U"ab\u0159", U"\u0436\u0438\u0437a\u00e9", Chars(U"\0\x01\x02a\u0159\uac00\uffff", 7),
+                               U"a\u0101\u0102\u0103\u0104\u0105", U"ab\u00ff\u0100", U"\u00e9\u00fe\u00ff\u0159"};
+  std::size_t checked = 0;
+  for (int round = 0; round < 120; ++round) {
+    const Chars& alphabet = alphabets[round % alphabets.size()];
+    const bool fold = sizeof(Unit) == 1 && alphabet == U"aAbBcC" && round % 2 == 0;
+    const auto draw = [&](std::size_t n) {
+      Chars s;
+      for (std::size_t i = 0; i < n; ++i) s.push_back(alphabet[rng() % alphabet.size()]);
+      return s;
+    };
+    const std::size_t m = 1 + round % 16;
+    const Chars query = draw(m);
+    std::string query_bytes;
+    for (const char32_t c : query) query_bytes.push_back(static_cast<char>(c < 0x100 ? c : 0));
+    std::vector<std::uint64_t> byte_masks = masks_of(query_bytes, fold);
+    for (std::size_t i = 0; i < m; ++i) {
+      if (query[i] >= 0x100) byte_masks[0] &= ~(std::uint64_t{1} << i);
+    }
+    NibbleMasks masks;
+    UnitNarrowing narrowing;
+    if constexpr (sizeof(Unit) == 1) {
+      if (!masks.build(byte_masks.data())) ADD_FAILURE() << "tables refused a single-byte query";
+    } else {
+      const Chars lent(query.begin(), query.end());
+      std::size_t wide = 0;
+      for (std::size_t i = 0; i < m; ++i) wide += query[i] >= 0x100 && lent.find(query[i]) == i;
+      const bool held = narrowed_nibble_masks(TextView(query.data(), m), byte_masks.data(), QueryLookup{query},
+                                              narrowing, masks);
+      EXPECT_EQ(held, byte_masks[0xff] == 0 && wide <= UnitNarrowing::kMaxLent);
+      if (!held) continue;
+    }
+    // Lengths on both sides of each window, the longest the lanes take, and
+    // groups left partly filled (a vector holds up to 64).
+    std::vector<std::basic_string<Unit>> texts;
+    std::vector<Chars> chars;
+    const auto add = [&](std::size_t n) {
+      chars.push_back(draw(n));
+      texts.emplace_back(chars.back().begin(), chars.back().end());
+    };
+    for (const std::size_t n : {1, 2, 7, 15, 16, 17, 31, 32, 33, 100, 255}) {
+      for (std::size_t copies = rng() % 140; copies > 0; --copies) add(n);
+    }
+    for (std::size_t extra = rng() % 60; extra > 0; --extra) add(1 + rng() % 40);
+    std::vector<std::size_t> order(texts.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), rng);
+    std::vector<std::basic_string<Unit>> shuffled;
+    std::vector<Chars> shuffled_chars;
+    for (const std::size_t i : order) {
+      shuffled.push_back(texts[i]);
+      shuffled_chars.push_back(chars[i]);
+    }
+    texts.swap(shuffled);
+    chars.swap(shuffled_chars);
+    add(1 + rng() % 15);  // ends right before the unreadable page
+    const GuardedTexts<Unit> guarded(texts);
+    std::vector<std::size_t> which(texts.size()), out(texts.size(), 999);
+    for (std::size_t i = 0; i < which.size(); ++i) which[i] = i;
+    for (const bool osa : {false, true}) {
+      const auto run = [&]<EditMetric Metric>() {
+        const auto go = [&](const auto& read) {
+          if (bytes == kWideVectorBytes) {
+            nibble_path_of_width<Metric, kWideVectorBytes>(masks, read, m, guarded.views(), which.data(),
+                                                           which.size(), out.data());
+          } else {
+            nibble_path_of_width<Metric, kVectorBytes>(masks, read, m, guarded.views(), which.data(), which.size(),
+                                                       out.data());
+          }
+        };
+        if constexpr (sizeof(Unit) == 1) {
+          go(ByteWindows{});
+        } else {
+          go(UnitWindows{&narrowing});
+        }
+      };
+      if (osa) {
+        run.template operator()<EditMetric::OptimalAlignment>();
+      } else {
+        run.template operator()<EditMetric::Levenshtein>();
+      }
+      const auto folded = [&](Chars s) {
+        if (fold) {
+          for (char32_t& c : s) c = static_cast<char32_t>(std::tolower(static_cast<int>(c)));
+        }
+        return s;
+      };
+      for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(out[i], quillstone::testing::reference_distance(folded(query), folded(chars[i]), osa))
+            << (osa ? "OSA " : "Levenshtein ") << "round " << round << " text " << i;
+        ++checked;
+      }
+    }
+  }
+  return checked;
+}
+#endif
+
+// Each width of vector the nibble lanes come in, on the target that runs it,
+// and each width of candidate unit they read.
 class NibbleLanes : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(NibbleLanes, AgreeWithTheReference) {
@@ -107,63 +225,8 @@ TEST_P(NibbleLanes, AgreeWithTheReference) {
   if (!runs(bytes == kWideVectorBytes ? VectorTarget::kAvx512 : VectorTarget::kAvx2)) {
     GTEST_SKIP() << "this processor lacks the target of " << bytes << "-byte nibble lanes: they were not run";
   }
-  std::mt19937_64 rng(41 + bytes);
-  const std::string alphabets[] = {"ab", "acgt", "abcdefghijklmnopqrstuvwxyz", "aAbBcC",
-                                   std::string("\x00\xff\x7f\x80\x01", 5)};
-  std::size_t checked = 0;
-  for (int round = 0; round < 120; ++round) {
-    const std::string& alphabet = alphabets[round % std::size(alphabets)];
-    const bool fold = alphabet == "aAbBcC" && round % 2 == 0;
-    const auto draw = [&](std::size_t n) {
-      std::string s;
-      for (std::size_t i = 0; i < n; ++i) s.push_back(alphabet[rng() % alphabet.size()]);
-      return s;
-    };
-    const std::size_t m = 1 + round % 16;
-    const std::string query = draw(m);
-    NibbleMasks masks;
-    ASSERT_TRUE(masks.build(masks_of(query, fold).data()));
-    // Lengths on both sides of each window, the longest the lanes take, and
-    // groups left partly filled (a vector holds up to 64).
-    std::vector<std::string> texts;
-    for (const std::size_t n : {1, 2, 7, 15, 16, 17, 31, 32, 33, 100, 255}) {
-      for (std::size_t copies = rng() % 140; copies > 0; --copies) texts.push_back(draw(n));
-    }
-    for (std::size_t extra = rng() % 60; extra > 0; --extra) texts.push_back(draw(1 + rng() % 40));
-    std::shuffle(texts.begin(), texts.end(), rng);
-    texts.push_back(draw(1 + rng() % 15));  // ends right before the unreadable page
-    const GuardedTexts guarded(texts);
-    std::vector<std::size_t> which(texts.size()), out(texts.size(), 999);
-    for (std::size_t i = 0; i < which.size(); ++i) which[i] = i;
-    for (const bool osa : {false, true}) {
-      const auto run = [&]<EditMetric Metric>() {
-        if (bytes == kWideVectorBytes) {
-          nibble_path_of_width<Metric, kWideVectorBytes>(masks, m, guarded.views(), which.data(), which.size(),
-                                                         out.data());
-        } else {
-          nibble_path_of_width<Metric, kVectorBytes>(masks, m, guarded.views(), which.data(), which.size(),
-                                                     out.data());
-        }
-      };
-      if (osa) {
-        run.template operator()<EditMetric::OptimalAlignment>();
-      } else {
-        run.template operator()<EditMetric::Levenshtein>();
-      }
-      const auto folded = [&](std::string s) {
-        if (fold) {
-          for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-        return chars_of(s);
-      };
-      for (std::size_t i = 0; i < texts.size(); ++i) {
-        ASSERT_EQ(out[i], quillstone::testing::reference_distance(folded(query), folded(texts[i]), osa))
-            << (osa ? "OSA " : "Levenshtein ") << query << " | " << texts[i];
-        ++checked;
-      }
-    }
-  }
-  EXPECT_GT(checked, 50000u);
+  EXPECT_GT(check_nibble_lanes<unsigned char>(bytes), 50000u);
+  EXPECT_GT(check_nibble_lanes<char16_t>(bytes), 30000u);
 #else
   GTEST_SKIP() << "no vector kernels on this target";
 #endif

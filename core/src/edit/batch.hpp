@@ -51,6 +51,9 @@ class EditBatch {
       if (!fold_) paged_ = PagedMasks(query_, *masks);
       lanes_ = true;
       nibbles_ = nibble_path_runs(query_.size()) && nibble_masks_.build(lane_masks_.data());
+      // Two-byte candidates, read unfolded, take the same lanes as bytes.
+      unit_nibbles_ = nibbles_ && !fold_ &&
+                      narrowed_nibble_masks(query_, lane_masks_.data(), *masks, narrowing_, unit_nibble_masks_);
     }
   }
   EditBatch(const EditBatch&) = delete;
@@ -128,7 +131,7 @@ class EditBatch {
     }
     flush();
     if (bytes != 0) byte_lanes(candidates, lanes.get(), bytes, out);
-    if (pairs != 0) kPagedPath<Metric>(paged_, pattern_.size(), candidates, paged.get(), pairs, out);
+    if (pairs != 0) unit_lanes(candidates, paged.get(), pairs, out);
     if (!renumbered.empty()) {
       // Views of the numbers at the candidates' own places, so that the
       // scores land there.
@@ -175,6 +178,17 @@ class EditBatch {
     kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, which, count, out);
   }
 
+  // The two-byte candidates `which`, read in place.
+  void unit_lanes(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
+                  std::size_t* out) const noexcept {
+#if defined(QUILLSTONE_WAVEFRONT)
+    if (unit_nibbles_) {
+      return nibble_path<Metric>(unit_nibble_masks_, narrowing_, pattern_.size(), candidates, which, count, out);
+    }
+#endif
+    kPagedPath<Metric>(paged_, pattern_.size(), candidates, which, count, out);
+  }
+
   // Appends `candidate` to `out` as the query's numbers, a byte a character,
   // when it has 1 to kQueryLaneMaxChars characters once folded; false, with
   // `out` as it was, otherwise.
@@ -211,9 +225,10 @@ class EditBatch {
   TextView query_;
   EditPattern<Metric> pattern_;
   QueryNumbers numbers_;
-  bool lanes_ = false, nibbles_ = false;
+  bool lanes_ = false, nibbles_ = false, unit_nibbles_ = false;
   std::array<std::uint64_t, 256> lane_masks_{}, number_masks_{};
-  NibbleMasks nibble_masks_;
+  NibbleMasks nibble_masks_, unit_nibble_masks_;
+  UnitNarrowing narrowing_;
   PagedMasks paged_;
 };
 

@@ -2,11 +2,13 @@
 // nibbles: for queries of up to 16 characters against one-byte candidates.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 
+#include "edit/nibble_windows.hpp"
 #include "edit/query_lanes.hpp"
 #include "edit/recurrence.hpp"
 #include "simd/lane_vectors.hpp"
@@ -16,15 +18,6 @@
 
 #if defined(QUILLSTONE_WAVEFRONT)
 #include <immintrin.h>
-#endif
-
-// Whether a sanitizer watches every byte read.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QUILLSTONE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define QUILLSTONE_SANITIZED 1
-#endif
 #endif
 
 namespace quillstone::detail {
@@ -64,6 +57,36 @@ struct NibbleMasks {
   }
 };
 
+// The nibble tables of two-byte candidates narrowed to bytes (`narrowing`,
+// made here) against a query whose byte masks are `bytes`, a table of 256,
+// and whose characters' masks are masks.lookup(c): each of its characters
+// from U+0100 to U+FFFF is lent a byte that the query lacks. False when 255,
+// where every other unit goes, is the query's, when those characters are
+// too many, or when the tables cannot hold the masks.
+template <class Masks>
+bool narrowed_nibble_masks(TextView query, const std::uint64_t* bytes, const Masks& masks, UnitNarrowing& narrowing,
+                           NibbleMasks& out) noexcept {
+  narrowing = UnitNarrowing();
+  if (bytes[255] != 0) return false;
+  std::uint64_t table[256];
+  std::memcpy(table, bytes, sizeof table);
+  std::size_t free = 0;
+  for (std::size_t i = 0; i < query.size(); ++i) {
+    const char32_t c = query[i];
+    // Characters past U+FFFF are in no two-byte unit.
+    if (c < 0x100 || c > 0xFFFF) continue;
+    const char16_t* const first = narrowing.wide;
+    const char16_t* const lent = first + narrowing.lent;
+    if (std::find(first, lent, static_cast<char16_t>(c)) != lent) continue;
+    while (free < 255 && table[free] != 0) ++free;
+    if (free == 255 || narrowing.lent == UnitNarrowing::kMaxLent) return false;
+    narrowing.wide[narrowing.lent] = static_cast<char16_t>(c);
+    narrowing.byte[narrowing.lent++] = static_cast<std::uint8_t>(free);
+    table[free] = masks.lookup(c);
+  }
+  return out.build(table);
+}
+
 #if defined(QUILLSTONE_WAVEFRONT)
 
 // Transposes 16 rows of 16 bytes in place: byte j of row i becomes byte i of
@@ -92,42 +115,6 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
 }
 [[gnu::target("avx2"), gnu::always_inline]] inline __m256i high_bytes(__m256i a, __m256i b) noexcept {
   return _mm256_unpackhi_epi8(a, b);
-}
-
-// Byte k of the result is byte k + shift of `bytes`, zero past the last.
-[[gnu::target("avx2"), gnu::always_inline]] inline __m128i shift_down(__m128i bytes, std::size_t shift) noexcept {
-  // Indices of 0x80 read zero.
-  alignas(32) static constexpr std::uint8_t kShift[32] = {
-      0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,   11,   12,   13,   14,   15,
-      0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
-  return _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShift + shift)));
-}
-
-[[gnu::target("avx2"), gnu::always_inline]] inline __m128i load16(const unsigned char* p) noexcept {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-// Bytes from..from + 15 of a text of n bytes (from < n); those past its end
-// are arbitrary. A load of 16 bytes that would run past the text reads the
-// 16 ending with its last byte instead and shifts them into place; a text
-// shorter than 16 bytes is read by a load that stays within a page the text
-// is on, which cannot fault, or copied where the sanitizers watch.
-[[gnu::target("avx2"), gnu::always_inline]] inline __m128i text_window(const unsigned char* text, std::size_t from,
-                                                                       std::size_t n) noexcept {
-  if (from + 16 <= n) return load16(text + from);
-  if (n >= 16) return shift_down(load16(text + n - 16), from + 16 - n);
-#if defined(QUILLSTONE_SANITIZED)
-  unsigned char copy[16] = {};
-  std::memcpy(copy, text, n);
-  return load16(copy);
-#else
-  // Pages are at least 4 KiB. Sixteen bytes from the text's start stay in
-  // its first page, or else the 16 ending with its last byte are in its
-  // first page or the page its end is on.
-  constexpr std::uintptr_t kPage = 4096;
-  if ((reinterpret_cast<std::uintptr_t>(text) & (kPage - 1)) <= kPage - 16) return load16(text);
-  return shift_down(load16(text + n - 16), 16 - n);
-#endif
 }
 
 // Mask byte k (bits 8k to 8k + 7) of 16 bytes, from the nibble tables; of
@@ -160,11 +147,13 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
 
 // Columns from..from + 15 of 32 equal-length texts, the bytes of texts 0 to
 // 15 in the low half of each column and of 16 to 31 in the high half.
-[[gnu::target("avx2"), gnu::always_inline]] inline void window_columns(const unsigned char* const* texts,
+template <class Windows>
+[[gnu::target("avx2"), gnu::always_inline]] inline void window_columns(const Windows& read,
+                                                                       const typename Windows::Unit* const* texts,
                                                                        std::size_t from, std::size_t n,
                                                                        __m256i (&columns)[16]) noexcept {
   for (std::size_t lane = 0; lane < 16; ++lane) {
-    columns[lane] = _mm256_set_m128i(text_window(texts[lane + 16], from, n), text_window(texts[lane], from, n));
+    columns[lane] = _mm256_set_m128i(read(texts[lane + 16], from, n), read(texts[lane], from, n));
   }
   transpose16<__m256i, low_bytes, high_bytes>(columns);
 }
@@ -172,44 +161,50 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
 // vector of candidates of length n, lane i holding texts[i]; one overload
 // for each vector of lanes. Not forced inline: each is inlined into the
 // kernel of its own target, which alone may hold its instructions.
-[[gnu::target("avx2")]] inline void nibble_block(const NibbleMasks& masks, const unsigned char* const (&texts)[16],
+template <class Windows>
+[[gnu::target("avx2")]] inline void nibble_block(const NibbleMasks& masks, const Windows& read,
+    const typename Windows::Unit* const (&texts)[16],
                                                  std::size_t from, std::size_t n, std::size_t columns,
                                                  Lanes16 (&pm)[16]) noexcept {
   __m128i rows[16];
-  for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = text_window(texts[lane], from, n);
+  for (std::size_t lane = 0; lane < 16; ++lane) rows[lane] = read(texts[lane], from, n);
   transpose16<__m128i, low_bytes, high_bytes>(rows);
   for (std::size_t j = 0; j < columns; ++j) {
     const __m128i low = nibble_masks(masks, 0, rows[j]), high = nibble_masks(masks, 1, rows[j]);
     pm[j] = (Lanes16)_mm256_set_m128i(_mm_unpackhi_epi8(low, high), _mm_unpacklo_epi8(low, high));
   }
 }
-[[gnu::target("avx2")]] inline void nibble_block(const NibbleMasks& masks, const unsigned char* const (&texts)[32],
+template <class Windows>
+[[gnu::target("avx2")]] inline void nibble_block(const NibbleMasks& masks, const Windows& read,
+    const typename Windows::Unit* const (&texts)[32],
                                                  std::size_t from, std::size_t n, std::size_t columns,
                                                  Lanes8 (&pm)[16]) noexcept {
   __m256i rows[16];
-  window_columns(texts, from, n, rows);
+  window_columns(read, texts, from, n, rows);
   for (std::size_t j = 0; j < columns; ++j) pm[j] = (Lanes8)nibble_masks(masks, 0, rows[j]);
 }
-[[gnu::target(QUILLSTONE_AVX512)]] inline void nibble_block(const NibbleMasks& masks,
-                                                            const unsigned char* const (&texts)[32], std::size_t from,
+template <class Windows>
+[[gnu::target(QUILLSTONE_AVX512)]] inline void nibble_block(const NibbleMasks& masks, const Windows& read,
+    const typename Windows::Unit* const (&texts)[32], std::size_t from,
                                                             std::size_t n, std::size_t columns,
                                                             WideLanes16 (&pm)[16]) noexcept {
   __m256i rows[16];
-  window_columns(texts, from, n, rows);
+  window_columns(read, texts, from, n, rows);
   for (std::size_t j = 0; j < columns; ++j) {
     const __m512i low = _mm512_cvtepu8_epi16(nibble_masks(masks, 0, rows[j]));
     const __m512i high = _mm512_cvtepu8_epi16(nibble_masks(masks, 1, rows[j]));
     pm[j] = (WideLanes16)_mm512_or_si512(low, _mm512_slli_epi16(high, 8));
   }
 }
-[[gnu::target(QUILLSTONE_AVX512)]] inline void nibble_block(const NibbleMasks& masks,
-                                                            const unsigned char* const (&texts)[64], std::size_t from,
+template <class Windows>
+[[gnu::target(QUILLSTONE_AVX512)]] inline void nibble_block(const NibbleMasks& masks, const Windows& read,
+    const typename Windows::Unit* const (&texts)[64], std::size_t from,
                                                             std::size_t n, std::size_t columns,
                                                             WideLanes8 (&pm)[16]) noexcept {
   // Lanes 0 to 31 and 32 to 63 are transposed as two 256-bit halves, by the
   // AVX2 transpose, and joined column by column.
   __m256i rows[2][16];
-  for (std::size_t half = 0; half < 2; ++half) window_columns(texts + 32 * half, from, n, rows[half]);
+  for (std::size_t half = 0; half < 2; ++half) window_columns(read, texts + 32 * half, from, n, rows[half]);
   for (std::size_t j = 0; j < columns; ++j) {
     pm[j] = (WideLanes8)nibble_masks(masks, 0, _mm512_inserti64x4(_mm512_castsi256_si512(rows[0][j]), rows[1][j], 1));
   }
@@ -222,9 +217,10 @@ template <class V, V (*Low)(V, V), V (*High)(V, V)>
 // masks this cheap, the second vector's chain fills the time the first
 // waits on it. Portable vector code, run through the kernels of one target
 // (nibble_path).
-template <class Lane, std::size_t Bytes, EditMetric Metric>
-void nibble_distance_lanes(const NibbleMasks& masks, std::size_t m,
-                           const unsigned char* const (&texts)[2][kLanesOf<Lane, Bytes>], const std::size_t (&n)[2],
+template <class Lane, std::size_t Bytes, EditMetric Metric, class Windows>
+void nibble_distance_lanes(const NibbleMasks& masks, const Windows& read, std::size_t m,
+                           const typename Windows::Unit* const (&texts)[2][kLanesOf<Lane, Bytes>],
+                           const std::size_t (&n)[2],
                            std::size_t (&out)[2][kLanesOf<Lane, Bytes>]) noexcept {
   using Vec = typename LaneVector<Lane, Bytes>::type;
   constexpr std::size_t kLanes = kLanesOf<Lane, Bytes>;
@@ -235,7 +231,7 @@ void nibble_distance_lanes(const NibbleMasks& masks, std::size_t m,
     std::size_t columns[2];
     for (std::size_t v = 0; v < 2; ++v) {
       columns[v] = from >= n[v] ? 0 : n[v] - from < 16 ? n[v] - from : 16;
-      if (columns[v] != 0) nibble_block(masks, texts[v], from, n[v], columns[v], pm[v]);
+      if (columns[v] != 0) nibble_block(masks, read, texts[v], from, n[v], columns[v], pm[v]);
     }
     const std::size_t both = columns[0] < columns[1] ? columns[0] : columns[1];
     for (std::size_t j = 0; j < both; ++j) {
@@ -253,18 +249,20 @@ void nibble_distance_lanes(const NibbleMasks& masks, std::size_t m,
   }
 }
 
-// The candidates `which`, of 1 to kQueryLaneMaxChars bytes each, against a
-// query of 1 to 16 characters whose masks the nibble tables give, grouped
-// by length into full vectors of `Bytes`, two at a time.
-template <EditMetric Metric, class Lane, std::size_t Bytes>
-void nibble_path_lanes(const NibbleMasks& masks, std::size_t m, std::span<const TextView> candidates,
-                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
+// The candidates `which`, of 1 to kQueryLaneMaxChars characters each, read
+// as bytes by `read`, against a query of 1 to 16 characters whose masks the
+// nibble tables give, grouped by length into full vectors of `Bytes`, two
+// at a time.
+template <EditMetric Metric, class Lane, std::size_t Bytes, class Windows>
+void nibble_path_lanes(const NibbleMasks& masks, const Windows& read, std::size_t m,
+                       std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
+                       std::size_t* out) noexcept {
   constexpr std::size_t kLanes = kLanesOf<Lane, Bytes>;
-  score_length_groups<kLanes, unsigned char>(
+  using Unit = typename Windows::Unit;
+  score_length_groups<kLanes, Unit>(
       candidates, which, count, true,
-      [&](const unsigned char* const (&texts)[2][kLanes], const std::size_t (&n)[2],
-          std::size_t (&scores)[2][kLanes]) {
-        const auto kernel = [&] { nibble_distance_lanes<Lane, Bytes, Metric>(masks, m, texts, n, scores); };
+      [&](const Unit* const (&texts)[2][kLanes], const std::size_t (&n)[2], std::size_t (&scores)[2][kLanes]) {
+        const auto kernel = [&] { nibble_distance_lanes<Lane, Bytes, Metric>(masks, read, m, texts, n, scores); };
         if constexpr (Bytes == kWideVectorBytes) {
           run_avx512(kernel);
         } else {
@@ -276,22 +274,39 @@ void nibble_path_lanes(const NibbleMasks& masks, std::size_t m, std::span<const 
 
 // Lanes of 8 bits for a query of up to 8 characters, of 16 bits otherwise,
 // in vectors of `Bytes`.
-template <EditMetric Metric, std::size_t Bytes>
-void nibble_path_of_width(const NibbleMasks& masks, std::size_t m, std::span<const TextView> candidates,
-                          const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  if (m <= 8) return nibble_path_lanes<Metric, std::uint8_t, Bytes>(masks, m, candidates, which, count, out);
-  nibble_path_lanes<Metric, std::uint16_t, Bytes>(masks, m, candidates, which, count, out);
+template <EditMetric Metric, std::size_t Bytes, class Windows>
+void nibble_path_of_width(const NibbleMasks& masks, const Windows& read, std::size_t m,
+                          std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
+                          std::size_t* out) noexcept {
+  if (m <= 8) return nibble_path_lanes<Metric, std::uint8_t, Bytes>(masks, read, m, candidates, which, count, out);
+  nibble_path_lanes<Metric, std::uint16_t, Bytes>(masks, read, m, candidates, which, count, out);
 }
 
 // In 512-bit vectors where the processor has AVX-512: twice the lanes for
 // the same chain of steps.
+template <EditMetric Metric, class Windows>
+void nibble_path_read(const NibbleMasks& masks, const Windows& read, std::size_t m,
+                      std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
+                      std::size_t* out) noexcept {
+  if (runs(VectorTarget::kAvx512)) {
+    return nibble_path_of_width<Metric, kWideVectorBytes>(masks, read, m, candidates, which, count, out);
+  }
+  nibble_path_of_width<Metric, kVectorBytes>(masks, read, m, candidates, which, count, out);
+}
+
+// One-byte candidates, read as they are.
 template <EditMetric Metric>
 void nibble_path(const NibbleMasks& masks, std::size_t m, std::span<const TextView> candidates,
                  const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  if (runs(VectorTarget::kAvx512)) {
-    return nibble_path_of_width<Metric, kWideVectorBytes>(masks, m, candidates, which, count, out);
-  }
-  nibble_path_of_width<Metric, kVectorBytes>(masks, m, candidates, which, count, out);
+  nibble_path_read<Metric>(masks, ByteWindows{}, m, candidates, which, count, out);
+}
+
+// Two-byte candidates, narrowed to bytes as `narrowing` says.
+template <EditMetric Metric>
+void nibble_path(const NibbleMasks& masks, const UnitNarrowing& narrowing, std::size_t m,
+                 std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
+                 std::size_t* out) noexcept {
+  nibble_path_read<Metric>(masks, UnitWindows{&narrowing}, m, candidates, which, count, out);
 }
 
 #endif

@@ -1,0 +1,131 @@
+// Texts read 16 characters at a time as bytes, for the nibble lanes: a
+// one-byte text as it is, a text of two-byte units narrowed to the bytes that
+// the query's nibble tables know.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "simd/target.hpp"
+
+#if defined(QUILLSTONE_WAVEFRONT)
+#include <immintrin.h>
+#endif
+
+// Whether a sanitizer watches every byte read.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QUILLSTONE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define QUILLSTONE_SANITIZED 1
+#endif
+#endif
+
+namespace quillstone::detail {
+
+// How two-byte units become bytes against a query whose characters up to
+// U+00FF are bytes of its tables and which lacks U+00FF: a unit up to U+00FE
+// is its own byte, any other is 255, which matches nothing. A query's
+// characters above U+00FF are each lent a byte of its tables that the query
+// lacks, and a unit equal to a lent byte is 255 in turn.
+struct UnitNarrowing {
+  static constexpr std::size_t kMaxLent = 4;
+  std::size_t lent = 0;
+  char16_t wide[kMaxLent] = {};
+  std::uint8_t byte[kMaxLent] = {};
+};
+
+#if defined(QUILLSTONE_WAVEFRONT)
+
+// Byte k of the result is byte k + shift of `bytes`, zero past the last.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i shift_down(__m128i bytes, std::size_t shift) noexcept {
+  // Indices of 0x80 read zero.
+  alignas(32) static constexpr std::uint8_t kShift[32] = {
+      0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,   11,   12,   13,   14,   15,
+      0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+  return _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShift + shift)));
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i load16(const unsigned char* p) noexcept {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Bytes from..from + 15 of a text of n bytes (from < n); those past its end
+// are arbitrary. A load of 16 bytes that would run past the text reads the
+// 16 ending with its last byte instead and shifts them into place; a text
+// shorter than 16 bytes is read by a load that stays within a page the text
+// is on, which cannot fault, or copied where the sanitizers watch.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i text_window(const unsigned char* text, std::size_t from,
+                                                                       std::size_t n) noexcept {
+  if (from + 16 <= n) return load16(text + from);
+  if (n >= 16) return shift_down(load16(text + n - 16), from + 16 - n);
+#if defined(QUILLSTONE_SANITIZED)
+  unsigned char copy[16] = {};
+  std::memcpy(copy, text, n);
+  return load16(copy);
+#else
+  // Pages are at least 4 KiB. Sixteen bytes from the text's start stay in
+  // its first page, or else the 16 ending with its last byte are in its
+  // first page or the page its end is on.
+  constexpr std::uintptr_t kPage = 4096;
+  if ((reinterpret_cast<std::uintptr_t>(text) & (kPage - 1)) <= kPage - 16) return load16(text);
+  return shift_down(load16(text + n - 16), 16 - n);
+#endif
+}
+
+// Eight units as bytes in the low half of each 16-bit lane.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i narrow8(const UnitNarrowing& to, __m128i units) noexcept {
+  const __m128i sink = _mm_set1_epi16(255);
+  __m128i bytes = _mm_min_epu16(units, sink);
+  for (std::size_t i = 0; i < to.lent; ++i) {
+    const __m128i lent = _mm_set1_epi16(to.byte[i]);
+    bytes = _mm_blendv_epi8(bytes, sink, _mm_cmpeq_epi16(units, lent));
+    bytes = _mm_blendv_epi8(bytes, lent, _mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(to.wide[i]))));
+  }
+  return bytes;
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i load16(const UnitNarrowing& to, const char16_t* p) noexcept {
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+  return _mm_packus_epi16(narrow8(to, low), narrow8(to, high));
+}
+
+// text_window for a text of n two-byte units, narrowed.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i text_window(const UnitNarrowing& to, const char16_t* text,
+                                                                       std::size_t from, std::size_t n) noexcept {
+  if (from + 16 <= n) return load16(to, text + from);
+  if (n >= 16) return shift_down(load16(to, text + n - 16), from + 16 - n);
+#if defined(QUILLSTONE_SANITIZED)
+  char16_t copy[16] = {};
+  std::memcpy(copy, text, n * sizeof(char16_t));
+  return load16(to, copy);
+#else
+  constexpr std::uintptr_t kPage = 4096;
+  if ((reinterpret_cast<std::uintptr_t>(text) & (kPage - 1)) <= kPage - 32) return load16(to, text);
+  return shift_down(load16(to, text + n - 16), 16 - n);
+#endif
+}
+
+// The windows of the nibble lanes' texts, by their unit.
+struct ByteWindows {
+  using Unit = unsigned char;
+  [[gnu::target("avx2"), gnu::always_inline]] __m128i operator()(const unsigned char* text, std::size_t from,
+                                                                  std::size_t n) const noexcept {
+    return text_window(text, from, n);
+  }
+};
+
+struct UnitWindows {
+  using Unit = char16_t;
+  const UnitNarrowing* narrowing;
+  [[gnu::target("avx2"), gnu::always_inline]] __m128i operator()(const char16_t* text, std::size_t from,
+                                                                  std::size_t n) const noexcept {
+    return text_window(*narrowing, text, from, n);
+  }
+};
+
+#endif
+
+}  // namespace quillstone::detail
