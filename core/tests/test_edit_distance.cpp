@@ -664,6 +664,36 @@ TEST(EditDistanceBatch, EqualsScalarCandidateByCandidate) {
   }
 }
 
+// Folding batches narrow two-byte candidates to bytes once lower-cased:
+// characters whose lower case is a byte (the Kelvin sign, capital sharp s,
+// Ÿ), units equal to the bytes lent to the query's wider characters (0 and
+// 1 come first), İ and capital sigma (which go the general way), against
+// queries that take the narrowing and queries that cannot (ÿ, too many
+// wider characters).
+TEST(EditDistanceBatch, FoldedTwoByteCandidatesEqualScalar) {
+  std::mt19937_64 rng(37);
+  const Chars alphabet(U"aAkK\u212a\u00df\u1e9e\u00ff\u0178\u0159\u0158\u0436\u0416\0\x01\u0130\u03a3\u03c3 ", 21);
+  const std::vector<Chars> queries = {U"kraft", U"\u0159eka", U"STRA\u1e9eE", U"\u0436k\u0159", U"\u00ff\u0159",
+                                      U"\u0436\u0437\u0438\u0439\u043a", Chars(U"a\0\u0159", 3), U"\u03c3\u03c2 k"};
+  for (const Chars& query : queries) {
+    std::vector<std::string> owned;
+    for (int i = 0; i < 600; ++i) {
+      Chars text = random_text(rng, alphabet, 1 + rng() % 40);
+      text[rng() % text.size()] = U'\u0159';  // two-byte units
+      owned.push_back(utf8(text));
+    }
+    const std::vector<TextView> views(owned.begin(), owned.end());
+    const std::string q = utf8(query);
+    const auto lev = quillstone::levenshtein_batch(q, views, true);
+    const auto osa = quillstone::damerau_batch(q, views, true);
+    for (std::size_t i = 0; i < views.size(); ++i) {
+      SCOPED_TRACE(q + " | " + owned[i]);
+      ASSERT_EQ(lev[i], levenshtein_bp(q, views[i], {}, true, {}).unchecked_value());
+      ASSERT_EQ(osa[i], damerau_bp(q, views[i], {}, true, {}).unchecked_value());
+    }
+  }
+}
+
 // Enough candidates of each length to fill the vector lanes of every width,
 // with queries and candidates on either side of 64 characters and of 255
 // bytes, some not ASCII.

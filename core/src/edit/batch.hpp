@@ -2,7 +2,9 @@
 // candidates.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -51,9 +53,13 @@ class EditBatch {
       if (!fold_) paged_ = PagedMasks(query_, *masks);
       lanes_ = true;
       nibbles_ = nibble_path_runs(query_.size()) && nibble_masks_.build(lane_masks_.data());
-      // Two-byte candidates, read unfolded, take the same lanes as bytes.
-      unit_nibbles_ = nibbles_ && !fold_ &&
-                      narrowed_nibble_masks(query_, lane_masks_.data(), *masks, narrowing_, unit_nibble_masks_);
+      // Two-byte candidates take the same lanes as bytes: read in place
+      // when unfolded, else folded and narrowed into a buffer.
+      unit_nibbles_ =
+          nibbles_ && narrowed_nibble_masks(query_, lane_masks_.data(), *masks, narrowing_, unit_nibble_masks_);
+      if (unit_nibbles_ && fold_) {
+        for (std::size_t c = 0; c < 256; ++c) folded_bytes_[c] = narrowing_.byte_of(lower_byte(static_cast<unsigned char>(c)));
+      }
     }
   }
   EditBatch(const EditBatch&) = delete;
@@ -84,13 +90,14 @@ class EditBatch {
     const std::size_t room = lanes_ ? candidates.size() : 0;
     const auto lanes = std::make_unique_for_overwrite<std::size_t[]>(room);
     const auto paged = std::make_unique_for_overwrite<std::size_t[]>(room);
-    std::vector<std::size_t> renumbered;
+    std::vector<std::size_t> renumbered, narrowed;
     std::size_t bytes = 0, pairs = 0;
     // The query's numbers of the candidates that the lanes cannot read in
     // place, and where each one ends in `numbers`.
-    std::vector<unsigned char> numbers;
-    std::vector<std::size_t> ends;
+    std::vector<unsigned char> numbers, narrowed_bytes;
+    std::vector<std::size_t> ends, narrowed_ends;
     NumberedCandidates numbered;
+    FoldedUnits folded_units;
     const auto flush = [&] {
       if (numbered.size() == 0) return;
       kCandidateLanes<Metric>(numbers_.sequence().data(), pattern_.size(), numbers_.numbers(), numbered, out);
@@ -118,9 +125,19 @@ class EditBatch {
         others.push_back(i);
       }
     }
+    if (fold_ && unit_nibbles_) {
+      std::size_t units = 0;
+      for (const std::size_t i : others) units += candidates[i].size();
+      narrowed_bytes.reserve(units);
+      narrowed.reserve(others.size());
+      narrowed_ends.reserve(others.size());
+    }
     for (const std::size_t i : others) {
       const TextView candidate = candidates[i];
-      if (lanes_ && renumber(candidate, numbers)) {
+      if (fold_ && unit_nibbles_ && fold_narrowed(candidate, narrowed_bytes, folded_units)) {
+        narrowed.push_back(i);
+        narrowed_ends.push_back(narrowed_bytes.size());
+      } else if (lanes_ && renumber(candidate, numbers)) {
         renumbered.push_back(i);
         ends.push_back(numbers.size());
       } else if (number(candidate, i, numbered)) {
@@ -132,17 +149,14 @@ class EditBatch {
     flush();
     if (bytes != 0) byte_lanes(candidates, lanes.get(), bytes, out);
     if (pairs != 0) unit_lanes(candidates, paged.get(), pairs, out);
-    if (!renumbered.empty()) {
-      // Views of the numbers at the candidates' own places, so that the
-      // scores land there.
-      std::vector<TextView> views(candidates.size());
-      std::size_t from = 0;
-      for (std::size_t k = 0; k < renumbered.size(); ++k) {
-        views[renumbered[k]] = TextView(numbers.data() + from, ends[k] - from);
-        from = ends[k];
-      }
-      kTablePath<Metric>(number_masks_.data(), pattern_.size(), views, renumbered.data(), renumbered.size(), out);
-    }
+    score_packed(numbers, ends, renumbered, out, [&](std::span<const TextView> views, const std::size_t* which, std::size_t count, std::size_t* scores) {
+      kTablePath<Metric>(number_masks_.data(), pattern_.size(), views, which, count, scores);
+    });
+#if defined(QUILLSTONE_WAVEFRONT)
+    score_packed(narrowed_bytes, narrowed_ends, narrowed, out, [&](std::span<const TextView> views, const std::size_t* which, std::size_t count, std::size_t* scores) {
+      nibble_path<Metric>(unit_nibble_masks_, pattern_.size(), views, which, count, scores);
+    });
+#endif
   }
 
  private:
@@ -176,6 +190,77 @@ class EditBatch {
     if (nibbles_) return nibble_path<Metric>(nibble_masks_, pattern_.size(), candidates, which, count, out);
 #endif
     kTablePath<Metric>(lane_masks_.data(), pattern_.size(), candidates, which, count, out);
+  }
+
+  // Scores the texts laid end to end in `packed`, text k ending at ends[k]
+  // and belonging to candidate which[k], by `score(views, order, count,
+  // scores)`, and puts each score at its candidate's place in `out`.
+  template <class Score>
+  static void score_packed(const std::vector<unsigned char>& packed, const std::vector<std::size_t>& ends,
+                           const std::vector<std::size_t>& which, std::size_t* out, Score score) noexcept {
+    const std::size_t count = which.size();
+    if (count == 0) return;
+    std::vector<TextView> views(count);
+    std::vector<std::size_t> order(count), scores(count);
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      views[k] = TextView(packed.data() + from, ends[k] - from);
+      order[k] = k;
+      from = ends[k];
+    }
+    score(std::span<const TextView>(views), order.data(), count, scores.data());
+    for (std::size_t k = 0; k < count; ++k) out[which[k]] = scores[k];
+  }
+
+  // The bytes of a folding batch's characters from U+0100 to U+FFFF, looked
+  // up once each: a slot per unit modulo kSlots, kUnknown when empty,
+  // kGeneral for a character that the narrowing cannot take.
+  struct FoldedUnits {
+    static constexpr std::size_t kSlots = 64;
+    static constexpr std::uint16_t kUnknown = 0, kGeneral = 0xFFFF;
+    char16_t unit[kSlots] = {};
+    std::uint16_t byte[kSlots] = {};
+  };
+
+  // Appends a two-byte candidate of 1 to kQueryLaneMaxChars units to `out`
+  // lower-cased and narrowed to the bytes of the query's nibble tables;
+  // false, with `out` as it was, for any other candidate and for one with
+  // a character whose lower case is longer or depends on its neighbours.
+  bool fold_narrowed(TextView candidate, std::vector<unsigned char>& out, FoldedUnits& seen) const noexcept {
+    const std::size_t n = candidate.size();
+    if (candidate.width() != 2 || n == 0 || n > kQueryLaneMaxChars) return false;
+    const std::size_t at = out.size();
+    out.resize(at + n);
+    unsigned char* bytes = out.data() + at;
+    const auto* units = units_of<char16_t>(candidate);
+    // Bytes and wider units come mixed: every unit is first read as a byte,
+    // without a branch, and the wider ones, found by a mask, are mended.
+    for (std::size_t start = 0; start < n; start += 64) {
+      const std::size_t end = std::min(n, start + 64);
+      std::uint64_t wide = 0;
+      for (std::size_t i = start; i < end; ++i) {
+        bytes[i] = folded_bytes_[units[i] & 0xFF];
+        wide |= std::uint64_t{units[i] > 0xFF} << (i - start);
+      }
+      for (; wide != 0; wide &= wide - 1) {
+        const std::size_t i = start + static_cast<std::size_t>(std::countr_zero(wide));
+        const char16_t unit = units[i];
+        const std::size_t slot = unit % FoldedUnits::kSlots;
+        if (seen.unit[slot] != unit || seen.byte[slot] == FoldedUnits::kUnknown) {
+          char32_t lower;
+          seen.unit[slot] = unit;
+          seen.byte[slot] = !lower_alone(unit, lower) || lower > 0xFFFF ? FoldedUnits::kGeneral
+                            : lower < 0x100 ? folded_bytes_[lower] + 1
+                                            : narrowing_.byte_of(lower) + 1;
+        }
+        if (seen.byte[slot] == FoldedUnits::kGeneral) {
+          out.resize(at);
+          return false;
+        }
+        bytes[i] = static_cast<unsigned char>(seen.byte[slot] - 1);
+      }
+    }
+    return true;
   }
 
   // The two-byte candidates `which`, read in place.
@@ -229,6 +314,9 @@ class EditBatch {
   std::array<std::uint64_t, 256> lane_masks_{}, number_masks_{};
   NibbleMasks nibble_masks_, unit_nibble_masks_;
   UnitNarrowing narrowing_;
+  // A folding batch's byte for each character below U+0100: its lower
+  // case, narrowed.
+  std::array<unsigned char, 256> folded_bytes_{};
   PagedMasks paged_;
 };
 

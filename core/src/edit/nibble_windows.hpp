@@ -34,6 +34,15 @@ struct UnitNarrowing {
   std::size_t lent = 0;
   char16_t wide[kMaxLent] = {};
   std::uint8_t byte[kMaxLent] = {};
+
+  // The byte of one character, as the vector narrowing gives it.
+  std::uint8_t byte_of(char32_t c) const noexcept {
+    for (std::size_t i = 0; i < lent; ++i) {
+      if (c == wide[i]) return byte[i];
+      if (c == byte[i]) return 255;
+    }
+    return c < 255 ? static_cast<std::uint8_t>(c) : 255;
+  }
 };
 
 #if defined(QUILLSTONE_WAVEFRONT)

@@ -143,6 +143,13 @@ void lower_into(FoldedText& out, TextView text) noexcept {
 
 unsigned char lower_byte(unsigned char c) noexcept { return latin1_lower(c); }
 
+bool lower_alone(char32_t c, char32_t& out) noexcept {
+  const CaseRecord& rec = record_of(c);
+  if (rec.length != 0 || c == kCapitalSigma) return false;
+  out = static_cast<char32_t>(static_cast<std::int32_t>(c) + rec.delta);
+  return true;
+}
+
 TextView to_lower_full(TextView text, FoldedText& out) noexcept {
   lower_into<true>(out, text);
   return out.view();

@@ -49,6 +49,11 @@ TextView to_lower_full(TextView text, FoldedText& out) noexcept;
 // The lower case of a character below U+0100, which is one too.
 unsigned char lower_byte(unsigned char c) noexcept;
 
+// The lower case of a character when it is one character that no context
+// changes, into `out`; false for capital sigma and the characters whose
+// lower case is longer.
+bool lower_alone(char32_t c, char32_t& out) noexcept;
+
 // The same on UTF-8, for tests and tools.
 std::string to_lower_full(std::string_view utf8) noexcept;
 
