@@ -236,7 +236,13 @@ def other_scripts(size: dict, english: list[str], rng: random.Random) -> list[Wo
               Work("batch", "the same name against the same names without diacritics",
                    query=data.strip_accents(query),
                    candidates=[data.strip_accents(n) for n in name_list],
-                   same_as="a name against names with diacritics")]
+                   same_as="a name against names with diacritics"),
+              Work("batch", "a name against names with diacritics, folded", query=query.upper(),
+                   candidates=name_list, fold=True),
+              Work("batch", "the same name against the same names without diacritics, folded",
+                   query=data.strip_accents(query).upper(),
+                   candidates=[data.strip_accents(n) for n in name_list], fold=True,
+                   same_as="a name against names with diacritics, folded")]
     words = data.cjk_words(size["language_list"] * 4, rng)
     works.append(Work("batch", "a CJK word against CJK words",
                       query=data.edit(rng.choice(words), 1, data.CJK[:-2], rng), candidates=words))

@@ -58,7 +58,9 @@ class EditBatch {
       unit_nibbles_ =
           nibbles_ && narrowed_nibble_masks(query_, lane_masks_.data(), *masks, narrowing_, unit_nibble_masks_);
       if (unit_nibbles_ && fold_) {
-        for (std::size_t c = 0; c < 256; ++c) folded_bytes_[c] = narrowing_.byte_of(lower_byte(static_cast<unsigned char>(c)));
+        for (std::size_t c = 0; c < 256; ++c) {
+          folded_bytes_[c] = narrowing_.byte_of(lower_byte(static_cast<unsigned char>(c)));
+        }
       }
     }
   }
@@ -149,11 +151,11 @@ class EditBatch {
     flush();
     if (bytes != 0) byte_lanes(candidates, lanes.get(), bytes, out);
     if (pairs != 0) unit_lanes(candidates, paged.get(), pairs, out);
-    score_packed(numbers, ends, renumbered, out, [&](std::span<const TextView> views, const std::size_t* which, std::size_t count, std::size_t* scores) {
+    score_packed(numbers, ends, renumbered, out, [&](auto views, auto which, auto count, auto scores) {
       kTablePath<Metric>(number_masks_.data(), pattern_.size(), views, which, count, scores);
     });
 #if defined(QUILLSTONE_WAVEFRONT)
-    score_packed(narrowed_bytes, narrowed_ends, narrowed, out, [&](std::span<const TextView> views, const std::size_t* which, std::size_t count, std::size_t* scores) {
+    score_packed(narrowed_bytes, narrowed_ends, narrowed, out, [&](auto views, auto which, auto count, auto scores) {
       nibble_path<Metric>(unit_nibble_masks_, pattern_.size(), views, which, count, scores);
     });
 #endif
@@ -212,12 +214,13 @@ class EditBatch {
     for (std::size_t k = 0; k < count; ++k) out[which[k]] = scores[k];
   }
 
-  // The bytes of a folding batch's characters from U+0100 to U+FFFF, looked
-  // up once each: a slot per unit modulo kSlots, kUnknown when empty,
-  // kGeneral for a character that the narrowing cannot take.
+  // The bytes of a folding batch's units from U+0100 to U+FFFF, each
+  // lower-cased once: a slot per unit modulo kSlots (an empty slot holds
+  // unit 0, which no such unit equals), kGeneral for a unit that the
+  // narrowing cannot take.
   struct FoldedUnits {
     static constexpr std::size_t kSlots = 64;
-    static constexpr std::uint16_t kUnknown = 0, kGeneral = 0xFFFF;
+    static constexpr std::uint16_t kGeneral = 0x100;
     char16_t unit[kSlots] = {};
     std::uint16_t byte[kSlots] = {};
   };
@@ -246,18 +249,18 @@ class EditBatch {
         const std::size_t i = start + static_cast<std::size_t>(std::countr_zero(wide));
         const char16_t unit = units[i];
         const std::size_t slot = unit % FoldedUnits::kSlots;
-        if (seen.unit[slot] != unit || seen.byte[slot] == FoldedUnits::kUnknown) {
+        if (seen.unit[slot] != unit) {
           char32_t lower;
           seen.unit[slot] = unit;
           seen.byte[slot] = !lower_alone(unit, lower) || lower > 0xFFFF ? FoldedUnits::kGeneral
-                            : lower < 0x100 ? folded_bytes_[lower] + 1
-                                            : narrowing_.byte_of(lower) + 1;
+                            : lower < 0x100                              ? folded_bytes_[lower]
+                                                                         : narrowing_.byte_of(lower);
         }
         if (seen.byte[slot] == FoldedUnits::kGeneral) {
           out.resize(at);
           return false;
         }
-        bytes[i] = static_cast<unsigned char>(seen.byte[slot] - 1);
+        bytes[i] = static_cast<unsigned char>(seen.byte[slot]);
       }
     }
     return true;
