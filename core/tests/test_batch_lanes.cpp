@@ -118,7 +118,7 @@ std::size_t check_nibble_lanes(std::size_t bytes) {
       sizeof(Unit) == 1 ? std::vector<Chars>{U"ab", U"acgt", U"abcdefghijklmnopqrstuvwxyz", U"aAbBcC",
                                              Chars(U"\0\xff\x7f\x80\x01", 5)}
                         : std::vector<Chars>{U"ab\u0159", U"\u0436\u0438\u0437a\u00e9",
-                                             Chars(U"\0\x01\x02a\u0159\uac00\uffff", 7),
+                                             Chars(U"\0\x01\x02" U"a\u0159\uac00\uffff", 7),
                                              U"a\u0101\u0102\u0103\u0104\u0105", U"ab\u00ff\u0100",
                                              U"\u00e9\u00fe\u00ff\u0159"};
   std::size_t checked = 0;

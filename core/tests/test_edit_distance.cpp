@@ -672,7 +672,7 @@ TEST(EditDistanceBatch, EqualsScalarCandidateByCandidate) {
 // wider characters).
 TEST(EditDistanceBatch, FoldedTwoByteCandidatesEqualScalar) {
   std::mt19937_64 rng(37);
-  const Chars alphabet(U"aAkK\u212a\u00df\u1e9e\u00ff\u0178\u0159\u0158\u0436\u0416\0\x01\u0130\u03a3\u03c3 ", 21);
+  const Chars alphabet(U"aAkK\u212a\u00df\u1e9e\u00ff\u0178\u0159\u0158\u0436\u0416\0\x01\u0130\u03a3\u03c3 ", 19);
   const std::vector<Chars> queries = {U"kraft", U"\u0159eka", U"STRA\u1e9eE", U"\u0436k\u0159", U"\u00ff\u0159",
                                       U"\u0436\u0437\u0438\u0439\u043a", Chars(U"a\0\u0159", 3), U"\u03c3\u03c2 k"};
   for (const Chars& query : queries) {
