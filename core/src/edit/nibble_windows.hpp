@@ -56,30 +56,28 @@ struct UnitNarrowing {
   return _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShift + shift)));
 }
 
-[[gnu::target("avx2"), gnu::always_inline]] inline __m128i load16(const unsigned char* p) noexcept {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-
-// Bytes from..from + 15 of a text of n bytes (from < n); those past its end
-// are arbitrary. A load of 16 bytes that would run past the text reads the
-// 16 ending with its last byte instead and shifts them into place; a text
-// shorter than 16 bytes is read by a load that stays within a page the text
-// is on, which cannot fault, or copied where the sanitizers watch.
-[[gnu::target("avx2"), gnu::always_inline]] inline __m128i text_window(const unsigned char* text, std::size_t from,
-                                                                       std::size_t n) noexcept {
-  if (from + 16 <= n) return load16(text + from);
-  if (n >= 16) return shift_down(load16(text + n - 16), from + 16 - n);
+// Units from..from + 15 of a text of n units (from < n) as 16 bytes, each
+// 16 units read by read.load(p); those past its end are arbitrary. A load
+// of 16 units that would run past the text reads the 16 ending with its
+// last unit instead and shifts them into place; a text shorter than 16
+// units is read by a load that stays within a page the text is on, which
+// cannot fault, or copied where the sanitizers watch.
+template <class Windows, class Unit = typename Windows::Unit>
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i text_window(const Windows& read, const Unit* text,
+                                                                       std::size_t from, std::size_t n) noexcept {
+  if (from + 16 <= n) return read.load(text + from);
+  if (n >= 16) return shift_down(read.load(text + n - 16), from + 16 - n);
 #if defined(QUILLSTONE_SANITIZED)
-  unsigned char copy[16] = {};
-  std::memcpy(copy, text, n);
-  return load16(copy);
+  Unit copy[16] = {};
+  std::memcpy(copy, text, n * sizeof(Unit));
+  return read.load(copy);
 #else
-  // Pages are at least 4 KiB. Sixteen bytes from the text's start stay in
-  // its first page, or else the 16 ending with its last byte are in its
+  // Pages are at least 4 KiB. Sixteen units from the text's start stay in
+  // its first page, or else the 16 ending with its last unit are in its
   // first page or the page its end is on.
   constexpr std::uintptr_t kPage = 4096;
-  if ((reinterpret_cast<std::uintptr_t>(text) & (kPage - 1)) <= kPage - 16) return load16(text);
-  return shift_down(load16(text + n - 16), 16 - n);
+  if ((reinterpret_cast<std::uintptr_t>(text) & (kPage - 1)) <= kPage - 16 * sizeof(Unit)) return read.load(text);
+  return shift_down(read.load(text + n - 16), 16 - n);
 #endif
 }
 
@@ -95,43 +93,30 @@ struct UnitNarrowing {
   return bytes;
 }
 
-[[gnu::target("avx2"), gnu::always_inline]] inline __m128i load16(const UnitNarrowing& to, const char16_t* p) noexcept {
-  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-  return _mm_packus_epi16(narrow8(to, low), narrow8(to, high));
-}
-
-// text_window for a text of n two-byte units, narrowed.
-[[gnu::target("avx2"), gnu::always_inline]] inline __m128i text_window(const UnitNarrowing& to, const char16_t* text,
-                                                                       std::size_t from, std::size_t n) noexcept {
-  if (from + 16 <= n) return load16(to, text + from);
-  if (n >= 16) return shift_down(load16(to, text + n - 16), from + 16 - n);
-#if defined(QUILLSTONE_SANITIZED)
-  char16_t copy[16] = {};
-  std::memcpy(copy, text, n * sizeof(char16_t));
-  return load16(to, copy);
-#else
-  constexpr std::uintptr_t kPage = 4096;
-  if ((reinterpret_cast<std::uintptr_t>(text) & (kPage - 1)) <= kPage - 32) return load16(to, text);
-  return shift_down(load16(to, text + n - 16), 16 - n);
-#endif
-}
-
-// The windows of the nibble lanes' texts, by their unit.
+// The windows of the nibble lanes' texts, by their unit: a one-byte text as
+// it is, a two-byte one narrowed.
 struct ByteWindows {
   using Unit = unsigned char;
+  [[gnu::target("avx2"), gnu::always_inline]] __m128i load(const unsigned char* p) const noexcept {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  }
   [[gnu::target("avx2"), gnu::always_inline]] __m128i operator()(const unsigned char* text, std::size_t from,
                                                                   std::size_t n) const noexcept {
-    return text_window(text, from, n);
+    return text_window(*this, text, from, n);
   }
 };
 
 struct UnitWindows {
   using Unit = char16_t;
   const UnitNarrowing* narrowing;
+  [[gnu::target("avx2"), gnu::always_inline]] __m128i load(const char16_t* p) const noexcept {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+    return _mm_packus_epi16(narrow8(*narrowing, low), narrow8(*narrowing, high));
+  }
   [[gnu::target("avx2"), gnu::always_inline]] __m128i operator()(const char16_t* text, std::size_t from,
                                                                   std::size_t n) const noexcept {
-    return text_window(*narrowing, text, from, n);
+    return text_window(*this, text, from, n);
   }
 };
 
