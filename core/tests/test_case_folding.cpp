@@ -3,6 +3,7 @@
 // CPython's str.lower().
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -97,6 +98,46 @@ TEST(LowerFullShortcuts, EveryCodePointAlone) {
     }
   }
   EXPECT_EQ(mismatches, 0u);
+}
+
+// lower_alone() on every two-byte unit is what the full folding gives the
+// unit alone, when that is one character that holds in any context; the
+// named capitals are the units where it is not; and the preimages of
+// each character are those that lower_alone() sends to it.
+TEST(LowerAlone, EveryTwoByteUnit) {
+  using quillstone::detail::lower_alone;
+  std::vector<std::vector<char16_t>> preimages(0x10000);
+  for (char32_t cp = 0x100; cp <= 0xFFFF; ++cp) {
+    char32_t lower = 0;
+    const bool alone = lower_alone(cp, lower);
+    const char16_t unit = static_cast<char16_t>(cp);
+    ASSERT_EQ(alone, unit != quillstone::detail::kCapitalDottedI && unit != quillstone::detail::kCapitalSigma)
+        << std::hex << std::uint32_t{cp};
+    // Surrogates are no characters: UTF-8 cannot hold them alone.
+    if (cp < 0xD800 || cp >= 0xE000) {
+      const std::u32string full = quillstone::testing::decode(to_lower_full(utf8(std::u32string(1, cp))));
+      ASSERT_EQ(alone, full.size() == 1 && cp != 0x03A3) << std::hex << std::uint32_t{cp};
+      if (alone) {
+        ASSERT_EQ(std::u32string(1, lower), full) << std::hex << std::uint32_t{cp};
+      }
+    }
+    if (!alone) continue;
+    ASSERT_LE(std::uint32_t{lower}, 0xFFFFu) << std::hex << std::uint32_t{cp};
+    preimages[lower].push_back(unit);
+  }
+  for (char32_t lower = 0; lower < 0x10010; ++lower) {
+    char16_t got[4];
+    const std::size_t count = quillstone::detail::wide_lower_preimages(lower, got);
+    const std::vector<char16_t> expected = lower < 0x10000 ? preimages[lower] : std::vector<char16_t>{};
+    ASSERT_EQ(count, expected.size()) << std::hex << std::uint32_t{lower};
+    std::vector<char16_t> sorted(got, got + std::min<std::size_t>(count, 4));
+    std::sort(sorted.begin(), sorted.end());
+    ASSERT_TRUE(std::equal(sorted.begin(), sorted.end(), expected.begin())) << std::hex << std::uint32_t{lower};
+  }
+  // Only as many as there is room for are written.
+  char16_t one[1] = {0};
+  EXPECT_EQ(quillstone::detail::wide_lower_preimages(U'\u01c6', one), 3u);
+  EXPECT_TRUE(one[0] >= 0x01C4 && one[0] <= 0x01C6);
 }
 
 std::u32string random_text(std::mt19937& rng, const std::vector<char32_t>& alphabet,

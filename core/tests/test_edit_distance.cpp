@@ -664,17 +664,22 @@ TEST(EditDistanceBatch, EqualsScalarCandidateByCandidate) {
   }
 }
 
-// Folding batches narrow two-byte candidates to bytes once lower-cased:
-// characters whose lower case is a byte (the Kelvin sign, capital sharp s,
-// Ÿ), units equal to the bytes lent to the query's wider characters (0 and
-// 1 come first), İ and capital sigma (which go the general way), against
-// queries that take the narrowing and queries that cannot (ÿ, too many
-// wider characters).
+// Folding batches read two-byte candidates unfolded, each unit as the byte
+// of the query's character it lower-cases to: characters whose lower case
+// is a byte (the Kelvin and Angstrom signs, capital sharp s, Ÿ), wider
+// characters with two other cases (ǅ, ϴ, the ohm sign), units equal to the
+// bytes lent to the query's wider characters (0 and 1 come first), İ and
+// capital sigma (which go the general way), against queries that take the
+// narrowing and queries that cannot (ÿ, too many wider characters).
 TEST(EditDistanceBatch, FoldedTwoByteCandidatesEqualScalar) {
   std::mt19937_64 rng(37);
-  const Chars alphabet(U"aAkK\u212a\u00df\u1e9e\u00ff\u0178\u0159\u0158\u0436\u0416\0\x01\u0130\u03a3\u03c3 ", 19);
+  const Chars alphabet(
+      U"aAkK\u212a\u00df\u1e9e\u00ff\u0178\u0159\u0158\u0436\u0416\0\x01\u0130\u03a3\u03c3 "
+      U"\u01c4\u01c5\u01c6\u0398\u03f4\u03b8\u03a9\u2126\u03c9\u212b\u00c5\u00e5",
+      31);
   const std::vector<Chars> queries = {U"kraft", U"\u0159eka", U"STRA\u1e9eE", U"\u0436k\u0159", U"\u00ff\u0159",
-                                      U"\u0436\u0437\u0438\u0439\u043a", Chars(U"a\0\u0159", 3), U"\u03c3\u03c2 k"};
+                                      U"\u0436\u0437\u0438\u0439\u043a", Chars(U"a\0\u0159", 3), U"\u03c3\u03c2 k",
+                                      U"\u01c5\u03b8\u2126\u0159k\u00e5\u00df", U"\u00c5\u01c4a\u0398"};
   for (const Chars& query : queries) {
     std::vector<std::string> owned;
     for (int i = 0; i < 600; ++i) {

@@ -53,15 +53,11 @@ class EditBatch {
       if (!fold_) paged_ = PagedMasks(query_, *masks);
       lanes_ = true;
       nibbles_ = nibble_path_runs(query_.size()) && nibble_masks_.build(lane_masks_.data());
-      // Two-byte candidates take the same lanes as bytes: read in place
-      // when unfolded, else folded and narrowed into a buffer.
+      // Two-byte candidates take the same lanes as bytes, read in place,
+      // folding or not.
       unit_nibbles_ =
-          nibbles_ && narrowed_nibble_masks(query_, lane_masks_.data(), *masks, narrowing_, unit_nibble_masks_);
-      if (unit_nibbles_ && fold_) {
-        for (std::size_t c = 0; c < 256; ++c) {
-          folded_bytes_[c] = narrowing_.byte_of(lower_byte(static_cast<unsigned char>(c)));
-        }
-      }
+          nibbles_ && narrowed_nibble_masks(query_, lane_masks_.data(), *masks, narrowing_, unit_nibble_masks_) &&
+          (!fold_ || fold_narrowing(query_, narrowing_));
     }
   }
   EditBatch(const EditBatch&) = delete;
@@ -79,8 +75,9 @@ class EditBatch {
 
   // candidates[i]'s distance into out[i]: a candidate of up to 255
   // characters against a query of up to 64 in the query's lanes, read in
-  // place when its units are one or two bytes (and it need not be folded),
-  // otherwise as the query's numbers; a candidate of at most 64 characters
+  // place when its units are one byte, or two bytes that the lanes read
+  // unfolded (and, folding, each lower-cased alone), otherwise as the
+  // query's numbers; a candidate of at most 64 characters
   // otherwise in candidate lanes, every other one by distance(). Candidate
   // lanes are filled in chunks, so that their buffers stay small. Each
   // result equals the scalar operation's on its candidate.
@@ -92,14 +89,13 @@ class EditBatch {
     const std::size_t room = lanes_ ? candidates.size() : 0;
     const auto lanes = std::make_unique_for_overwrite<std::size_t[]>(room);
     const auto paged = std::make_unique_for_overwrite<std::size_t[]>(room);
-    std::vector<std::size_t> renumbered, narrowed;
+    std::vector<std::size_t> renumbered;
     std::size_t bytes = 0, pairs = 0;
     // The query's numbers of the candidates that the lanes cannot read in
     // place, and where each one ends in `numbers`.
-    std::vector<unsigned char> numbers, narrowed_bytes;
-    std::vector<std::size_t> ends, narrowed_ends;
+    std::vector<unsigned char> numbers;
+    std::vector<std::size_t> ends;
     NumberedCandidates numbered;
-    FoldedUnits folded_units;
     const auto flush = [&] {
       if (numbered.size() == 0) return;
       kCandidateLanes<Metric>(numbers_.sequence().data(), pattern_.size(), numbers_.numbers(), numbered, out);
@@ -108,7 +104,7 @@ class EditBatch {
     // The lanes' own candidates first, in a loop kept small enough for its
     // counts to stay in registers; the others after.
     std::vector<std::size_t> others;
-    const bool lanes_read = lanes_, pairs_read = lanes_ && !fold_;
+    const bool lanes_read = lanes_, pairs_read = lanes_ && (!fold_ || unit_nibbles_);
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
       const bool narrow = candidate.narrow();
@@ -117,7 +113,14 @@ class EditBatch {
       const unsigned fits = candidate.size() - 1 < kQueryLaneMaxChars;
       const unsigned bytes_read = unsigned{narrow} & unsigned{lanes_read};
       const unsigned units_read = unsigned{candidate.width() == 2} & unsigned{pairs_read};
-      const bool in_place = (fits & (bytes_read | units_read)) != 0;
+      bool in_place = (fits & (bytes_read | units_read)) != 0;
+#if defined(QUILLSTONE_WAVEFRONT)
+      // Folding, the lanes read only units whose lower case is one
+      // character alone.
+      if (fold_ && in_place && !narrow) {
+        in_place = !holds_either(units_of<char16_t>(candidate), candidate.size(), kCapitalDottedI, kCapitalSigma);
+      }
+#endif
       if (in_place) [[likely]] {
         lanes[bytes] = i;
         paged[pairs] = i;
@@ -127,19 +130,9 @@ class EditBatch {
         others.push_back(i);
       }
     }
-    if (fold_ && unit_nibbles_) {
-      std::size_t units = 0;
-      for (const std::size_t i : others) units += candidates[i].size();
-      narrowed_bytes.reserve(units);
-      narrowed.reserve(others.size());
-      narrowed_ends.reserve(others.size());
-    }
     for (const std::size_t i : others) {
       const TextView candidate = candidates[i];
-      if (fold_ && unit_nibbles_ && fold_narrowed(candidate, narrowed_bytes, folded_units)) {
-        narrowed.push_back(i);
-        narrowed_ends.push_back(narrowed_bytes.size());
-      } else if (lanes_ && renumber(candidate, numbers)) {
+      if (lanes_ && renumber(candidate, numbers)) {
         renumbered.push_back(i);
         ends.push_back(numbers.size());
       } else if (number(candidate, i, numbered)) {
@@ -154,11 +147,6 @@ class EditBatch {
     score_packed(numbers, ends, renumbered, out, [&](auto views, auto which, auto count, auto scores) {
       kTablePath<Metric>(number_masks_.data(), pattern_.size(), views, which, count, scores);
     });
-#if defined(QUILLSTONE_WAVEFRONT)
-    score_packed(narrowed_bytes, narrowed_ends, narrowed, out, [&](auto views, auto which, auto count, auto scores) {
-      nibble_path<Metric>(unit_nibble_masks_, pattern_.size(), views, which, count, scores);
-    });
-#endif
   }
 
  private:
@@ -214,58 +202,6 @@ class EditBatch {
     for (std::size_t k = 0; k < count; ++k) out[which[k]] = scores[k];
   }
 
-  // The bytes of a folding batch's units from U+0100 to U+FFFF, each
-  // lower-cased once: a slot per unit modulo kSlots (an empty slot holds
-  // unit 0, which no such unit equals), kGeneral for a unit that the
-  // narrowing cannot take.
-  struct FoldedUnits {
-    static constexpr std::size_t kSlots = 64;
-    static constexpr std::uint16_t kGeneral = 0x100;
-    char16_t unit[kSlots] = {};
-    std::uint16_t byte[kSlots] = {};
-  };
-
-  // Appends a two-byte candidate of 1 to kQueryLaneMaxChars units to `out`
-  // lower-cased and narrowed to the bytes of the query's nibble tables;
-  // false, with `out` as it was, for any other candidate and for one with
-  // a character whose lower case is longer or depends on its neighbours.
-  bool fold_narrowed(TextView candidate, std::vector<unsigned char>& out, FoldedUnits& seen) const noexcept {
-    const std::size_t n = candidate.size();
-    if (candidate.width() != 2 || n == 0 || n > kQueryLaneMaxChars) return false;
-    const std::size_t at = out.size();
-    out.resize(at + n);
-    unsigned char* bytes = out.data() + at;
-    const auto* units = units_of<char16_t>(candidate);
-    // Bytes and wider units come mixed: every unit is first read as a byte,
-    // without a branch, and the wider ones, found by a mask, are mended.
-    for (std::size_t start = 0; start < n; start += 64) {
-      const std::size_t end = std::min(n, start + 64);
-      std::uint64_t wide = 0;
-      for (std::size_t i = start; i < end; ++i) {
-        bytes[i] = folded_bytes_[units[i] & 0xFF];
-        wide |= std::uint64_t{units[i] > 0xFF} << (i - start);
-      }
-      for (; wide != 0; wide &= wide - 1) {
-        const std::size_t i = start + static_cast<std::size_t>(std::countr_zero(wide));
-        const char16_t unit = units[i];
-        const std::size_t slot = unit % FoldedUnits::kSlots;
-        if (seen.unit[slot] != unit) {
-          char32_t lower;
-          seen.unit[slot] = unit;
-          seen.byte[slot] = !lower_alone(unit, lower) || lower > 0xFFFF ? FoldedUnits::kGeneral
-                            : lower < 0x100                              ? folded_bytes_[lower]
-                                                                         : narrowing_.byte_of(lower);
-        }
-        if (seen.byte[slot] == FoldedUnits::kGeneral) {
-          out.resize(at);
-          return false;
-        }
-        bytes[i] = static_cast<unsigned char>(seen.byte[slot]);
-      }
-    }
-    return true;
-  }
-
   // The two-byte candidates `which`, read in place.
   void unit_lanes(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
                   std::size_t* out) const noexcept {
@@ -317,9 +253,6 @@ class EditBatch {
   std::array<std::uint64_t, 256> lane_masks_{}, number_masks_{};
   NibbleMasks nibble_masks_, unit_nibble_masks_;
   UnitNarrowing narrowing_;
-  // A folding batch's byte for each character below U+0100: its lower
-  // case, narrowed.
-  std::array<unsigned char, 256> folded_bytes_{};
   PagedMasks paged_;
 };
 

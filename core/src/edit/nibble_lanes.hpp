@@ -14,6 +14,7 @@
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
 #include "simd/target.hpp"
+#include "text/case_folding.hpp"
 #include "text/units.hpp"
 
 #if defined(QUILLSTONE_WAVEFRONT)
@@ -76,15 +77,44 @@ bool narrowed_nibble_masks(TextView query, const std::uint64_t* bytes, const Mas
     // Characters past U+FFFF are in no two-byte unit.
     if (c < 0x100 || c > 0xFFFF) continue;
     const char16_t* const first = narrowing.wide;
-    const char16_t* const lent = first + narrowing.lent;
-    if (std::find(first, lent, static_cast<char16_t>(c)) != lent) continue;
+    const char16_t* const last = first + narrowing.pairs;
+    if (std::find(first, last, static_cast<char16_t>(c)) != last) continue;
     while (free < 255 && table[free] != 0) ++free;
     if (free == 255 || narrowing.lent == UnitNarrowing::kMaxLent) return false;
-    narrowing.wide[narrowing.lent] = static_cast<char16_t>(c);
-    narrowing.byte[narrowing.lent++] = static_cast<std::uint8_t>(free);
+    narrowing.lent_byte[narrowing.lent++] = static_cast<std::uint8_t>(free);
+    narrowing.pair(static_cast<char16_t>(c), static_cast<std::uint8_t>(free));
     table[free] = masks.lookup(c);
   }
   return out.build(table);
+}
+
+// Makes `narrowing`, made above for a lower-cased query, read candidates as
+// they come, unfolded: each unit above U+00FF whose lower case alone is one
+// of the query's characters reads as that character's byte, and any other
+// as 255. The bytes' tables already hold each byte's lower case. A unit
+// whose lower case is not one character alone (kCapitalDottedI,
+// kCapitalSigma) must not be read this way. False when the units to pair are too many.
+inline bool fold_narrowing(TextView query, UnitNarrowing& narrowing) noexcept {
+  UnitNarrowing folded = narrowing;
+  folded.pairs = 0;
+  for (std::size_t i = 0; i < query.size(); ++i) {
+    const char32_t c = query[i];
+    bool seen = c > 0xFFFF;
+    for (std::size_t j = 0; j < i && !seen; ++j) seen = query[j] == c;
+    if (seen) continue;
+    std::uint8_t to = static_cast<std::uint8_t>(c);
+    for (std::size_t k = 0; k < narrowing.pairs; ++k) {
+      if (narrowing.wide[k] == c) to = narrowing.byte[k];
+    }
+    char16_t units[UnitNarrowing::kMaxPairs];
+    const std::size_t count = wide_lower_preimages(c, units);
+    if (count > UnitNarrowing::kMaxPairs) return false;
+    for (std::size_t k = 0; k < count; ++k) {
+      if (!folded.pair(units[k], to)) return false;
+    }
+  }
+  narrowing = folded;
+  return true;
 }
 
 #if defined(QUILLSTONE_WAVEFRONT)

@@ -26,22 +26,26 @@ namespace quillstone::detail {
 
 // How two-byte units become bytes against a query whose characters up to
 // U+00FF are bytes of its tables and which lacks U+00FF: a unit up to U+00FE
-// is its own byte, any other is 255, which matches nothing. A query's
-// characters above U+00FF are each lent a byte of its tables that the query
-// lacks, and a unit equal to a lent byte is 255 in turn.
+// is its own byte and any other is 255, which matches nothing, but for the
+// units of the pairs, each read as its byte. A query's characters above
+// U+00FF are each lent a byte of its tables that the query lacks, and a unit
+// equal to a lent byte is 255 in turn.
 struct UnitNarrowing {
   static constexpr std::size_t kMaxLent = 4;
-  std::size_t lent = 0;
-  char16_t wide[kMaxLent] = {};
-  std::uint8_t byte[kMaxLent] = {};
+  // Room for a folding query's four lent characters in each of their cases
+  // and the few wider characters that lower-case to a byte.
+  static constexpr std::size_t kMaxPairs = 16;
+  std::size_t lent = 0, pairs = 0;
+  std::uint8_t lent_byte[kMaxLent] = {};
+  char16_t wide[kMaxPairs] = {};
+  std::uint8_t byte[kMaxPairs] = {};
 
-  // The byte of one character, as the vector narrowing gives it.
-  std::uint8_t byte_of(char32_t c) const noexcept {
-    for (std::size_t i = 0; i < lent; ++i) {
-      if (c == wide[i]) return byte[i];
-      if (c == byte[i]) return 255;
-    }
-    return c < 255 ? static_cast<std::uint8_t>(c) : 255;
+  // Reads `unit` as `to`; false when the pairs are full.
+  bool pair(char16_t unit, std::uint8_t to) noexcept {
+    if (pairs == kMaxPairs) return false;
+    wide[pairs] = unit;
+    byte[pairs++] = to;
+    return true;
   }
 };
 
@@ -81,16 +85,23 @@ template <class Windows, class Unit = typename Windows::Unit>
 #endif
 }
 
-// Eight units as bytes in the low half of each 16-bit lane.
-[[gnu::target("avx2"), gnu::always_inline]] inline __m128i narrow8(const UnitNarrowing& to, __m128i units) noexcept {
-  const __m128i sink = _mm_set1_epi16(255);
-  __m128i bytes = _mm_min_epu16(units, sink);
+// Sixteen units as bytes in the low half of each 16-bit lane.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i narrow16(const UnitNarrowing& to, __m256i units) noexcept {
+  const __m256i sink = _mm256_set1_epi16(255);
+  __m256i bytes = _mm256_min_epu16(units, sink);
   for (std::size_t i = 0; i < to.lent; ++i) {
-    const __m128i lent = _mm_set1_epi16(to.byte[i]);
-    bytes = _mm_blendv_epi8(bytes, sink, _mm_cmpeq_epi16(units, lent));
-    bytes = _mm_blendv_epi8(bytes, lent, _mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(to.wide[i]))));
+    bytes = _mm256_blendv_epi8(bytes, sink, _mm256_cmpeq_epi16(units, _mm256_set1_epi16(to.lent_byte[i])));
+  }
+  for (std::size_t i = 0; i < to.pairs; ++i) {
+    const __m256i wide = _mm256_set1_epi16(static_cast<short>(to.wide[i]));
+    bytes = _mm256_blendv_epi8(bytes, _mm256_set1_epi16(to.byte[i]), _mm256_cmpeq_epi16(units, wide));
   }
   return bytes;
+}
+
+// The low bytes of sixteen 16-bit lanes that each hold 0 to 255, in order.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i low_bytes_of(__m256i lanes) noexcept {
+  return _mm_packus_epi16(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
 }
 
 // The windows of the nibble lanes' texts, by their unit: a one-byte text as
@@ -110,15 +121,34 @@ struct UnitWindows {
   using Unit = char16_t;
   const UnitNarrowing* narrowing;
   [[gnu::target("avx2"), gnu::always_inline]] __m128i load(const char16_t* p) const noexcept {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-    return _mm_packus_epi16(narrow8(*narrowing, low), narrow8(*narrowing, high));
+    return low_bytes_of(narrow16(*narrowing, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
   }
   [[gnu::target("avx2"), gnu::always_inline]] __m128i operator()(const char16_t* text, std::size_t from,
                                                                   std::size_t n) const noexcept {
     return text_window(*this, text, from, n);
   }
 };
+
+// Whether any of the n units of a two-byte text is `one` or `other`: 16
+// units a window.
+[[gnu::target("avx2")]] inline bool holds_either(const char16_t* units, std::size_t n, char16_t one,
+                                                  char16_t other) noexcept {
+  struct Matches {
+    __m256i one, other;
+    [[gnu::target("avx2"), gnu::always_inline]] __m128i load(const char16_t* p) const noexcept {
+      const __m256i units = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+      const __m256i found = _mm256_or_si256(_mm256_cmpeq_epi16(units, one), _mm256_cmpeq_epi16(units, other));
+      return low_bytes_of(_mm256_srli_epi16(found, 8));
+    }
+  };
+  const Matches read{_mm256_set1_epi16(static_cast<short>(one)), _mm256_set1_epi16(static_cast<short>(other))};
+  for (std::size_t from = 0; from < n; from += 16) {
+    auto found = static_cast<unsigned>(_mm_movemask_epi8(text_window(read, units, from, n)));
+    if (n - from < 16) found &= (1u << (n - from)) - 1;  // the rest are not the text's
+    if (found != 0) return true;
+  }
+  return false;
+}
 
 #endif
 

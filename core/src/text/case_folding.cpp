@@ -25,7 +25,6 @@ struct CaseRecord {
 
 #include "text/unicode_tables.inc"
 
-constexpr char32_t kCapitalSigma = 0x03A3;
 constexpr char32_t kSmallSigma = 0x03C3;
 constexpr char32_t kFinalSigma = 0x03C2;
 constexpr std::size_t kBlockMask = (std::size_t{1} << kBlockShift) - 1;
@@ -148,6 +147,20 @@ bool lower_alone(char32_t c, char32_t& out) noexcept {
   if (rec.length != 0 || c == kCapitalSigma) return false;
   out = static_cast<char32_t>(static_cast<std::int32_t>(c) + rec.delta);
   return true;
+}
+
+// A character maps to its lower case by its record's delta: a character
+// that lower-cases to `lower` alone is lower less the delta of its own record.
+std::size_t wide_lower_preimages(char32_t lower, std::span<char16_t> out) noexcept {
+  std::size_t count = 0;
+  for (const CaseRecord& rec : kRecords) {
+    if (rec.length != 0) continue;
+    const std::int64_t c = std::int64_t{lower} - rec.delta;
+    if (c < 0x100 || c > 0xFFFF || c == kCapitalSigma || &record_of(static_cast<char32_t>(c)) != &rec) continue;
+    if (count < out.size()) out[count] = static_cast<char16_t>(c);
+    ++count;
+  }
+  return count;
 }
 
 TextView to_lower_full(TextView text, FoldedText& out) noexcept {

@@ -1,7 +1,9 @@
 // Full Unicode lower-casing of whole texts.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +55,16 @@ unsigned char lower_byte(unsigned char c) noexcept;
 // changes, into `out`; false for capital sigma and the characters whose
 // lower case is longer.
 bool lower_alone(char32_t c, char32_t& out) noexcept;
+
+// The two characters up to U+FFFF for which lower_alone() is false: the
+// lower case of capital dotted I is two characters, capital sigma's depends
+// on its neighbours.
+inline constexpr char16_t kCapitalDottedI = 0x0130;
+inline constexpr char16_t kCapitalSigma = 0x03A3;
+
+// The characters from U+0100 to U+FFFF whose lower case lower_alone() gives
+// as `lower`, as many as `out` holds; returns how many there are.
+std::size_t wide_lower_preimages(char32_t lower, std::span<char16_t> out) noexcept;
 
 // The same on UTF-8, for tests and tools.
 std::string to_lower_full(std::string_view utf8) noexcept;
