@@ -82,6 +82,8 @@ struct Gen {
   static inline const std::u32string kAlphabets[] = {
       U"abcdeABCDE", U"ab", U"aeéÉàÀßüÜ", U"中文字漢語a", U"😀😁𝒜𝒝a", U"\u0130\u03A3\u03C3\u03C2\u212AKka.",
       U"абвгдАБВГДa",
+      // Wider characters with two other cases, and ones that lower-case to a byte.
+      U"\u01c4\u01c5\u01c6\u0398\u03f4\u03b8\u03a9\u2126\u03c9\u212b\u00c5\u00e5\u0178\u00ff\u1e9e\u00df\u010d\u010c",
   };
   std::size_t pick(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); }
   std::size_t length(std::size_t max = 150) {

@@ -50,7 +50,7 @@ class EditBatch {
       // nothing, and only equality with the query's characters counts.
       for (std::size_t i = 0; i < query_.size(); ++i) number_masks_[numbers_(query_[i])] = masks->lookup(query_[i]);
       // Two-byte candidates read unfolded: the pages of the query's blocks.
-      if (!fold_) paged_ = PagedMasks(query_, *masks);
+      paged_ = fold_ ? PagedMasks::folding(query_, *masks) : PagedMasks(query_, *masks);
       lanes_ = true;
       nibbles_ = nibble_path_runs(query_.size()) && nibble_masks_.build(lane_masks_.data());
       // Two-byte candidates take the same lanes as bytes, read in place,
@@ -104,7 +104,7 @@ class EditBatch {
     // The lanes' own candidates first, in a loop kept small enough for its
     // counts to stay in registers; the others after.
     std::vector<std::size_t> others;
-    const bool lanes_read = lanes_, pairs_read = lanes_ && (!fold_ || unit_nibbles_);
+    const bool lanes_read = lanes_, pairs_read = lanes_;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
       const bool narrow = candidate.narrow();
@@ -113,14 +113,7 @@ class EditBatch {
       const unsigned fits = candidate.size() - 1 < kQueryLaneMaxChars;
       const unsigned bytes_read = unsigned{narrow} & unsigned{lanes_read};
       const unsigned units_read = unsigned{candidate.width() == 2} & unsigned{pairs_read};
-      bool in_place = (fits & (bytes_read | units_read)) != 0;
-#if defined(QUILLSTONE_WAVEFRONT)
-      // Folding, the lanes read only units whose lower case is one
-      // character alone.
-      if (fold_ && in_place && !narrow) {
-        in_place = !holds_either(units_of<char16_t>(candidate), candidate.size(), kCapitalDottedI, kCapitalSigma);
-      }
-#endif
+      const bool in_place = (fits & (bytes_read | units_read)) != 0;
       if (in_place) [[likely]] {
         lanes[bytes] = i;
         paged[pairs] = i;
@@ -130,6 +123,10 @@ class EditBatch {
         others.push_back(i);
       }
     }
+    // Folding, the lanes read only units whose lower case is one character
+    // alone: a pass of its own, as a branch on the width in the loop above
+    // would be mispredicted.
+    if (fold_) pairs = keep_lower_alone(candidates, paged.get(), pairs, [&](std::size_t i) { others.push_back(i); });
     for (const std::size_t i : others) {
       const TextView candidate = candidates[i];
       if (lanes_ && renumber(candidate, numbers)) {

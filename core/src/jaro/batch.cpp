@@ -55,18 +55,21 @@ class LaneBatch {
     groups_.add(text.size(), index, scorer());
   }
 
-  // A folded candidate of 1 to 64 characters; 2-byte units that need no
-  // folding are looked up in the pages.
+  // Whether two-byte candidates are read in place, by the pages.
+  bool reads_units() const noexcept { return paged_ != nullptr; }
+
+  // A candidate of 1 to 64 two-byte units, read as they come: the pages
+  // fold them when the batch folds.
+  void add_units(std::size_t index, const char16_t* units, std::size_t n) noexcept {
+    Lane* column = slot(n);
+    for (std::size_t i = 0; i < n; ++i) column[i * kLanes] = static_cast<Lane>((*paged_)(units[i]));
+    groups_.add(n, index, scorer());
+  }
+
+  // A folded candidate of 1 to 64 characters.
   template <class Char>
   void add_chars(std::size_t index, const Char* chars, std::size_t n) noexcept {
     Lane* column = slot(n);
-    if constexpr (sizeof(Char) == 2) {
-      if (paged_ != nullptr) {
-        for (std::size_t i = 0; i < n; ++i) column[i * kLanes] = static_cast<Lane>((*paged_)(chars[i]));
-        groups_.add(n, index, scorer());
-        return;
-      }
-    }
     for (std::size_t i = 0; i < n; ++i) column[i * kLanes] = static_cast<Lane>(masks_.lookup(chars[i]));
     groups_.add(n, index, scorer());
   }
@@ -145,8 +148,8 @@ class LongScan {
 };
 
 // Every candidate against a non-empty query, each folded the way the scalar
-// operation folds it, read in place when it need not be folded. Lanes take
-// what fits them when there are lanes.
+// operation folds it, read in place when its units fold one by one. Lanes
+// take what fits them when there are lanes.
 template <class Lanes>
 void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* lanes,
                       LongScan& long_scan, double* out) noexcept {
@@ -157,9 +160,16 @@ void score_candidates(std::span<const TextView> candidates, bool fold, Lanes* la
       out[i] = 0.0;
       continue;
     }
-    if (lanes != nullptr && candidate.narrow() && candidate.size() <= kLaneMaxChars) {
-      lanes->add_bytes(i, candidate);
-      continue;
+    if (lanes != nullptr && candidate.size() <= kLaneMaxChars) {
+      if (candidate.narrow()) {
+        lanes->add_bytes(i, candidate);
+        continue;
+      }
+      const auto* units = units_of<char16_t>(candidate);
+      if (candidate.width() == 2 && lanes->reads_units() && (!fold || lower_alone_each(units, candidate.size()))) {
+        lanes->add_units(i, units, candidate.size());
+        continue;
+      }
     }
     const TextView text = fold ? to_lower_full(candidate, folded) : candidate;
     with_units(text, [&](const auto* units) {
@@ -207,7 +217,8 @@ class JaroWinklerQuery {
     widen_chars(text, chars_.data());
     if (chars_.size() <= jw::kWordChars) {
       lane_masks_.emplace(TextView(chars_.data(), chars_.size()));
-      if (!fold_) paged_.emplace(TextView(chars_.data(), chars_.size()), *lane_masks_);
+      const TextView chars(chars_.data(), chars_.size());
+      paged_.emplace(fold_ ? PagedMasks::folding(chars, *lane_masks_) : PagedMasks(chars, *lane_masks_));
     }
     long_masks_ = jw::long_masks(chars_);
   }
@@ -263,7 +274,7 @@ class JaroWinklerQuery {
   bool fold_;
   std::vector<char32_t> chars_;  // the query folded and widened
   std::optional<CharacterMasks> lane_masks_;
-  std::optional<PagedMasks> paged_;  // for candidates of 2-byte units, unfolded
+  std::optional<PagedMasks> paged_;  // for candidates of 2-byte units, read as they come
   std::optional<MultiWordMasks> long_masks_;
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "quillstone/quillstone.hpp"
+#include "text/case_folding.hpp"
 
 namespace quillstone::detail {
 
@@ -25,6 +26,32 @@ class PagedMasks {
     for (std::size_t i = 0; i < pattern.size(); ++i) {
       if (pattern[i] < 0x10000) set(pattern[i], masks.lookup(pattern[i]));
     }
+  }
+
+  // The masks of a lower-cased pattern of at most 64 characters for texts
+  // read as they come, unfolded: each unit whose lower case alone is a
+  // character of the pattern has that character's mask. A text with a unit
+  // whose lower case is not one character alone (lower_alone_each) must not
+  // be read this way.
+  template <class Masks>
+  static PagedMasks folding(TextView pattern, const Masks& masks) noexcept {
+    PagedMasks paged;
+    for (unsigned b = 0; b < 256; ++b) {
+      if (const std::uint64_t mask = masks.lookup(lower_byte(static_cast<unsigned char>(b))); mask != 0) {
+        paged.set(b, mask);
+      }
+    }
+    std::vector<char16_t> units(4);
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+      const char32_t c = pattern[i];
+      std::size_t count = wide_lower_preimages(c, units);
+      if (count > units.size()) {
+        units.resize(count);
+        wide_lower_preimages(c, units);
+      }
+      for (std::size_t k = 0; k < count; ++k) paged.set(units[k], masks.lookup(c));
+    }
+    return paged;
   }
 
   std::uint64_t operator()(char16_t c) const noexcept { return pages_[page_of_[c >> 8] * kPage + (c & 255)]; }

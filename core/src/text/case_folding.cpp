@@ -4,6 +4,9 @@
 #include "text/case_folding.hpp"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
+#include <utility>
 
 #include "text/units.hpp"
 #include "text/utf8.hpp"
@@ -149,14 +152,27 @@ bool lower_alone(char32_t c, char32_t& out) noexcept {
   return true;
 }
 
-// A character maps to its lower case by its record's delta: a character
-// that lower-cases to `lower` alone is lower less the delta of its own record.
+namespace {
+
+// The distinct deltas of the records of one character, and their count.
+constexpr auto kDeltas = [] {
+  std::pair<std::array<std::int32_t, std::size(kRecords)>, std::size_t> deltas{};
+  for (const CaseRecord& rec : kRecords) {
+    const auto first = deltas.first.begin(), last = first + deltas.second;
+    if (rec.length == 0 && std::find(first, last, rec.delta) == last) deltas.first[deltas.second++] = rec.delta;
+  }
+  return deltas;
+}();
+
+}  // namespace
+
+// A character that lower-cases to `lower` alone is lower less its delta.
 std::size_t wide_lower_preimages(char32_t lower, std::span<char16_t> out) noexcept {
   std::size_t count = 0;
-  for (const CaseRecord& rec : kRecords) {
-    if (rec.length != 0) continue;
-    const std::int64_t c = std::int64_t{lower} - rec.delta;
-    if (c < 0x100 || c > 0xFFFF || c == kCapitalSigma || &record_of(static_cast<char32_t>(c)) != &rec) continue;
+  for (std::size_t i = 0; i < kDeltas.second; ++i) {
+    const std::int64_t c = std::int64_t{lower} - kDeltas.first[i];
+    char32_t its = 0;
+    if (c < 0x100 || c > 0xFFFF || !lower_alone(static_cast<char32_t>(c), its) || its != lower) continue;
     if (count < out.size()) out[count] = static_cast<char16_t>(c);
     ++count;
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quillstone/quillstone.hpp"
+#include "simd/text_windows.hpp"
 
 namespace quillstone::detail {
 
@@ -61,6 +62,33 @@ bool lower_alone(char32_t c, char32_t& out) noexcept;
 // on its neighbours.
 inline constexpr char16_t kCapitalDottedI = 0x0130;
 inline constexpr char16_t kCapitalSigma = 0x03A3;
+
+// Whether lower_alone() gives the lower case of each of the n units.
+inline bool lower_alone_each(const char16_t* units, std::size_t n) noexcept {
+  bool holds = false;
+  with_either_search(kCapitalDottedI, kCapitalSigma, [&](auto holds_either) { holds = holds_either(units, n); });
+  return !holds;
+}
+
+// Of the two-byte texts texts[which[k]], k < count, keeps at the front of
+// `which`, in their order, those for which lower_alone_each() holds, and
+// returns how many; passes each other index to put_aside(index).
+template <class PutAside>
+std::size_t keep_lower_alone(std::span<const TextView> texts, std::size_t* which, std::size_t count,
+                             PutAside put_aside) noexcept {
+  std::size_t kept = 0;
+  with_either_search(kCapitalDottedI, kCapitalSigma, [&](auto holds_either) {
+    for (std::size_t k = 0; k < count; ++k) {
+      const TextView text = texts[which[k]];
+      if (!holds_either(static_cast<const char16_t*>(text.data()), text.size())) [[likely]] {
+        which[kept++] = which[k];
+      } else {
+        put_aside(which[k]);
+      }
+    }
+  });
+  return kept;
+}
 
 // The characters from U+0100 to U+FFFF whose lower case lower_alone() gives
 // as `lower`, as many as `out` holds; returns how many there are.
