@@ -56,6 +56,11 @@ struct UnitNarrowing {
   return bytes;
 }
 
+// The low bytes of sixteen 16-bit lanes that each hold 0 to 255, in order.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m128i low_bytes_of(__m256i lanes) noexcept {
+  return _mm_packus_epi16(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
+}
+
 // The windows of the nibble lanes' texts, by their unit: a one-byte text as
 // it is, a two-byte one narrowed.
 struct ByteWindows {

@@ -60,53 +60,6 @@ template <class Windows, class Unit = typename Windows::Unit>
 #endif
 }
 
-// The low bytes of sixteen 16-bit lanes that each hold 0 to 255, in order.
-[[gnu::target("avx2"), gnu::always_inline]] inline __m128i low_bytes_of(__m256i lanes) noexcept {
-  return _mm_packus_epi16(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
-}
-
-// Whether any of the n units of a two-byte text is `one` or `other`: 16
-// units a window.
-[[gnu::target("avx2")]] inline bool holds_either_avx2(const char16_t* units, std::size_t n, char16_t one,
-                                                  char16_t other) noexcept {
-  struct Matches {
-    __m256i one, other;
-    [[gnu::target("avx2"), gnu::always_inline]] __m128i load(const char16_t* p) const noexcept {
-      const __m256i units = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-      const __m256i found = _mm256_or_si256(_mm256_cmpeq_epi16(units, one), _mm256_cmpeq_epi16(units, other));
-      return low_bytes_of(_mm256_srli_epi16(found, 8));
-    }
-  };
-  const Matches read{_mm256_set1_epi16(static_cast<short>(one)), _mm256_set1_epi16(static_cast<short>(other))};
-  for (std::size_t from = 0; from < n; from += 16) {
-    auto found = static_cast<unsigned>(_mm_movemask_epi8(text_window(read, units, from, n)));
-    if (n - from < 16) found &= (1u << (n - from)) - 1;  // the rest are not the text's
-    if (found != 0) return true;
-  }
-  return false;
-}
-
 #endif
-
-inline bool holds_either_baseline(const char16_t* units, std::size_t n, char16_t one, char16_t other) noexcept {
-  unsigned found = 0;
-  for (std::size_t i = 0; i < n; ++i) found |= unsigned{units[i] == one} | unsigned{units[i] == other};
-  return found != 0;
-}
-
-// Calls scan(holds) once, where holds(units, n) tells whether any of the n
-// units of a two-byte text is `one` or `other`, compiled together with
-// scan for the best target the processor runs.
-template <class Scan>
-void with_either_search(char16_t one, char16_t other, Scan scan) noexcept {
-#if defined(QUILLSTONE_WAVEFRONT)
-  if (runs(VectorTarget::kAvx2)) {
-    return run_avx2([&] {
-      scan([&](const char16_t* units, std::size_t n) { return holds_either_avx2(units, n, one, other); });
-    });
-  }
-#endif
-  scan([&](const char16_t* units, std::size_t n) { return holds_either_baseline(units, n, one, other); });
-}
 
 }  // namespace quillstone::detail

@@ -8,8 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "quillstone/quillstone.hpp"
-#include "simd/text_windows.hpp"
 
 namespace quillstone::detail {
 
@@ -63,11 +66,24 @@ bool lower_alone(char32_t c, char32_t& out) noexcept;
 inline constexpr char16_t kCapitalDottedI = 0x0130;
 inline constexpr char16_t kCapitalSigma = 0x03A3;
 
-// Whether lower_alone() gives the lower case of each of the n units.
+// Whether lower_alone() gives the lower case of each of the n units: eight
+// units at a time, the last ones in a load that may overlap the one before.
 inline bool lower_alone_each(const char16_t* units, std::size_t n) noexcept {
-  bool holds = false;
-  with_either_search(kCapitalDottedI, kCapitalSigma, [&](auto holds_either) { holds = holds_either(units, n); });
-  return !holds;
+#if defined(__SSE2__)
+  if (n >= 8) {
+    const auto found = [&](std::size_t at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + at));
+      return _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalDottedI))),
+                          _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalSigma))));
+    };
+    __m128i any = found(n - 8);
+    for (std::size_t i = 0; i + 8 < n; i += 8) any = _mm_or_si128(any, found(i));
+    return _mm_movemask_epi8(any) == 0;
+  }
+#endif
+  unsigned any = 0;
+  for (std::size_t i = 0; i < n; ++i) any |= unsigned{units[i] == kCapitalDottedI} | unsigned{units[i] == kCapitalSigma};
+  return any == 0;
 }
 
 // Of the two-byte texts texts[which[k]], k < count, keeps at the front of
@@ -77,16 +93,14 @@ template <class PutAside>
 std::size_t keep_lower_alone(std::span<const TextView> texts, std::size_t* which, std::size_t count,
                              PutAside put_aside) noexcept {
   std::size_t kept = 0;
-  with_either_search(kCapitalDottedI, kCapitalSigma, [&](auto holds_either) {
-    for (std::size_t k = 0; k < count; ++k) {
-      const TextView text = texts[which[k]];
-      if (!holds_either(static_cast<const char16_t*>(text.data()), text.size())) [[likely]] {
-        which[kept++] = which[k];
-      } else {
-        put_aside(which[k]);
-      }
+  for (std::size_t k = 0; k < count; ++k) {
+    const TextView text = texts[which[k]];
+    if (lower_alone_each(static_cast<const char16_t*>(text.data()), text.size())) [[likely]] {
+      which[kept++] = which[k];
+    } else {
+      put_aside(which[k]);
     }
-  });
+  }
   return kept;
 }
 
