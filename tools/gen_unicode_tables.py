@@ -19,6 +19,9 @@ The output is committed, so a build never runs this script. Layout:
   mapping as a delta (one character) or as a slice of kExpansions (several
   characters), and the Cased / Case_Ignorable flags.
 - code points at or above kTableLimit all use record 0 (no mapping, no flags).
+- kWideCapitals: every character from U+0100 to U+FFFF whose lower case is
+  one other character (capital sigma aside), with that lower case, sorted by
+  it: the characters that lower-case to a given one, found by a search.
 """
 
 import argparse
@@ -163,7 +166,10 @@ def build(ucd):
             best = (total, shift, limit, blocks, index, index_bytes, entry_bytes)
 
     total, shift, limit, blocks, index, index_bytes, entry_bytes = best
-    return dict(version=version, lower=lower, records=records, expansions=expansions,
+    capitals = sorted((lower[cp][0], cp) for cp in range(0x100, 0x10000)
+                      if cp in lower and len(lower[cp]) == 1 and lower[cp][0] != cp and cp != 0x3A3)
+    assert all(low <= 0xFFFF for low, _ in capitals)
+    return dict(version=version, lower=lower, records=records, expansions=expansions, capitals=capitals,
                 shift=shift, limit=limit, blocks=blocks, index=index,
                 index_bytes=index_bytes, entry_bytes=entry_bytes, total=total)
 
@@ -185,7 +191,8 @@ def render(t):
 // DerivedCoreProperties Cased and Case_Ignorable). Do not edit.
 //
 // Included once, inside the namespace of case_folding.cpp, which defines
-// CaseRecord {{ delta, expansion, length, flags }} and the flag bits.
+// CaseRecord {{ delta, expansion, length, flags }}, the flag bits and
+// WideCapital {{ lower, capital }}.
 // Two-stage lookup: {len(t['index'])} block indices, {len(t['blocks'])} blocks of {1 << t['shift']},
 // {len(t['records'])} records, {t['total']} bytes for the two stages.
 
@@ -214,6 +221,11 @@ inline constexpr BlockIndexEntry kBlockIndex[{len(t['index'])}] = {{
 
 inline constexpr BlockEntry kBlocks[{len(flat_blocks)}] = {{
 {wrap(flat_blocks, str, 16)}
+}};
+
+// {{lower case, character}}, sorted.
+inline constexpr WideCapital kWideCapitals[{len(t['capitals'])}] = {{
+{wrap(t['capitals'], lambda c: f"{{0x{c[0]:04X}, 0x{c[1]:04X}}}", 6)}
 }};
 """)
     return "".join(out)

@@ -49,15 +49,16 @@ class EditBatch {
       // byte a character: a character the query lacks is 0, which matches
       // nothing, and only equality with the query's characters counts.
       for (std::size_t i = 0; i < query_.size(); ++i) number_masks_[numbers_(query_[i])] = masks->lookup(query_[i]);
-      // Two-byte candidates read unfolded: the pages of the query's blocks.
-      paged_ = fold_ ? PagedMasks::folding(query_, *masks) : PagedMasks(query_, *masks);
       lanes_ = true;
       nibbles_ = nibble_path_runs(query_.size()) && nibble_masks_.build(lane_masks_.data());
-      // Two-byte candidates take the same lanes as bytes, read in place,
-      // folding or not.
+      // Two-byte candidates are read in place, folding or not: in the same
+      // lanes as bytes, else by the pages of the query's blocks.
       unit_nibbles_ =
           nibbles_ && narrowed_nibble_masks(query_, lane_masks_.data(), *masks, narrowing_, unit_nibble_masks_) &&
           (!fold_ || fold_narrowing(query_, narrowing_));
+      if (!unit_nibbles_) {
+        paged_ = fold_ ? PagedMasks::folding(query_, *masks, lane_masks_.data()) : PagedMasks(query_, *masks);
+      }
     }
   }
   EditBatch(const EditBatch&) = delete;

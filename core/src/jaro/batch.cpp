@@ -218,7 +218,13 @@ class JaroWinklerQuery {
     if (chars_.size() <= jw::kWordChars) {
       lane_masks_.emplace(TextView(chars_.data(), chars_.size()));
       const TextView chars(chars_.data(), chars_.size());
-      paged_.emplace(fold_ ? PagedMasks::folding(chars, *lane_masks_) : PagedMasks(chars, *lane_masks_));
+      if (fold_) {
+        std::uint64_t bytes[256];
+        for (unsigned b = 0; b < 256; ++b) bytes[b] = lane_masks_->narrow.entry[lower_byte(static_cast<unsigned char>(b))];
+        paged_.emplace(PagedMasks::folding(chars, *lane_masks_, bytes));
+      } else {
+        paged_.emplace(chars, *lane_masks_);
+      }
     }
     long_masks_ = jw::long_masks(chars_);
   }

@@ -17,7 +17,11 @@ namespace quillstone::detail {
 // holds them.
 class PagedMasks {
  public:
-  PagedMasks() noexcept : pages_(kPage, 0) {}
+  PagedMasks() noexcept {
+    // Room for the pages of most patterns, made once.
+    pages_.reserve(4 * kPage);
+    pages_.resize(kPage, 0);
+  }
 
   // The masks of a pattern of at most 64 characters, as masks.lookup(c)
   // gives them.
@@ -30,16 +34,14 @@ class PagedMasks {
 
   // The masks of a lower-cased pattern of at most 64 characters for texts
   // read as they come, unfolded: each unit whose lower case alone is a
-  // character of the pattern has that character's mask. A text with a unit
-  // whose lower case is not one character alone (lower_alone_each) must not
-  // be read this way.
+  // character of the pattern has that character's mask, as bytes[b] is the
+  // mask of byte b's lower case. A text with a unit whose lower case is not
+  // one character alone (lower_alone_each) must not be read this way.
   template <class Masks>
-  static PagedMasks folding(TextView pattern, const Masks& masks) noexcept {
+  static PagedMasks folding(TextView pattern, const Masks& masks, const std::uint64_t* bytes) noexcept {
     PagedMasks paged;
-    for (unsigned b = 0; b < 256; ++b) {
-      if (const std::uint64_t mask = masks.lookup(lower_byte(static_cast<unsigned char>(b))); mask != 0) {
-        paged.set(b, mask);
-      }
+    for (char16_t b = 0; b < 256; ++b) {
+      if (bytes[b] != 0) paged.set(b, bytes[b]);
     }
     std::vector<char16_t> units(4);
     for (std::size_t i = 0; i < pattern.size(); ++i) {

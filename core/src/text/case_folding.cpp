@@ -4,9 +4,7 @@
 #include "text/case_folding.hpp"
 
 #include <algorithm>
-#include <array>
 #include <iterator>
-#include <utility>
 
 #include "text/units.hpp"
 #include "text/utf8.hpp"
@@ -24,6 +22,12 @@ struct CaseRecord {
   std::uint16_t expansion;
   std::uint8_t length;
   std::uint8_t flags;
+};
+
+// A character from U+0100 to U+FFFF and its lower case, one other character.
+struct WideCapital {
+  char32_t lower;
+  char16_t capital;
 };
 
 #include "text/unicode_tables.inc"
@@ -143,7 +147,7 @@ void lower_into(FoldedText& out, TextView text) noexcept {
   }
 }
 
-unsigned char lower_byte(unsigned char c) noexcept { return latin1_lower(c); }
+const std::uint8_t* lower_bytes() noexcept { return kLatin1Lower; }
 
 bool lower_alone(char32_t c, char32_t& out) noexcept {
   const CaseRecord& rec = record_of(c);
@@ -152,30 +156,19 @@ bool lower_alone(char32_t c, char32_t& out) noexcept {
   return true;
 }
 
-namespace {
-
-// The distinct deltas of the records of one character, and their count.
-constexpr auto kDeltas = [] {
-  std::pair<std::array<std::int32_t, std::size(kRecords)>, std::size_t> deltas{};
-  for (const CaseRecord& rec : kRecords) {
-    const auto first = deltas.first.begin(), last = first + deltas.second;
-    if (rec.length == 0 && std::find(first, last, rec.delta) == last) deltas.first[deltas.second++] = rec.delta;
-  }
-  return deltas;
-}();
-
-}  // namespace
-
-// A character that lower-cases to `lower` alone is lower less its delta.
+// The characters that lower-case to `lower` alone: itself when it stays as
+// it is, and the capitals whose lower case it is.
 std::size_t wide_lower_preimages(char32_t lower, std::span<char16_t> out) noexcept {
   std::size_t count = 0;
-  for (std::size_t i = 0; i < kDeltas.second; ++i) {
-    const std::int64_t c = std::int64_t{lower} - kDeltas.first[i];
-    char32_t its = 0;
-    if (c < 0x100 || c > 0xFFFF || !lower_alone(static_cast<char32_t>(c), its) || its != lower) continue;
-    if (count < out.size()) out[count] = static_cast<char16_t>(c);
+  const auto put = [&](char16_t c) {
+    if (count < out.size()) out[count] = c;
     ++count;
-  }
+  };
+  char32_t same = 0;
+  if (lower >= 0x100 && lower <= 0xFFFF && lower_alone(lower, same) && same == lower) put(static_cast<char16_t>(lower));
+  const auto [first, last] = std::equal_range(std::begin(kWideCapitals), std::end(kWideCapitals), WideCapital{lower, 0},
+                                              [](const WideCapital& a, const WideCapital& b) { return a.lower < b.lower; });
+  for (auto it = first; it != last; ++it) put(it->capital);
   return count;
 }
 

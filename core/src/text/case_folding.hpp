@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -52,8 +53,12 @@ class FoldedText {
 // Final_Sigma rule, no locale tailoring. Returns out.view().
 TextView to_lower_full(TextView text, FoldedText& out) noexcept;
 
-// The lower case of a character below U+0100, which is one too.
-unsigned char lower_byte(unsigned char c) noexcept;
+// The lower case of each character below U+0100, which is one too: a table
+// of 256, the same one on every call.
+[[gnu::const]] const std::uint8_t* lower_bytes() noexcept;
+
+// The lower case of a character below U+0100.
+inline unsigned char lower_byte(unsigned char c) noexcept { return lower_bytes()[c]; }
 
 // The lower case of a character when it is one character that no context
 // changes, into `out`; false for capital sigma and the characters whose
