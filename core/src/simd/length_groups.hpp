@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -74,23 +75,37 @@ class LengthGroups {
 // out[its index]. `kernel(texts, n, scores)` scores up to two vectors of
 // equal-length candidates: texts[v][lane] is the units of a member and n[v]
 // their length; n[1] is 0 when the second vector is absent. With `paired`
-// groups are handed on two at a time, so that the kernel can run one
+// vectors are handed on two at a time, so that the kernel can run one
 // vector's chain of steps beside the other's; otherwise one at a time.
+//
+// The candidates are first put in order of length by a counting sort, with
+// no branch on any one's length: in most lists it changes from each
+// candidate to the next, and such a branch would be mispredicted about
+// every time. Vectors then fill one length after the other; a length's last
+// vector may be partly filled (its unused lanes repeat a member), and the
+// vectors paired have one length but where one length ends.
 template <std::size_t Lanes, class Unit, class Kernel>
 void score_length_groups(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
                          bool paired, Kernel&& kernel, std::size_t* out) noexcept {
-  LengthGroups<Lanes> groups;
+  if (count == 0) return;
+  std::vector<std::uint32_t> lengths(count);
+  std::size_t longest = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t n = candidates[which[k]].size();
+    lengths[k] = static_cast<std::uint32_t>(n);
+    longest = std::max(longest, n);
+  }
+  // ends[n + 1] counts the candidates of length n, then, summed, ends[n] is
+  // where those of length n start in `sorted`, and after the sort where
+  // they end.
+  std::vector<std::size_t> ends(longest + 2, 0), sorted(count);
+  for (std::size_t k = 0; k < count; ++k) ++ends[lengths[k] + 1];
+  for (std::size_t n = 1; n < ends.size(); ++n) ends[n] += ends[n - 1];
+  for (std::size_t k = 0; k < count; ++k) sorted[ends[lengths[k]]++] = which[k];
+
   const Unit* texts[2][Lanes];
   std::size_t n[2] = {0, 0}, scores[2][Lanes];
   std::size_t members[2][Lanes], sizes[2] = {0, 0};
-  const auto take = [&](std::size_t v, std::size_t length, const std::size_t* index, std::size_t size) {
-    for (std::size_t lane = 0; lane < Lanes; ++lane) {
-      members[v][lane] = index[lane < size ? lane : 0];
-      texts[v][lane] = units_of<Unit>(candidates[members[v][lane]]);
-    }
-    n[v] = length;
-    sizes[v] = size;
-  };
   const auto flush = [&] {
     kernel(texts, n, scores);
     for (std::size_t v = 0; v < 2; ++v) {
@@ -98,21 +113,21 @@ void score_length_groups(std::span<const TextView> candidates, const std::size_t
       n[v] = sizes[v] = 0;
     }
   };
-  const auto run = [&](std::size_t length, const std::size_t* index, std::size_t size) {
-    const std::size_t v = sizes[0] == 0 ? 0 : 1;
-    take(v, length, index, size);
-    if (v == 1 || !paired) flush();
-  };
-  // Lists often hold runs of one length (all of them, in some).
-  std::size_t next = count != 0 ? candidates[which[0]].size() : 0;
-  for (std::size_t k = 0; k < count;) {
-    const std::size_t length = next;
-    std::size_t end = k + 1;
-    while (end < count && (next = candidates[which[end]].size()) == length) ++end;
-    groups.add_run(length, which + k, end - k, run);
-    k = end;
+  std::size_t from = 0;
+  for (std::size_t length = 0; length <= longest; ++length) {
+    for (; from < ends[length]; from += Lanes) {
+      const std::size_t size = std::min(Lanes, ends[length] - from);
+      const std::size_t v = sizes[0] == 0 ? 0 : 1;
+      for (std::size_t lane = 0; lane < Lanes; ++lane) {
+        members[v][lane] = sorted[from + (lane < size ? lane : 0)];
+        texts[v][lane] = units_of<Unit>(candidates[members[v][lane]]);
+      }
+      n[v] = length;
+      sizes[v] = size;
+      if (v == 1 || !paired) flush();
+    }
+    from = ends[length];
   }
-  groups.finish(run);
   if (sizes[0] != 0) flush();
 }
 
