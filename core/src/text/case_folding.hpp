@@ -1,6 +1,7 @@
 // Full Unicode lower-casing of whole texts.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -73,6 +74,8 @@ inline constexpr char16_t kCapitalSigma = 0x03A3;
 
 // Whether lower_alone() gives the lower case of each of the n units: eight
 // units at a time, the last ones in a load that may overlap the one before.
+// Texts of 8 to 32 units, most names and words, take four loads whatever
+// their length, so that no branch depends on it.
 inline bool lower_alone_each(const char16_t* units, std::size_t n) noexcept {
 #if defined(__SSE2__)
   if (n >= 8) {
@@ -81,8 +84,10 @@ inline bool lower_alone_each(const char16_t* units, std::size_t n) noexcept {
       return _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalDottedI))),
                           _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalSigma))));
     };
-    __m128i any = found(n - 8);
-    for (std::size_t i = 0; i + 8 < n; i += 8) any = _mm_or_si128(any, found(i));
+    const std::size_t last = n - 8;
+    __m128i any = _mm_or_si128(_mm_or_si128(found(0), found(std::min<std::size_t>(8, last))),
+                               _mm_or_si128(found(std::min<std::size_t>(16, last)), found(last)));
+    for (std::size_t i = 24; i < last; i += 8) any = _mm_or_si128(any, found(i));
     return _mm_movemask_epi8(any) == 0;
   }
 #endif
