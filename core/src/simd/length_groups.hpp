@@ -71,6 +71,27 @@ class LengthGroups {
   std::vector<Group> groups_;
 };
 
+// The candidates `which` into `sorted` in order of length, by a counting
+// sort: no branch depends on any one's length. ends[n] is where those of
+// length n end in `sorted`, for n up to the longest; ends has two more
+// entries than that length.
+inline void in_order_of_length(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
+                               std::size_t* sorted, std::vector<std::size_t>& ends) noexcept {
+  std::vector<std::uint32_t> lengths(count);
+  std::size_t longest = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t n = candidates[which[k]].size();
+    lengths[k] = static_cast<std::uint32_t>(n);
+    longest = std::max(longest, n);
+  }
+  // ends[n + 1] counts the candidates of length n, then, summed, ends[n] is
+  // where they start, and after the sort where they end.
+  ends.assign(longest + 2, 0);
+  for (std::size_t k = 0; k < count; ++k) ++ends[lengths[k] + 1];
+  for (std::size_t n = 1; n < ends.size(); ++n) ends[n] += ends[n - 1];
+  for (std::size_t k = 0; k < count; ++k) sorted[ends[lengths[k]]++] = which[k];
+}
+
 // Scores the candidates `which` by length groups, each member's score into
 // out[its index]. `kernel(texts, n, scores)` scores up to two vectors of
 // equal-length candidates: texts[v][lane] is the units of a member and n[v]
@@ -88,20 +109,9 @@ template <std::size_t Lanes, class Unit, class Kernel>
 void score_length_groups(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
                          bool paired, Kernel&& kernel, std::size_t* out) noexcept {
   if (count == 0) return;
-  std::vector<std::uint32_t> lengths(count);
-  std::size_t longest = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    const std::size_t n = candidates[which[k]].size();
-    lengths[k] = static_cast<std::uint32_t>(n);
-    longest = std::max(longest, n);
-  }
-  // ends[n + 1] counts the candidates of length n, then, summed, ends[n] is
-  // where those of length n start in `sorted`, and after the sort where
-  // they end.
-  std::vector<std::size_t> ends(longest + 2, 0), sorted(count);
-  for (std::size_t k = 0; k < count; ++k) ++ends[lengths[k] + 1];
-  for (std::size_t n = 1; n < ends.size(); ++n) ends[n] += ends[n - 1];
-  for (std::size_t k = 0; k < count; ++k) sorted[ends[lengths[k]]++] = which[k];
+  std::vector<std::size_t> sorted(count), ends;
+  in_order_of_length(candidates, which, count, sorted.data(), ends);
+  const std::size_t longest = ends.size() - 2;
 
   const Unit* texts[2][Lanes];
   std::size_t n[2] = {0, 0}, scores[2][Lanes];
