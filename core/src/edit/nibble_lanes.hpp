@@ -93,7 +93,8 @@ bool narrowed_nibble_masks(TextView query, const std::uint64_t* bytes, const Mas
 // of the query's characters reads as that character's byte, and any other
 // as 255. The bytes' tables already hold each byte's lower case. A unit
 // whose lower case is not one character alone (kCapitalDottedI,
-// kCapitalSigma) must not be read this way. False when the units to pair are too many.
+// kCapitalSigma) must not be read this way. False when the units to pair
+// are too many.
 inline bool fold_narrowing(TextView query, UnitNarrowing& narrowing) noexcept {
   UnitNarrowing folded = narrowing;
   folded.pairs = 0;

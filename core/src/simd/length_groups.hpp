@@ -79,14 +79,26 @@ inline void in_order_of_length(std::span<const TextView> candidates, const std::
                                std::size_t* sorted, std::vector<std::size_t>& ends) noexcept {
   std::vector<std::uint32_t> lengths(count);
   std::size_t longest = 0;
+  bool ordered = true;
   for (std::size_t k = 0; k < count; ++k) {
     const std::size_t n = candidates[which[k]].size();
     lengths[k] = static_cast<std::uint32_t>(n);
+    ordered &= n >= longest;
     longest = std::max(longest, n);
+  }
+  ends.assign(longest + 2, 0);
+  if (ordered) {
+    // Already in order, as lists of one length are: each length's last
+    // candidate marks its end, without a count that one run of increments
+    // after another would wait on.
+    std::copy(which, which + count, sorted);
+    for (std::size_t k = 0; k < count; ++k) ends[lengths[k]] = k + 1;
+    for (std::size_t n = 1; n <= longest; ++n) ends[n] = std::max(ends[n], ends[n - 1]);
+    ends[longest + 1] = count;
+    return;
   }
   // ends[n + 1] counts the candidates of length n, then, summed, ends[n] is
   // where they start, and after the sort where they end.
-  ends.assign(longest + 2, 0);
   for (std::size_t k = 0; k < count; ++k) ++ends[lengths[k] + 1];
   for (std::size_t n = 1; n < ends.size(); ++n) ends[n] += ends[n - 1];
   for (std::size_t k = 0; k < count; ++k) sorted[ends[lengths[k]]++] = which[k];
