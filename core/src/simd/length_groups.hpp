@@ -71,37 +71,40 @@ class LengthGroups {
   std::vector<Group> groups_;
 };
 
-// The candidates `which` into `sorted` in order of length, by a counting
-// sort: no branch depends on any one's length. ends[n] is where those of
-// length n end in `sorted`, for n up to the longest; ends has two more
+// The candidates `which` in order of length: `which` itself when they
+// already are, as lists of one length are, otherwise `sorted`, filled by a
+// counting sort, in which no branch depends on any one's length. ends[n] is
+// where those of length n end, for n up to the longest; ends has two more
 // entries than that length.
-inline void in_order_of_length(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
-                               std::size_t* sorted, std::vector<std::size_t>& ends) noexcept {
-  std::vector<std::uint32_t> lengths(count);
+inline const std::size_t* in_order_of_length(std::span<const TextView> candidates, const std::size_t* which,
+                                             std::size_t count, std::vector<std::size_t>& sorted,
+                                             std::vector<std::size_t>& ends) noexcept {
   std::size_t longest = 0;
   bool ordered = true;
   for (std::size_t k = 0; k < count; ++k) {
     const std::size_t n = candidates[which[k]].size();
-    lengths[k] = static_cast<std::uint32_t>(n);
     ordered &= n >= longest;
     longest = std::max(longest, n);
   }
   ends.assign(longest + 2, 0);
   if (ordered) {
-    // Already in order, as lists of one length are: each length's last
-    // candidate marks its end, without a count that one run of increments
-    // after another would wait on.
-    std::copy(which, which + count, sorted);
-    for (std::size_t k = 0; k < count; ++k) ends[lengths[k]] = k + 1;
+    // Each length's last candidate marks its end, without a count that one
+    // run of increments after another would wait on.
+    for (std::size_t k = 0; k < count; ++k) ends[candidates[which[k]].size()] = k + 1;
     for (std::size_t n = 1; n <= longest; ++n) ends[n] = std::max(ends[n], ends[n - 1]);
     ends[longest + 1] = count;
-    return;
+    return which;
   }
+  std::vector<std::uint32_t> lengths(count);
+  for (std::size_t k = 0; k < count; ++k) lengths[k] = static_cast<std::uint32_t>(candidates[which[k]].size());
   // ends[n + 1] counts the candidates of length n, then, summed, ends[n] is
   // where they start, and after the sort where they end.
   for (std::size_t k = 0; k < count; ++k) ++ends[lengths[k] + 1];
-  for (std::size_t n = 1; n < ends.size(); ++n) ends[n] += ends[n - 1];
+  for (std::size_t n = 1; n <= longest; ++n) ends[n] += ends[n - 1];
+  sorted.resize(count);
   for (std::size_t k = 0; k < count; ++k) sorted[ends[lengths[k]]++] = which[k];
+  ends[longest + 1] = count;
+  return sorted.data();
 }
 
 // Scores the candidates `which` by length groups, each member's score into
@@ -121,8 +124,8 @@ template <std::size_t Lanes, class Unit, class Kernel>
 void score_length_groups(std::span<const TextView> candidates, const std::size_t* which, std::size_t count,
                          bool paired, Kernel&& kernel, std::size_t* out) noexcept {
   if (count == 0) return;
-  std::vector<std::size_t> sorted(count), ends;
-  in_order_of_length(candidates, which, count, sorted.data(), ends);
+  std::vector<std::size_t> sorted_store, ends;
+  const std::size_t* sorted = in_order_of_length(candidates, which, count, sorted_store, ends);
   const std::size_t longest = ends.size() - 2;
 
   const Unit* texts[2][Lanes];
