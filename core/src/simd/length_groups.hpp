@@ -28,27 +28,16 @@ class LengthGroups {
   // The lane that the next candidate of length n takes.
   std::size_t next_lane(std::size_t n) const noexcept { return n < groups_.size() ? groups_[n].size : 0; }
 
+  // Adds a candidate of length n; runs its group once it is full.
   template <class Run>
   void add(std::size_t n, std::size_t index, Run&& run) noexcept {
-    add_run(n, &index, 1, run);
-  }
-
-  // Adds `count` candidates of length n at once: the group's size stays in
-  // a register, where one add after another would each wait for the last
-  // one's store of it.
-  template <class Run>
-  void add_run(std::size_t n, const std::size_t* index, std::size_t count, Run&& run) noexcept {
     if (n >= groups_.size()) groups_.resize(std::max(n + 1, 2 * groups_.size()));
     Group& group = groups_[n];
-    std::size_t size = group.size;
-    for (std::size_t k = 0; k < count; ++k) {
-      group.index[size] = index[k];
-      if (++size == Lanes) {
-        run(n, group.index, Lanes);
-        size = 0;
-      }
+    group.index[group.size] = index;
+    if (++group.size == Lanes) {
+      run(n, group.index, Lanes);
+      group.size = 0;
     }
-    group.size = size;
   }
 
   template <class Run>
