@@ -11,6 +11,7 @@
 // takes no references and allocates nothing unless it fails.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -117,6 +118,8 @@ void argument_extraction_error(std::string_view parameter);
 // Whether code units hold a lone surrogate, which has no UTF-8 form: a unit
 // from 0xD800 to 0xDFFF is one once its low 11 bits are cleared. Eight or four
 // units at a time, the last ones in a load that may overlap the one before.
+// Texts of one to four loads, as most names and words are, take four loads
+// whatever their length, so that no branch depends on it.
 template <class Unit>
 bool holds_surrogate(const Unit* units, std::size_t length) noexcept {
   constexpr std::uint32_t kHigh = ~std::uint32_t{0x7FF}, kSurrogate = 0xD800;
@@ -133,8 +136,10 @@ bool holds_surrogate(const Unit* units, std::size_t length) noexcept {
                                _mm_set1_epi32(static_cast<int>(kSurrogate)));
       }
     };
-    __m128i any = surrogates(length - kStep);
-    for (std::size_t i = 0; i + kStep < length; i += kStep) any = _mm_or_si128(any, surrogates(i));
+    const std::size_t last = length - kStep;
+    __m128i any = _mm_or_si128(_mm_or_si128(surrogates(0), surrogates(std::min(kStep, last))),
+                               _mm_or_si128(surrogates(std::min(2 * kStep, last)), surrogates(last)));
+    for (std::size_t i = 3 * kStep; i < last; i += kStep) any = _mm_or_si128(any, surrogates(i));
     return _mm_movemask_epi8(any) != 0;
   }
 #endif
@@ -143,32 +148,43 @@ bool holds_surrogate(const Unit* units, std::size_t length) noexcept {
   return any;
 }
 
+// The code units of a str that is not compact ASCII, in place, with no
+// branch on their width: in lists of mixed widths one would be mispredicted
+// about every other time.
+inline TextView wider_units_of(PyObject* obj) noexcept {
+  const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
+  const auto kind = static_cast<unsigned>(PyUnicode_KIND(obj));
+  // Made by the legacy API, its units lie elsewhere.
+  if (!PyUnicode_IS_COMPACT(obj)) [[unlikely]] return TextView(PyUnicode_DATA(obj), length, kind);
+  return TextView(reinterpret_cast<const PyCompactUnicodeObject*>(obj) + 1, length, kind);
+}
+
+// Whether the units of a str of two- or four-byte units hold a lone
+// surrogate; if so, raises the interpreter's own UnicodeEncodeError, from
+// its UTF-8 conversion, which names the position.
+inline bool refuse_surrogate(PyObject* obj, TextView text) {
+  const bool surrogate = text.width() == 2
+                             ? holds_surrogate(static_cast<const Py_UCS2*>(text.data()), text.size())
+                             : holds_surrogate(static_cast<const Py_UCS4*>(text.data()), text.size());
+  if (!surrogate) [[likely]] return false;
+  PyUnicode_AsUTF8AndSize(obj, nullptr);
+  return true;
+}
+
 // Conversions. The text view borrows the str's own code units, in place; a
-// str that holds a lone surrogate is refused with the interpreter's own
-// UnicodeEncodeError, from its UTF-8 conversion.
+// str that holds a lone surrogate is refused.
 inline bool to_text(PyObject* obj, TextView& out) {
   if (!PyUnicode_Check(obj)) [[unlikely]] {
     raise_type_mismatch(obj, &PyUnicode_Type);
     return false;
   }
-  const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
   if (PyUnicode_IS_COMPACT_ASCII(obj)) [[likely]] {
-    out = TextView(static_cast<const unsigned char*>(PyUnicode_DATA(obj)), length);
+    out = TextView(static_cast<const unsigned char*>(PyUnicode_DATA(obj)),
+                   static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
     return true;
   }
-  const void* data = PyUnicode_DATA(obj);
-  const int kind = PyUnicode_KIND(obj);
-  if (kind != PyUnicode_1BYTE_KIND) {
-    const bool surrogate = kind == PyUnicode_2BYTE_KIND
-                               ? holds_surrogate(static_cast<const Py_UCS2*>(data), length)
-                               : holds_surrogate(static_cast<const Py_UCS4*>(data), length);
-    if (surrogate) [[unlikely]] {
-      PyUnicode_AsUTF8AndSize(obj, nullptr);  // raises, with the position
-      return false;
-    }
-  }
-  out = TextView(data, length, static_cast<unsigned>(kind));
-  return true;
+  out = wider_units_of(obj);
+  return out.narrow() || !refuse_surrogate(obj, out);
 }
 // A str's UTF-8 form and a reference to it (the borrowing probes), taking
 // over a new reference (an item fresh from an iterator).

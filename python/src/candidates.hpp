@@ -126,6 +126,9 @@ class CandidateTexts {
   // Candidates per chunk.
   static constexpr std::size_t kChunkItems = QUILLSTONE_CHUNK_ITEMS;
   static constexpr std::size_t kPrefetchAhead = 8;
+  // Items read before their texts of wider units are checked: about 5 KiB
+  // of names' objects, which the nearest cache still holds.
+  static constexpr std::size_t kCheckBlock = 64;
 
   enum class Next { kChunk, kEnd, kError };
 
@@ -191,28 +194,59 @@ class CandidateTexts {
 
  private:
   // Views the items from position_ up to `end`, in locals: the members
-  // would be stored and read back around every call.
+  // would be stored and read back around every call. Texts of wider units
+  // are checked for lone surrogates in a pass of their own, a block of
+  // items after another, while the block is still in the nearest cache: in
+  // the first pass a branch on each item's width would be mispredicted in
+  // lists of mixed widths. The first item that cannot be taken, in order,
+  // raises.
   bool read_items(std::size_t end) {
     const std::size_t from = position_;
     TextView* views = views_.data();
     PyObject* const* items = items_.data();
-    for (std::size_t i = from; i < end; ++i) {
-      // Items lie anywhere in memory: asking for those a few places ahead
-      // keeps several misses in flight while this one is read.
-      if (i + kPrefetchAhead < end) {
-        const char* ahead = reinterpret_cast<const char*>(items[i + kPrefetchAhead]);
-        __builtin_prefetch(ahead);
-        __builtin_prefetch(ahead + 64);
+    for (std::size_t block = from; block < end; block += kCheckBlock) {
+      const std::size_t block_end = std::min(end, block + kCheckBlock);
+      std::uint16_t wide[kCheckBlock];
+      std::size_t i = block, wider = 0;
+      for (; i < block_end; ++i) {
+        // Items lie anywhere in memory: asking for those a few places ahead
+        // keeps several misses in flight while this one is read.
+        if (i + kPrefetchAhead < end) {
+          const char* ahead = reinterpret_cast<const char*>(items[i + kPrefetchAhead]);
+          __builtin_prefetch(ahead);
+          __builtin_prefetch(ahead + 64);
+        }
+        PyObject* const item = items[i];
+        if (!PyUnicode_Check(item)) [[unlikely]] break;
+        if (PyUnicode_IS_COMPACT_ASCII(item)) [[likely]] {
+          views[i - from] = TextView(static_cast<const unsigned char*>(PyUnicode_DATA(item)),
+                                     static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
+          continue;
+        }
+        const TextView text = wider_units_of(item);
+        views[i - from] = text;
+        wide[wider] = static_cast<std::uint16_t>(i - block);
+        wider += !text.narrow();
       }
-      if (!to_text(items[i], views[i - from])) {
-        chunk_size_ = i - from;
-        position_ = i;
-        return false;
+      for (std::size_t k = 0; k < wider; ++k) {
+        const std::size_t at = block + wide[k];
+        if (refuse_surrogate(items[at], views[at - from])) return stop_at(at);
+      }
+      if (i < block_end) {
+        raise_type_mismatch(items[i], &PyUnicode_Type);
+        return stop_at(i);
       }
     }
     chunk_size_ = end - from;
     position_ = end;
     return true;
+  }
+
+  // The chunk ends before the item at `i`, which raised.
+  bool stop_at(std::size_t i) noexcept {
+    chunk_size_ = i - position_;
+    position_ = i;
+    return false;
   }
 
   OwnedRef tuple_;                  // an exact tuple: items_

@@ -12,7 +12,7 @@ import time
 import pytest
 
 import quillstone as q
-from support import (CAPACITY_LIMIT, CHUNK_ITEMS, DETACH_AT, OVER_CAPACITY, MyStr, NoIter, Seq, fresh,
+from support import (CAPACITY_LIMIT, CHUNK_ITEMS, DETACH_AT, OVER_CAPACITY, MyStr, NoIter, Seq, fresh, raised,
                      takers)
 
 
@@ -235,6 +235,38 @@ def test_a_bad_candidate_in_a_later_chunk(shape, bad, exc):
         with pytest.raises(exc) as info:
             q.jaro_winkler_batch("abc", shape(candidates), **options)
         assert info.value.__notes__ == ["while processing 'candidates'"]
+
+
+# (index of a lone surrogate, index of an int): the earlier one raises, in
+# one block of items, in blocks apart, in chunks apart, either way round.
+BAD_PAIRS = [(5, 9), (9, 5), (63, 64), (64, 63), (200, 100), (100, 200), (CHUNK_ITEMS + 3, 70),
+             (70, CHUNK_ITEMS + 3)]
+
+
+@pytest.mark.parametrize("shape", [list, tuple], ids=["list", "tuple"])
+@pytest.mark.parametrize("surrogate_at, int_at", BAD_PAIRS)
+def test_the_first_bad_candidate_raises(shape, surrogate_at, int_at):
+    rng = random.Random(surrogate_at * 7 + int_at)
+    candidates = ["".join(rng.choice("aé日😀") for _ in range(rng.randint(0, 12))) for _ in range(CHUNK_ITEMS + 10)]
+    candidates[surrogate_at] = "ж\udc80"
+    candidates[int_at] = 7
+    expected = UnicodeEncodeError if surrogate_at < int_at else TypeError
+    for fn in SCALAR:
+        with pytest.raises(expected):
+            fn("abc", shape(candidates))
+
+
+# A lone surrogate at every place of texts of 1 to 40 two-byte or four-byte
+# units, each taken alone and among clean texts of its width.
+@pytest.mark.parametrize("wide", ["ж", "😀"], ids=["two-byte", "four-byte"])
+def test_a_lone_surrogate_anywhere_in_a_candidate(wide):
+    for length in range(1, 41):
+        for at in range(length):
+            text = wide * at + "\ud800" + wide * (length - at - 1)
+            exc = raised(lambda: q.levenshtein_batch("abc", ["ab", wide * length, text]))
+            assert type(exc) is UnicodeEncodeError and exc.start == at, (length, at)
+    clean = [wide * n for n in range(1, 41)]
+    assert q.levenshtein_batch(wide, clean) == list(range(0, 40))
 
 
 @pytest.mark.parametrize("count", [3, DETACH_AT])
