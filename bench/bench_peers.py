@@ -585,34 +585,53 @@ def warm_up(works: list[Work], table: dict[str, list[Scorer]], seconds: float = 
                 impl.run()
 
 
-def time_cell(work: Work, metric: str, impls: list[Impl], size: dict) -> Cell:
+def time_cells(entries: list[tuple[Work, list[Impl]]], metric: str, size: dict) -> list[Cell]:
+    """The cells of one metric for rows compared with each other (a row and
+    those whose same_as names it), timed together: each round runs every
+    library of every cell, in an order that rotates, so that a ratio of two
+    rows compares runs taken side by side, not minutes apart. Machines that
+    slow down for seconds at a time would otherwise move one row and not
+    the other."""
     gc.collect()
     gc.disable()
     try:
-        for i in impls:
-            one_run(i.run, 1, i.prepare)
-        first = {i.label: one_run(i.run, 1, i.prepare) for i in impls}
-        fastest_peer = min((first[i.label] for i in impls if i.lib != "quillstone"), default=0)
-        timed = [i for i in impls
-                 if i.lib == "quillstone" or first[i.label] <= SLOWER * fastest_peer]
-        reps = max(1, math.ceil(size["target_ms"] * 1e6 / max(min(first.values()), 1)))
-        best = {i.label: math.inf for i in timed}
+        plans = []
+        for work, impls in entries:
+            for i in impls:
+                one_run(i.run, 1, i.prepare)
+            first = {i.label: one_run(i.run, 1, i.prepare) for i in impls}
+            fastest_peer = min((first[i.label] for i in impls if i.lib != "quillstone"), default=0)
+            timed = [i for i in impls
+                     if i.lib == "quillstone" or first[i.label] <= SLOWER * fastest_peer]
+            reps = max(1, math.ceil(size["target_ms"] * 1e6 / max(min(first.values()), 1)))
+            plans.append((work, impls, timed, reps, {i.label: math.inf for i in timed}))
+        runs = [(plan, i) for plan in plans for i in plan[2]]
         for r in range(size["rounds"]):
-            for i in timed[r % len(timed):] + timed[:r % len(timed)]:
+            for (_, _, _, reps, best), i in runs[r % len(runs):] + runs[:r % len(runs)]:
                 best[i.label] = min(best[i.label], one_run(i.run, reps, i.prepare))
     finally:
         gc.enable()
-    per_item = reps * work.items
-    cell = Cell(work.group, work.name, work.size, metric, work.unit,
-                {label: t / per_item for label, t in best.items()},
-                {i.label: i.lib for i in impls},
-                [i.label for i in impls if i not in timed],
-                cells_per_item=work.cells_per_item if work.group == "all-pairs" else 0.0)
-    peers = {label: t for label, t in cell.best_ns.items() if cell.libs[label] != "quillstone"}
-    if peers:
-        cell.fastest = min(peers, key=peers.get)
-        cell.ratio = cell.quillstone_ns / peers[cell.fastest]
-    return cell
+    cells = []
+    for work, impls, timed, reps, best in plans:
+        per_item = reps * work.items
+        cell = Cell(work.group, work.name, work.size, metric, work.unit,
+                    {label: t / per_item for label, t in best.items()},
+                    {i.label: i.lib for i in impls},
+                    [i.label for i in impls if i not in timed],
+                    cells_per_item=work.cells_per_item if work.group == "all-pairs" else 0.0)
+        peers = {label: t for label, t in cell.best_ns.items() if cell.libs[label] != "quillstone"}
+        if peers:
+            cell.fastest = min(peers, key=peers.get)
+            cell.ratio = cell.quillstone_ns / peers[cell.fastest]
+        cells.append(cell)
+    return cells
+
+
+def compared_groups(works: list[Work]) -> list[list[Work]]:
+    """The rows in order, each with the later rows compared with it."""
+    names = {w.name for w in works}
+    return [[w] + [v for v in works if v.same_as == w.name]
+            for w in works if w.same_as not in names]
 
 
 # ------------------------------------------------------------------ reports
@@ -804,28 +823,34 @@ def main() -> int:
         warm_up(works, table)
     cells: list[Cell] = []
     total = len(works) * len(METRICS)
-    for n, (work, metric) in enumerate(((w, m) for w in works for m in METRICS), 1):
-        impls = (scalar_impls(work, metric, table) if work.group == "scalar"
-                 else all_pairs_impls(work, metric, qs, mods) if work.group == "all-pairs"
-                 else batch_impls(work, metric, qs, mods, table))
-        if metric == METRICS[0]:
-            row_failures = checker.failures
-        failures = checker.failures
-        checker.check(work, metric, impls)
-        status = "checked" if checker.failures == failures else "MISMATCH"
-        head = f"[{n}/{total}] {work.name} ({work.size}), {metric}: {status}"
-        if args.check_only:
-            if metric == METRICS[-1]:   # one line per row
-                print(f"[{n}/{total}] {work.name} ({work.size}): "
-                      f"{'checked' if checker.failures == row_failures else 'MISMATCH'}",
-                      flush=True)
-            continue
-        cell = time_cell(work, metric, impls, size)
-        cells.append(cell)
-        peer = (f"; fastest peer {cell.fastest} {fmt_ns(cell.best_ns[cell.fastest])}, "
-                f"ratio {cell.ratio:.2f}" if cell.ratio is not None else "; no peer")
-        print(f"{head}; quillstone {fmt_ns(cell.quillstone_ns)}/{work.unit}{peer}", flush=True)
+    n = 0
+    for group in compared_groups(works):
+        for metric in METRICS:
+            entries = []
+            for work in group:
+                n += 1
+                impls = (scalar_impls(work, metric, table) if work.group == "scalar"
+                         else all_pairs_impls(work, metric, qs, mods) if work.group == "all-pairs"
+                         else batch_impls(work, metric, qs, mods, table))
+                failures = checker.failures
+                checker.check(work, metric, impls)
+                status = "checked" if checker.failures == failures else "MISMATCH"
+                if args.check_only:
+                    print(f"[{n}/{total}] {work.name} ({work.size}), {metric}: {status}", flush=True)
+                    continue
+                entries.append((work, impls, f"[{n}/{total}] {work.name} ({work.size}), {metric}: {status}"))
+            if args.check_only:
+                continue
+            timed = time_cells([(work, impls) for work, impls, _ in entries], metric, size)
+            for (work, _, head), cell in zip(entries, timed):
+                cells.append(cell)
+                peer = (f"; fastest peer {cell.fastest} {fmt_ns(cell.best_ns[cell.fastest])}, "
+                        f"ratio {cell.ratio:.2f}" if cell.ratio is not None else "; no peer")
+                print(f"{head}; quillstone {fmt_ns(cell.quillstone_ns)}/{work.unit}{peer}", flush=True)
 
+    # In the rows' order, as the rows compared with each other were timed together.
+    order = {w.name: k for k, w in enumerate(works)}
+    cells.sort(key=lambda c: (order[c.work], METRICS.index(c.metric)))
     meta["cross_check"] = {"compared": checker.compared, "referenced": checker.referenced,
                            "disagreements": checker.failures}
     print(f"cross-check: {checker.compared:,} results against the peers, "
