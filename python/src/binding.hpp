@@ -121,7 +121,7 @@ void argument_extraction_error(std::string_view parameter);
 // Texts of one to four loads, as most names and words are, take four loads
 // whatever their length, so that no branch depends on it.
 template <class Unit>
-bool holds_surrogate(const Unit* units, std::size_t length) noexcept {
+[[gnu::always_inline]] inline bool holds_surrogate(const Unit* units, std::size_t length) noexcept {
   constexpr std::uint32_t kHigh = ~std::uint32_t{0x7FF}, kSurrogate = 0xD800;
 #if defined(__SSE2__)
   constexpr std::size_t kStep = 16 / sizeof(Unit);

@@ -35,7 +35,7 @@ class TextView {
   // `size` units of `width` bytes (1, 2 or 4) at `units`, as an interpreter
   // names them.
   TextView(const void* units, std::size_t size, unsigned width) noexcept
-      : data_(units), packed_(pack(size, width >> 1)) {}  // 1, 2, 4 -> 0, 1, 2
+      : data_(units), packed_(pack(size, width < 4 ? width >> 1 : 2)) {}  // 1, 2, 4 -> 0, 1, 2, no branch
 
   const void* data() const noexcept { return data_; }
   std::size_t size() const noexcept { return static_cast<std::size_t>(packed_ >> 2); }
