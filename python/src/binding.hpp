@@ -151,7 +151,7 @@ template <class Unit>
 // The code units of a str that is not compact ASCII, in place, with no
 // branch on their width: in lists of mixed widths one would be mispredicted
 // about every other time.
-inline TextView wider_units_of(PyObject* obj) noexcept {
+inline TextView non_ascii_units_of(PyObject* obj) noexcept {
   const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
   const auto kind = static_cast<unsigned>(PyUnicode_KIND(obj));
   // Made by the legacy API, its units lie elsewhere.
@@ -183,7 +183,7 @@ inline bool to_text(PyObject* obj, TextView& out) {
                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
     return true;
   }
-  out = wider_units_of(obj);
+  out = non_ascii_units_of(obj);
   return out.narrow() || !refuse_surrogate(obj, out);
 }
 // A str's UTF-8 form and a reference to it (the borrowing probes), taking

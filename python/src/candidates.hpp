@@ -223,7 +223,7 @@ class CandidateTexts {
                                      static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
           continue;
         }
-        const TextView text = wider_units_of(item);
+        const TextView text = non_ascii_units_of(item);
         views[i - from] = text;
         wide[wider] = static_cast<std::uint16_t>(i - block);
         wider += !text.narrow();
