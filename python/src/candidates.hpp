@@ -194,20 +194,22 @@ class CandidateTexts {
 
  private:
   // Views the items from position_ up to `end`, in locals: the members
-  // would be stored and read back around every call. Texts of wider units
-  // are checked for lone surrogates in a pass of their own, a block of
-  // items after another, while the block is still in the nearest cache: in
-  // the first pass a branch on each item's width would be mispredicted in
-  // lists of mixed widths. The first item that cannot be taken, in order,
-  // raises.
+  // would be stored and read back around every call. A text of wider units
+  // is checked for lone surrogates where a branch on each item's width is
+  // well predicted: at once, in a block of items that follows a block of
+  // one width; otherwise in a pass of its own over the block's wider texts,
+  // while the block is still in the nearest cache, since in lists of mixed
+  // widths that branch would be mispredicted about every other time. The
+  // first item that cannot be taken, in order, raises.
   bool read_items(std::size_t end) {
     const std::size_t from = position_;
     TextView* views = views_.data();
     PyObject* const* items = items_.data();
+    bool check_now = false;
     for (std::size_t block = from; block < end; block += kCheckBlock) {
       const std::size_t block_end = std::min(end, block + kCheckBlock);
-      std::uint16_t wide[kCheckBlock];
-      std::size_t i = block, wider = 0;
+      std::uint16_t later[kCheckBlock];
+      std::size_t i = block, wider = 0, deferred = 0;
       for (; i < block_end; ++i) {
         // Items lie anywhere in memory: asking for those a few places ahead
         // keeps several misses in flight while this one is read.
@@ -225,17 +227,23 @@ class CandidateTexts {
         }
         const TextView text = non_ascii_units_of(item);
         views[i - from] = text;
-        wide[wider] = static_cast<std::uint16_t>(i - block);
         wider += !text.narrow();
+        if (check_now) {
+          if (!text.narrow() && refuse_surrogate(item, text)) return stop_at(i);
+        } else {
+          later[deferred] = static_cast<std::uint16_t>(i - block);
+          deferred += !text.narrow();
+        }
       }
-      for (std::size_t k = 0; k < wider; ++k) {
-        const std::size_t at = block + wide[k];
+      for (std::size_t k = 0; k < deferred; ++k) {
+        const std::size_t at = block + later[k];
         if (refuse_surrogate(items[at], views[at - from])) return stop_at(at);
       }
       if (i < block_end) {
         raise_type_mismatch(items[i], &PyUnicode_Type);
         return stop_at(i);
       }
+      check_now = wider == 0 || wider == block_end - block;
     }
     chunk_size_ = end - from;
     position_ = end;

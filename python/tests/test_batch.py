@@ -243,11 +243,12 @@ BAD_PAIRS = [(5, 9), (9, 5), (63, 64), (64, 63), (200, 100), (100, 200), (CHUNK_
              (70, CHUNK_ITEMS + 3)]
 
 
+@pytest.mark.parametrize("alphabet", ["aé日😀", "жи", "😀"], ids=["mixed widths", "two-byte", "four-byte"])
 @pytest.mark.parametrize("shape", [list, tuple], ids=["list", "tuple"])
 @pytest.mark.parametrize("surrogate_at, int_at", BAD_PAIRS)
-def test_the_first_bad_candidate_raises(shape, surrogate_at, int_at):
+def test_the_first_bad_candidate_raises(shape, surrogate_at, int_at, alphabet):
     rng = random.Random(surrogate_at * 7 + int_at)
-    candidates = ["".join(rng.choice("aé日😀") for _ in range(rng.randint(0, 12))) for _ in range(CHUNK_ITEMS + 10)]
+    candidates = ["".join(rng.choice(alphabet) for _ in range(rng.randint(1, 12))) for _ in range(CHUNK_ITEMS + 10)]
     candidates[surrogate_at] = "ж\udc80"
     candidates[int_at] = 7
     expected = UnicodeEncodeError if surrogate_at < int_at else TypeError
