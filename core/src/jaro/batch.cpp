@@ -99,19 +99,10 @@ class LaneBatch {
     if constexpr (sizeof(Lane) == 2) jaro_lanes_16(rows, n, w, counts);
     if constexpr (sizeof(Lane) == 4) jaro_lanes_32(rows, n, w, counts);
     if constexpr (sizeof(Lane) == 8) jaro_lanes_64(rows, n, w, counts);
-    // The candidate is the scanned text, as on the batch's own table path.
-    std::size_t lane = 0;
-#if defined(__SSE2__)
-    // Two at a time: the divisions are most of a score's cost.
-    for (; lane + 2 <= size; lane += 2) {
-      double scores[2];
-      score_pair({counts.m[lane], counts.m[lane + 1]}, {counts.t[lane], counts.t[lane + 1]}, n, nq,
-                 {counts.prefix[lane], counts.prefix[lane + 1]}, p_, scores);
-      out_[index[lane]] = scores[0];
-      out_[index[lane + 1]] = scores[1];
+    for (std::size_t lane = 0; lane < size; ++lane) {
+      // The candidate is the scanned text, as on the batch's own table path.
+      out_[index[lane]] = score(counts.m[lane], counts.t[lane], n, nq, counts.prefix[lane], p_);
     }
-#endif
-    for (; lane < size; ++lane) out_[index[lane]] = score(counts.m[lane], counts.t[lane], n, nq, counts.prefix[lane], p_);
   }
 
   const CharacterMasks& masks_;

@@ -8,10 +8,6 @@
 #include <cstddef>
 #include <optional>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "text/units.hpp"
 
 // Scores must be the same on every target, bit for bit: wider intermediates
@@ -76,28 +72,5 @@ inline double score(std::size_t m, std::size_t t, std::size_t n1, std::size_t n2
   const double bonus = (1.0 - jaro) * scaled;
   return jaro + bonus;
 }
-
-#if defined(__SSE2__)
-// score() of two candidates of one length n1 at once, into out[0] and
-// out[1]: the same operations in the same order, each lane of a packed
-// double operation rounding as the scalar one does, so the same bits. A
-// lane without matches divides by zero and is then set to 0.
-inline void score_pair(const std::size_t (&m)[2], const std::size_t (&t)[2], std::size_t n1, std::size_t n2,
-                       const std::size_t (&prefix)[2], double p, double* out) noexcept {
-  const auto pair = [](std::size_t low, std::size_t high) {
-    return _mm_set_pd(static_cast<double>(high), static_cast<double>(low));
-  };
-  const __m128d matches = pair(m[0], m[1]);
-  const __m128d a = _mm_div_pd(matches, _mm_set1_pd(static_cast<double>(n2)));
-  const __m128d b = _mm_add_pd(a, _mm_div_pd(matches, _mm_set1_pd(static_cast<double>(n1))));
-  const __m128d c = _mm_div_pd(pair(m[0] - t[0] / 2, m[1] - t[1] / 2), matches);
-  const __m128d jaro = _mm_div_pd(_mm_add_pd(b, c), _mm_set1_pd(kJaroDivisor));
-  const __m128d scaled = _mm_mul_pd(_mm_set1_pd(p), pair(prefix[0], prefix[1]));
-  const __m128d bonus = _mm_mul_pd(_mm_sub_pd(_mm_set1_pd(1.0), jaro), scaled);
-  const __m128d boost = _mm_cmpgt_pd(jaro, _mm_set1_pd(kBoostThreshold));
-  const __m128d scored = _mm_or_pd(_mm_and_pd(boost, _mm_add_pd(jaro, bonus)), _mm_andnot_pd(boost, jaro));
-  _mm_storeu_pd(out, _mm_and_pd(scored, _mm_cmpneq_pd(matches, _mm_setzero_pd())));
-}
-#endif
 
 }  // namespace quillstone::detail::jw
