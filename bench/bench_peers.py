@@ -835,10 +835,11 @@ def main() -> int:
                 failures = checker.failures
                 checker.check(work, metric, impls)
                 status = "checked" if checker.failures == failures else "MISMATCH"
+                head = f"[{n}/{total}] {work.name} ({work.size}), {metric}: {status}"
                 if args.check_only:
-                    print(f"[{n}/{total}] {work.name} ({work.size}), {metric}: {status}", flush=True)
+                    print(head, flush=True)
                     continue
-                entries.append((work, impls, f"[{n}/{total}] {work.name} ({work.size}), {metric}: {status}"))
+                entries.append((work, impls, head))
             if args.check_only:
                 continue
             timed = time_cells([(work, impls) for work, impls, _ in entries], metric, size)

@@ -148,6 +148,12 @@ template <class Unit>
   return any;
 }
 
+// The bytes of a compact ASCII str, in place.
+inline TextView ascii_units_of(PyObject* obj) noexcept {
+  return TextView(static_cast<const unsigned char*>(PyUnicode_DATA(obj)),
+                  static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+}
+
 // The code units of a str that is not compact ASCII, in place, with no
 // branch on their width: in lists of mixed widths one would be mispredicted
 // about every other time.
@@ -179,8 +185,7 @@ inline bool to_text(PyObject* obj, TextView& out) {
     return false;
   }
   if (PyUnicode_IS_COMPACT_ASCII(obj)) [[likely]] {
-    out = TextView(static_cast<const unsigned char*>(PyUnicode_DATA(obj)),
-                   static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
+    out = ascii_units_of(obj);
     return true;
   }
   out = non_ascii_units_of(obj);

@@ -221,8 +221,7 @@ class CandidateTexts {
         PyObject* const item = items[i];
         if (!PyUnicode_Check(item)) [[unlikely]] break;
         if (PyUnicode_IS_COMPACT_ASCII(item)) [[likely]] {
-          views[i - from] = TextView(static_cast<const unsigned char*>(PyUnicode_DATA(item)),
-                                     static_cast<std::size_t>(PyUnicode_GET_LENGTH(item)));
+          views[i - from] = ascii_units_of(item);
           continue;
         }
         const TextView text = non_ascii_units_of(item);

@@ -258,7 +258,8 @@ def test_the_first_bad_candidate_raises(shape, surrogate_at, int_at, alphabet):
 
 
 # A lone surrogate at every place of texts of 1 to 40 two-byte or four-byte
-# units, each taken alone and among clean texts of its width.
+# units, each in a batch beside clean texts; and no clean text of those
+# lengths is refused.
 @pytest.mark.parametrize("wide", ["ж", "😀"], ids=["two-byte", "four-byte"])
 def test_a_lone_surrogate_anywhere_in_a_candidate(wide):
     for length in range(1, 41):
