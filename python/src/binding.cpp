@@ -225,10 +225,7 @@ bool to_backed_text(OwnedRef obj, PyBackedStr& out) {
 
 
 bool to_float(PyObject* obj, double& out) {
-  if (PyFloat_CheckExact(obj)) [[likely]] {
-    out = PyFloat_AS_DOUBLE(obj);
-    return true;
-  }
+  if (quick_float(obj, out)) [[likely]] return true;
   const double value = PyFloat_AsDouble(obj);
   if (value == -1.0 && PyErr_Occurred() != nullptr) return false;
   out = value;
@@ -236,15 +233,9 @@ bool to_float(PyObject* obj, double& out) {
 }
 
 bool to_u32(PyObject* obj, std::size_t& out) {
-  // A small exact int is read in place; anything else takes the general
-  // conversion, which raises the errors.
-  if (PyLong_CheckExact(obj) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj))) [[likely]] {
-    const Py_ssize_t small = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(obj));
-    if (small >= 0 && static_cast<std::uint64_t>(small) <= UINT32_MAX) {
-      out = static_cast<std::size_t>(small);
-      return true;
-    }
-  }
+  // Anything but a small exact int takes the general conversion, which
+  // raises the errors.
+  if (quick_u32(obj, out)) [[likely]] return true;
   unsigned long long value;
   if (PyLong_Check(obj)) [[likely]] {
     value = PyLong_AsUnsignedLongLong(obj);
@@ -263,10 +254,7 @@ bool to_u32(PyObject* obj, std::size_t& out) {
 }
 
 bool to_bool(PyObject* obj, bool& out) {
-  if (obj == Py_True || obj == Py_False) [[likely]] {
-    out = obj == Py_True;
-    return true;
-  }
+  if (quick_bool(obj, out)) [[likely]] return true;
   PyTypeObject* type = Py_TYPE(obj);
   if (!is_numpy_bool_type(type)) {
     raise_type_mismatch(obj, &PyBool_Type);

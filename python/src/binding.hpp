@@ -199,24 +199,51 @@ bool to_float(PyObject* obj, double& out);
 bool to_u32(PyObject* obj, std::size_t& out);
 bool to_bool(PyObject* obj, bool& out);
 
+// The common cases of those conversions, which cannot fail and run no
+// Python code: false, with `out` untouched, for a value that needs the full
+// conversion.
+inline bool quick_float(PyObject* obj, double& out) noexcept {
+  if (!PyFloat_CheckExact(obj)) return false;
+  out = PyFloat_AS_DOUBLE(obj);
+  return true;
+}
+inline bool quick_u32(PyObject* obj, std::size_t& out) noexcept {
+  if (!PyLong_CheckExact(obj) || !PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(obj))) return false;
+  const Py_ssize_t small = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(obj));
+  if (small < 0 || static_cast<std::uint64_t>(small) > UINT32_MAX) return false;
+  out = static_cast<std::size_t>(small);
+  return true;
+}
+inline bool quick_bool(PyObject* obj, bool& out) noexcept {
+  if (obj != Py_True && obj != Py_False) return false;
+  out = obj == Py_True;
+  return true;
+}
+
 // The value a kind converts to, and the conversion.
 template <Kind K>
 struct Conversion;
 
-template <class T, bool (*Convert)(PyObject*, T&)>
+// `Quick`, where a kind has one, is the common case of `Convert`.
+template <class T, bool (*Convert)(PyObject*, T&), bool (*Quick)(PyObject*, T&) noexcept = nullptr>
 struct ConvertWith {
   using Value = T;
+  static constexpr bool kQuick = Quick != nullptr;
   static bool convert(PyObject* obj, T& out) { return Convert(obj, out); }
+  static bool quick(PyObject* obj, T& out) noexcept {
+    if constexpr (kQuick) return Quick(obj, out);
+    return false;
+  }
 };
 
 template <>
 struct Conversion<Kind::text> : ConvertWith<TextView, to_text> {};
 template <>
-struct Conversion<Kind::real> : ConvertWith<double, to_float> {};
+struct Conversion<Kind::real> : ConvertWith<double, to_float, quick_float> {};
 template <>
-struct Conversion<Kind::u32> : ConvertWith<std::size_t, to_u32> {};
+struct Conversion<Kind::u32> : ConvertWith<std::size_t, to_u32, quick_u32> {};
 template <>
-struct Conversion<Kind::boolean> : ConvertWith<bool, to_bool> {};
+struct Conversion<Kind::boolean> : ConvertWith<bool, to_bool, quick_bool> {};
 
 // The converted arguments of one call, one value per parameter in signature
 // order: an optional parameter's is a std::optional, empty for None or
@@ -239,10 +266,16 @@ class Arguments {
 
   // Binds, then converts the slots in signature order; at the first error
   // (its note added) the later ones are not examined.
+  //
+  // Options that convert by their common case, which cannot fail, are taken
+  // first. The core call copies each option whole, in one load wider than
+  // the stores that set it; made just before the call, those stores would
+  // still be on their way to the cache, and the load would wait for them.
   bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* slots[kCount] = {};
     if (!extract_arguments_fastcall(Function, args, nargs, kwnames, slots)) return false;
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
+      (take_quick_option<I>(slots[I]), ...);
       return (convert<I>(slots[I]) && ...);
     }(std::make_index_sequence<kCount>{});
   }
@@ -250,6 +283,19 @@ class Arguments {
   Values& values() noexcept { return values_; }
 
  private:
+  // An option taken here leaves its slot empty for convert().
+  template <std::size_t I>
+  void take_quick_option(PyObject*& slot) noexcept {
+    if constexpr (Function.parameters[I].optional) {
+      if constexpr (ConversionOf<I>::kQuick) {
+        typename ConversionOf<I>::Value value;
+        if (slot == nullptr || !ConversionOf<I>::quick(slot, value)) return;
+        std::get<I>(values_).emplace(value);
+        slot = nullptr;
+      }
+    }
+  }
+
   template <std::size_t I>
   bool convert(PyObject* slot) {
     constexpr Parameter parameter = Function.parameters[I];
