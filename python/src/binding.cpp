@@ -136,8 +136,9 @@ bool is_numpy_bool_type(PyTypeObject* type) {
 
 }  // namespace
 
-bool extract_arguments_fastcall(const FunctionDescription& function, PyObject* const* args,
-                                Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots) {
+bool extract_arguments_fastcall(const FunctionDescription& function, const std::atomic<PyObject*>* interned,
+                                PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                std::span<PyObject*> slots) {
   const std::size_t n = function.parameters.size();
   const auto given = static_cast<std::size_t>(nargs);
   if (given > n) [[unlikely]] {
@@ -158,7 +159,9 @@ bool extract_arguments_fastcall(const FunctionDescription& function, PyObject* c
     const Py_ssize_t count = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < count; ++k) {
       PyObject* keyword = PyTuple_GET_ITEM(kwnames, k);
-      const std::size_t index = find_parameter(function, keyword);
+      std::size_t index = 0;
+      while (index < n && interned[index].load(std::memory_order_relaxed) != keyword) ++index;
+      if (index == n) index = find_parameter(function, keyword);
       if (index == n) [[unlikely]] {
         raise_unexpected_keyword(function, keyword);
         return false;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -102,10 +103,41 @@ inline constexpr auto kTextSignature = [] {
   return doc;
 }();
 
+// Each function's parameter names as the main interpreter's interned strs,
+// null until a module is executed there. Keyword names written in Python
+// source arrive as those very objects, so the binder looks a keyword up by
+// identity first, with no load of its type, form or bytes; any other
+// keyword (another interpreter's, or a str made at run time) is compared by
+// its bytes. The references are never given back, so no other object can
+// take one's address; executing a module again in a new main interpreter
+// (after the interpreter was finalized) replaces them before any of its
+// functions can be called.
+template <const FunctionDescription& Function>
+inline std::atomic<PyObject*> g_interned_names[Function.parameters.size()] = {};
+
+// Fills g_interned_names<Function> when called in the main interpreter.
+template <const FunctionDescription& Function>
+bool intern_parameter_names() {
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) return true;
+  for (std::size_t i = 0; i < Function.parameters.size(); ++i) {
+    const std::string_view name = Function.parameters[i].name;
+    PyObject* interned = PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+    if (interned == nullptr) return false;
+    PyUnicode_InternInPlace(&interned);
+    // Executed twice in one interpreter, the module finds the same str.
+    if (g_interned_names<Function>[i].exchange(interned, std::memory_order_relaxed) == interned) {
+      drop_ref(interned);
+    }
+  }
+  return true;
+}
+
 // Fills `slots` (all null on entry, one per parameter) with borrowed
-// references, or raises the binding TypeError.
-bool extract_arguments_fastcall(const FunctionDescription& function, PyObject* const* args,
-                                Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
+// references, or raises the binding TypeError. `interned` holds the
+// parameters' names as interned strs, or nulls.
+bool extract_arguments_fastcall(const FunctionDescription& function, const std::atomic<PyObject*>* interned,
+                                PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                                std::span<PyObject*> slots);
 
 // "'{type}' object is not an instance of '{expected}'" (or "'None' is not an
 // instance of ...") as a TypeError.
@@ -273,7 +305,9 @@ class Arguments {
   // still be on their way to the cache, and the load would wait for them.
   bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* slots[kCount] = {};
-    if (!extract_arguments_fastcall(Function, args, nargs, kwnames, slots)) return false;
+    if (!extract_arguments_fastcall(Function, g_interned_names<Function>, args, nargs, kwnames, slots)) {
+      return false;
+    }
     return [&]<std::size_t... I>(std::index_sequence<I...>) {
       (take_quick_option<I>(slots[I]), ...);
       return (convert<I>(slots[I]) && ...);

@@ -13,18 +13,26 @@ namespace {
 // the module, which also makes the functions pickle by their names).
 constexpr int kFlags = METH_FASTCALL | METH_KEYWORDS;
 
+// A function: its method definition, and the step that interns its
+// parameters' names for the binder.
+struct Function {
+  PyMethodDef def;
+  bool (*intern_names)();
+};
+
 // A function table row from the function's description and body; the doc
 // string carries only the text signature, so __doc__ is None.
-template <const FunctionDescription& Function, FastcallBody Body>
-PyMethodDef method() {
+template <const FunctionDescription& Description, FastcallBody Body>
+Function method() {
   // The interpreter calls it back with the fast-call-with-keywords signature
   // that the flags announce.
-  return {Function.name.data(),
-          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry_point<Body>)), kFlags,
-          kTextSignature<Function>.data()};
+  return {{Description.name.data(),
+           reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry_point<Body>)), kFlags,
+           kTextSignature<Description>.data()},
+          &intern_parameter_names<Description>};
 }
 
-PyMethodDef g_functions[] = {
+Function g_functions[] = {
     method<kLevenshteinBp, levenshtein_bp>(),
     method<kDamerauBp, damerau_bp>(),
     method<kJaroWinklerSimilarity, jaro_winkler_similarity>(),
@@ -97,8 +105,8 @@ int exec_module(PyObject* module) noexcept {
       raise_type_mismatch(module, &PyModule_Type);
       return -1;
     }
-    for (PyMethodDef& def : g_functions) {
-      if (!add_function(module, def)) return -1;
+    for (Function& function : g_functions) {
+      if (!function.intern_names() || !add_function(module, function.def)) return -1;
     }
     return 0;
   } catch (...) {

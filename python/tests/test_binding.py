@@ -4,6 +4,7 @@ accepts."""
 
 import fractions
 import operator
+import sys
 
 import pytest
 
@@ -121,6 +122,67 @@ def test_the_error_of_a_keyword_s_str_is_the_call_s_error(panic_exception, capsy
         q.damerau_bp("a", "b", **{Panics("bogus"): 1})
     assert type(info.value) is panic_exception and info.value.args == ("name panics",)
     assert "Python stack trace below:" in capsys.readouterr().err
+
+
+def made_at_run_time(name):
+    """An equal str that is not the interned one source code passes (one
+    character has a single str)."""
+    made = "".join(list(name))
+    assert made == name and (made is not sys.intern(name) or len(name) == 1)
+    return made
+
+
+# Every parameter of each function by keyword, with a value that changes the
+# result where one can.
+BY_KEYWORD = [
+    (q.levenshtein_bp, dict(str_1="Kitten", str_2="sitting", max_len=9, case_insensitive=True,
+                            score_cutoff=1)),
+    (q.damerau_bp, dict(str_1="Kitten", str_2="iktten", max_len=9, case_insensitive=True,
+                        score_cutoff=0)),
+    (q.jaro_winkler_similarity, dict(str_1="Martha", str_2="marhta", p=0.2, max_len=9,
+                                     case_insensitive=True, score_cutoff=0.5)),
+    (q.levenshtein_batch, dict(query="Kitten", candidates=["sitting", "KIT"],
+                               case_insensitive=True)),
+    (q.damerau_batch, dict(query="Kitten", candidates=["iktten", "KIT"], case_insensitive=True)),
+    (q.jaro_winkler_batch, dict(query="Martha", candidates=["marhta", "MARTHA"], p=0.2,
+                                case_insensitive=True)),
+    (q._ingest_borrow, dict(candidates=["x", "y"])),
+]
+
+
+@pytest.mark.parametrize("fn, kwargs", BY_KEYWORD, ids=lambda x: getattr(x, "__name__", ""))
+def test_keyword_names_made_at_run_time_bind_as_written_ones(fn, kwargs):
+    expected = fn(*kwargs.values())
+    assert fn(**kwargs) == expected
+    assert fn(**{made_at_run_time(k): v for k, v in kwargs.items()}) == expected
+    # Each keyword alone in either form, the others by position.
+    names = list(kwargs)
+    for i, name in enumerate(names):
+        for keyword in (sys.intern(name), made_at_run_time(name)):
+            assert fn(*list(kwargs.values())[:i], **{keyword: kwargs[name]},
+                      **{k: kwargs[k] for k in names[i + 1:]}) == expected, keyword
+            with pytest.raises(TypeError, match=f"got multiple values for argument '{name}'"):
+                fn(*kwargs.values(), **{keyword: kwargs[name]})
+
+
+def test_keywords_bind_in_a_subinterpreter():
+    interpreters = pytest.importorskip("_interpreters")
+    try:
+        interp = interpreters.create(interpreters.new_config("legacy"))
+    except Exception as exc:  # noqa: BLE001 - a build without them
+        pytest.skip(f"no subinterpreter: {exc}")
+    try:
+        failure = interpreters.run_string(interp, f"""if True:
+            import sys
+            sys.path[:0] = {sys.path!r}
+            import quillstone as q
+            assert q.levenshtein_bp("Kitten", "sitting", case_insensitive=True, score_cutoff=1) == 2
+            assert q.damerau_bp(str_2="ab", str_1="ba", max_len=None) == 1
+            assert q.jaro_winkler_batch("abc", candidates=["abc"], p=0.0) == [1.0]
+            """)
+    finally:
+        interpreters.destroy(interp)
+    assert failure is None, failure
 
 
 OPTIONAL = {
