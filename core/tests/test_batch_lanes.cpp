@@ -240,4 +240,39 @@ INSTANTIATE_TEST_SUITE_P(BatchLanes, NibbleLanes, ::testing::Values(kVectorBytes
 INSTANTIATE_TEST_SUITE_P(BatchLanes, NibbleLanes, ::testing::Values(std::size_t{0}));
 #endif
 
+// Candidates put in order of length: a stable order of `which` by length,
+// and each length's end, whether `which` comes in order already (the lists of
+// one length or sorted lists, up to lengths no lane takes) or not.
+TEST(BatchLanes, CandidatesInOrderOfLength) {
+  std::mt19937_64 rng(17);
+  const unsigned char bytes[400] = {};
+  for (int round = 0; round < 600; ++round) {
+    const std::size_t count = rng() % 300;
+    const std::size_t most = round % 3 == 0 ? 8 : 250 + rng() % 20;
+    std::vector<TextView> views;
+    for (std::size_t i = 0; i < count + 5; ++i) views.emplace_back(bytes, 1 + rng() % most);
+    std::vector<std::size_t> which;
+    for (std::size_t i = 0; i < views.size(); ++i) {
+      if (rng() % 4 != 0) which.push_back(i);
+    }
+    const auto by_length = [&](std::size_t a, std::size_t b) { return views[a].size() < views[b].size(); };
+    if (round % 2 == 0) std::stable_sort(which.begin(), which.end(), by_length);
+    std::vector<std::size_t> expected = which;
+    std::stable_sort(expected.begin(), expected.end(), by_length);
+
+    std::vector<std::size_t> sorted, ends;
+    const std::size_t* got = in_order_of_length(views, which.data(), which.size(), sorted, ends);
+    ASSERT_EQ(std::vector<std::size_t>(got, got + which.size()), expected) << "round " << round;
+    std::size_t longest = 0;
+    for (const std::size_t i : which) longest = std::max(longest, views[i].size());
+    ASSERT_EQ(ends.size(), longest + 2);
+    for (std::size_t n = 0; n <= longest; ++n) {
+      const auto past = std::upper_bound(expected.begin(), expected.end(), n,
+                                         [&](std::size_t length, std::size_t i) { return length < views[i].size(); });
+      ASSERT_EQ(ends[n], static_cast<std::size_t>(past - expected.begin())) << "round " << round << " length " << n;
+    }
+    ASSERT_EQ(ends[longest + 1], which.size());
+  }
+}
+
 }  // namespace

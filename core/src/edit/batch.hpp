@@ -106,7 +106,13 @@ class EditBatch {
     // counts to stay in registers; the others after.
     std::vector<std::size_t> others;
     const bool lanes_read = lanes_, pairs_read = lanes_;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (lanes_read && all_bytes_in_reach(candidates)) {
+      // Most lists of one script hold nothing else: their list is every
+      // candidate in order, without the loop below.
+      for (std::size_t i = 0; i < candidates.size(); ++i) lanes[i] = i;
+      bytes = candidates.size();
+    }
+    for (std::size_t i = bytes; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
       const bool narrow = candidate.narrow();
       // Bitwise, not short-circuit: bytes and 2-byte units come mixed in
@@ -148,6 +154,16 @@ class EditBatch {
   }
 
  private:
+  // Whether every candidate is 1 to kQueryLaneMaxChars bytes, which the
+  // lanes read in place: a pass with no branch and no store.
+  static bool all_bytes_in_reach(std::span<const TextView> candidates) noexcept {
+    bool all = true;
+    for (const TextView candidate : candidates) {
+      all &= candidate.narrow() & (candidate.size() - 1 < kQueryLaneMaxChars);
+    }
+    return all;
+  }
+
   // Calls put(number) with the query's number of each of `candidate`'s
   // characters, folded as the query is (0 for a character it lacks); false,
   // having stopped, at a character past the first `most`.

@@ -68,19 +68,24 @@ class LengthGroups {
 inline const std::size_t* in_order_of_length(std::span<const TextView> candidates, const std::size_t* which,
                                              std::size_t count, std::vector<std::size_t>& sorted,
                                              std::vector<std::size_t>& ends) noexcept {
+  // In the same pass, each length's last candidate marks its end, which is
+  // all that ordered candidates need, without a count that one run of
+  // increments after another would wait on. Lengths past the marks' reach
+  // (no lane takes them) are only ever counted.
+  constexpr std::size_t kMarked = 256;
+  std::size_t last[kMarked] = {};
   std::size_t longest = 0;
   bool ordered = true;
   for (std::size_t k = 0; k < count; ++k) {
     const std::size_t n = candidates[which[k]].size();
     ordered &= n >= longest;
     longest = std::max(longest, n);
+    last[std::min(n, kMarked - 1)] = k + 1;
   }
   ends.assign(longest + 2, 0);
-  if (ordered) {
-    // Each length's last candidate marks its end, without a count that one
-    // run of increments after another would wait on.
-    for (std::size_t k = 0; k < count; ++k) ends[candidates[which[k]].size()] = k + 1;
-    for (std::size_t n = 1; n <= longest; ++n) ends[n] = std::max(ends[n], ends[n - 1]);
+  if (ordered && longest < kMarked - 1) {
+    ends[0] = last[0];
+    for (std::size_t n = 1; n <= longest; ++n) ends[n] = std::max(last[n], ends[n - 1]);
     ends[longest + 1] = count;
     return which;
   }
