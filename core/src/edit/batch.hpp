@@ -159,7 +159,7 @@ class EditBatch {
   static bool all_bytes_in_reach(std::span<const TextView> candidates) noexcept {
     bool all = true;
     for (const TextView candidate : candidates) {
-      all &= candidate.narrow() & (candidate.size() - 1 < kQueryLaneMaxChars);
+      all &= unsigned{candidate.narrow()} & unsigned{candidate.size() - 1 < kQueryLaneMaxChars};
     }
     return all;
   }

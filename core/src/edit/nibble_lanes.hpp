@@ -105,7 +105,7 @@ inline bool fold_narrowing(TextView query, UnitNarrowing& narrowing) noexcept {
     if (seen) continue;
     std::uint8_t to = static_cast<std::uint8_t>(c);
     for (std::size_t k = 0; k < narrowing.pairs; ++k) {
-      if (narrowing.wide[k] == c) to = narrowing.byte[k];
+      if (char32_t{narrowing.wide[k]} == c) to = narrowing.byte[k];
     }
     char16_t units[UnitNarrowing::kMaxPairs];
     const std::size_t count = wide_lower_preimages(c, units);

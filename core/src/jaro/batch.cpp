@@ -99,8 +99,16 @@ class LaneBatch {
     if constexpr (sizeof(Lane) == 2) jaro_lanes_16(rows, n, w, counts);
     if constexpr (sizeof(Lane) == 4) jaro_lanes_32(rows, n, w, counts);
     if constexpr (sizeof(Lane) == 8) jaro_lanes_64(rows, n, w, counts);
+    // The candidate is the scanned text, as on the batch's own table path.
+    if constexpr (kLanes >= kVectorScoresLanes) {
+      if (vector_scores_pay<kLanes>(counts, size)) {
+        double scores[kLanes];
+        jaro_lane_scores<Lane>(counts, size, n, nq, p_, scores);
+        for (std::size_t lane = 0; lane < size; ++lane) out_[index[lane]] = scores[lane];
+        return;
+      }
+    }
     for (std::size_t lane = 0; lane < size; ++lane) {
-      // The candidate is the scanned text, as on the batch's own table path.
       out_[index[lane]] = score(counts.m[lane], counts.t[lane], n, nq, counts.prefix[lane], p_);
     }
   }

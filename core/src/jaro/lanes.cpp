@@ -21,4 +21,17 @@ void jaro_lanes_64(const std::uint64_t* columns, std::size_t n, std::size_t w, L
   run_lane_kernel([&] { jaro_lanes(columns, n, w, out); });
 }
 
+template <class Lane>
+void jaro_lane_scores(const LaneCounts& counts, std::size_t size, std::size_t n1, std::size_t n2, double p,
+                      double* out) noexcept {
+  run_lane_kernel([&] { lane_scores<kLanesOf<Lane>>(counts, size, n1, n2, p, out); });
+}
+
+template void jaro_lane_scores<std::uint8_t>(const LaneCounts&, std::size_t, std::size_t, std::size_t, double,
+                                             double*) noexcept;
+template void jaro_lane_scores<std::uint16_t>(const LaneCounts&, std::size_t, std::size_t, std::size_t, double,
+                                              double*) noexcept;
+template void jaro_lane_scores<std::uint32_t>(const LaneCounts&, std::size_t, std::size_t, std::size_t, double,
+                                              double*) noexcept;
+
 }  // namespace quillstone::detail::jw

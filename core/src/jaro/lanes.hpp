@@ -28,6 +28,15 @@ struct LaneCounts {
   std::uint8_t m[kMaxLanes], t[kMaxLanes], prefix[kMaxLanes];
 };
 
+// Groups of at least this many lanes score in vectors, four lanes a vector,
+// where at least one lane in kVectorScoresShare matched. Fewer lanes (a
+// query of over 32 characters) pay more for calling the vector code than
+// its divisions save. Groups that match in fewer lanes score lane by lane:
+// an unmatched lane's score costs no division, where the vectors would
+// divide every lane (a CJK word against CJK words matches in few lanes).
+inline constexpr std::size_t kVectorScoresLanes = 8;
+inline constexpr std::size_t kVectorScoresShare = 4;
+
 // `columns` holds n rows of kLanes masks, row i holding the masks of the
 // lanes' characters at position i; n is 1 to kLaneMaxChars, w the window.
 template <class Lane>
@@ -68,10 +77,73 @@ inline void jaro_lanes(const Lane* columns, std::size_t n, std::size_t w, LaneCo
     t -= (Vec)((pm & low) == zero) & hit[i];
     rest &= ~low;
   }
-  for (std::size_t lane = 0; lane < kLanes; ++lane) {
-    out.m[lane] = static_cast<std::uint8_t>(m[lane]);
-    out.t[lane] = static_cast<std::uint8_t>(t[lane]);
-    out.prefix[lane] = static_cast<std::uint8_t>(prefix[lane]);
+  if constexpr (kLanes >= kVectorScoresLanes) {
+    // Each count in one store, which the scores' wider loads can take
+    // straight from the store buffer; byte stores would make them wait.
+    typedef std::uint8_t LaneBytes __attribute__((vector_size(kLanes)));
+    const LaneBytes counts[3] = {__builtin_convertvector(m, LaneBytes), __builtin_convertvector(t, LaneBytes),
+                                 __builtin_convertvector(prefix, LaneBytes)};
+    std::memcpy(out.m, &counts[0], kLanes);
+    std::memcpy(out.t, &counts[1], kLanes);
+    std::memcpy(out.prefix, &counts[2], kLanes);
+  } else {
+    for (std::size_t lane = 0; lane < kLanes; ++lane) {
+      out.m[lane] = static_cast<std::uint8_t>(m[lane]);
+      out.t[lane] = static_cast<std::uint8_t>(t[lane]);
+      out.prefix[lane] = static_cast<std::uint8_t>(prefix[lane]);
+    }
+  }
+}
+
+// Four scores a vector, from the counts of lanes `from` to `from + 3`:
+// score() on each lane, the same operations in the same order, so that each
+// rounds as the scalar operation does (the core is built without fused
+// multiply-adds).
+typedef std::uint8_t CountBytes __attribute__((vector_size(4)));
+typedef double Scores __attribute__((vector_size(32)));
+typedef std::int64_t ScoreMask __attribute__((vector_size(32)));
+
+[[gnu::always_inline]] inline void four_scores(const LaneCounts& counts, std::size_t from, double n1, double n2,
+                                               double p, double* out) noexcept {
+  CountBytes m, t, prefix;
+  std::memcpy(&m, counts.m + from, sizeof m);
+  std::memcpy(&t, counts.t + from, sizeof t);
+  std::memcpy(&prefix, counts.prefix + from, sizeof prefix);
+  const Scores zero = Scores{} * 0.0;
+  const Scores matches = __builtin_convertvector(m, Scores);
+  const Scores a = matches / (zero + n2);
+  const Scores b = a + matches / (zero + n1);
+  const Scores c = __builtin_convertvector(static_cast<CountBytes>(m - (t >> 1)), Scores) / matches;
+  const Scores jaro = (b + c) / (zero + kJaroDivisor);
+  const Scores scaled = p * __builtin_convertvector(prefix, Scores);
+  const Scores bonus = (1.0 - jaro) * scaled;
+  const ScoreMask boosted = jaro > kBoostThreshold;
+  const ScoreMask matched = matches != zero;
+  const Scores boosted_score = jaro + bonus;
+  Scores result = boosted ? boosted_score : jaro;
+  result = matched ? result : zero;
+  std::memcpy(out + from, &result, sizeof result);
+}
+
+// Whether the first `size` lanes score in vectors: when at least one in
+// kVectorScoresShare matched.
+template <std::size_t Lanes>
+inline bool vector_scores_pay(const LaneCounts& counts, std::size_t size) noexcept {
+  static_assert(Lanes >= kVectorScoresLanes);
+  std::size_t matched = 0;
+  for (std::size_t lane = 0; lane < Lanes; ++lane) matched += counts.m[lane] != 0;
+  return kVectorScoresShare * matched >= size;
+}
+
+// The scores of the first `size` lanes from their counts, four a vector,
+// against a query of n2 characters and candidates of n1, into out[0] to
+// out[size - 1] (and the rest of their last vector).
+template <std::size_t Lanes>
+[[gnu::always_inline]] inline void lane_scores(const LaneCounts& counts, std::size_t size, std::size_t n1,
+                                               std::size_t n2, double p, double* out) noexcept {
+  static_assert(Lanes % 4 == 0);
+  for (std::size_t from = 0; from < size; from += 4) {
+    four_scores(counts, from, static_cast<double>(n1), static_cast<double>(n2), p, out);
   }
 }
 
@@ -81,5 +153,11 @@ void jaro_lanes_8(const std::uint8_t* columns, std::size_t n, std::size_t w, Lan
 void jaro_lanes_16(const std::uint16_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept;
 void jaro_lanes_32(const std::uint32_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept;
 void jaro_lanes_64(const std::uint64_t* columns, std::size_t n, std::size_t w, LaneCounts& out) noexcept;
+
+// lane_scores for groups of kLanesOf<Lane> lanes, the same way, for the
+// lanes that score in vectors.
+template <class Lane>
+void jaro_lane_scores(const LaneCounts& counts, std::size_t size, std::size_t n1, std::size_t n2, double p,
+                      double* out) noexcept;
 
 }  // namespace quillstone::detail::jw
