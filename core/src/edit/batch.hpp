@@ -155,13 +155,20 @@ class EditBatch {
 
  private:
   // Whether every candidate is 1 to kQueryLaneMaxChars bytes, which the
-  // lanes read in place: a pass with no branch and no store.
+  // lanes read in place: a pass with no store and a branch a block, which
+  // stops at the first block that says no (lists of mixed widths say so
+  // in their first block or two).
   static bool all_bytes_in_reach(std::span<const TextView> candidates) noexcept {
-    bool all = true;
-    for (const TextView candidate : candidates) {
-      all &= unsigned{candidate.narrow()} & unsigned{candidate.size() - 1 < kQueryLaneMaxChars};
+    constexpr std::size_t kBlock = 16;
+    for (std::size_t from = 0; from < candidates.size(); from += kBlock) {
+      const std::size_t end = std::min(candidates.size(), from + kBlock);
+      unsigned all = 1;
+      for (std::size_t i = from; i < end; ++i) {
+        all &= unsigned{candidates[i].narrow()} & unsigned{candidates[i].size() - 1 < kQueryLaneMaxChars};
+      }
+      if (all == 0) return false;
     }
-    return all;
+    return true;
   }
 
   // Calls put(number) with the query's number of each of `candidate`'s
