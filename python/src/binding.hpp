@@ -174,10 +174,19 @@ template <class Unit>
     for (std::size_t i = 3 * kStep; i < last; i += kStep) any = _mm_or_si128(any, surrogates(i));
     return _mm_movemask_epi8(any) != 0;
   }
-#endif
+  // Shorter texts (CJK words, emoji) take a fixed number of units, the last
+  // one repeated, so that no branch depends on their length either.
+  if (length == 0) return false;
+  bool any = false;
+  for (std::size_t i = 0; i + 1 < kStep; ++i) {
+    any |= (static_cast<std::uint32_t>(units[std::min(i, length - 1)]) & kHigh) == kSurrogate;
+  }
+  return any;
+#else
   bool any = false;
   for (std::size_t i = 0; i < length; ++i) any |= (static_cast<std::uint32_t>(units[i]) & kHigh) == kSurrogate;
   return any;
+#endif
 }
 
 // The bytes of a compact ASCII str, in place.
