@@ -56,21 +56,23 @@ class PagedMasks {
     return paged;
   }
 
-  std::uint64_t operator()(char16_t c) const noexcept { return pages_[page_of_[c >> 8] * kPage + (c & 255)]; }
+  std::uint64_t operator()(char16_t c) const noexcept { return pages_[start_of_[c >> 8] + (c & 255)]; }
 
  private:
   void set(char32_t c, std::uint64_t mask) noexcept {
-    std::uint8_t& page = page_of_[c >> 8];
-    if (page == 0) {
-      page = static_cast<std::uint8_t>(pages_.size() / kPage);
+    std::uint32_t& start = start_of_[c >> 8];
+    if (start == 0) {
+      start = static_cast<std::uint32_t>(pages_.size());
       pages_.resize(pages_.size() + kPage, 0);
     }
-    pages_[page * kPage + (c & 255)] = mask;
+    pages_[start + (c & 255)] = mask;
   }
 
   static constexpr std::size_t kPage = 256;
   std::vector<std::uint64_t> pages_;  // page 0 is the zero page
-  std::uint8_t page_of_[256] = {};
+  // Where each page starts in pages_, kept whole so that a lookup adds it
+  // to the unit's low byte with no multiply or shift.
+  std::uint32_t start_of_[256] = {};
 };
 
 }  // namespace quillstone::detail
