@@ -265,26 +265,28 @@ inline bool quick_bool(PyObject* obj, bool& out) noexcept {
 template <Kind K>
 struct Conversion;
 
-// `Quick`, where a kind has one, is the common case of `Convert`.
-template <class T, bool (*Convert)(PyObject*, T&), bool (*Quick)(PyObject*, T&) noexcept = nullptr>
+template <class T, bool (*Convert)(PyObject*, T&)>
 struct ConvertWith {
   using Value = T;
-  static constexpr bool kQuick = Quick != nullptr;
+  static constexpr bool kQuick = false;
   static bool convert(PyObject* obj, T& out) { return Convert(obj, out); }
-  static bool quick(PyObject* obj, T& out) noexcept {
-    if constexpr (kQuick) return Quick(obj, out);
-    return false;
-  }
+};
+
+// A kind whose conversion has a common case, `Quick`.
+template <class T, bool (*Convert)(PyObject*, T&), bool (*Quick)(PyObject*, T&) noexcept>
+struct ConvertQuicklyWith : ConvertWith<T, Convert> {
+  static constexpr bool kQuick = true;
+  static bool quick(PyObject* obj, T& out) noexcept { return Quick(obj, out); }
 };
 
 template <>
 struct Conversion<Kind::text> : ConvertWith<TextView, to_text> {};
 template <>
-struct Conversion<Kind::real> : ConvertWith<double, to_float, quick_float> {};
+struct Conversion<Kind::real> : ConvertQuicklyWith<double, to_float, quick_float> {};
 template <>
-struct Conversion<Kind::u32> : ConvertWith<std::size_t, to_u32, quick_u32> {};
+struct Conversion<Kind::u32> : ConvertQuicklyWith<std::size_t, to_u32, quick_u32> {};
 template <>
-struct Conversion<Kind::boolean> : ConvertWith<bool, to_bool, quick_bool> {};
+struct Conversion<Kind::boolean> : ConvertQuicklyWith<bool, to_bool, quick_bool> {};
 
 // The converted arguments of one call, one value per parameter in signature
 // order: an optional parameter's is a std::optional, empty for None or
