@@ -176,6 +176,55 @@ TEST(LowerFullShortcuts, RandomMixedTexts) {
   }
 }
 
+// Two-byte texts, which fold a block of units at a time: every length up
+// to past two blocks, then longer ones, on alphabets that hold the edges of
+// the one-byte range and of the table of one load, capitals whose lower
+// case is a byte, and now and then the two capitals that take the
+// character path.
+TEST(LowerFullShortcuts, RandomTwoByteTexts) {
+  std::mt19937 rng(17);
+  const std::vector<char32_t> edges = {U'A', U'Z', U'a', U'@', U'[', U'\u00C0', U'\u00D7', U'\u00DE', U'\u00DF',
+                                       U'\u00FF', U'\u0100', U'\u0101', U'\u0178', U'\u0158', U'\u0410', U'\u042F',
+                                       U'\u0400', U'\u0531', U'\u07FF', U'\u0800', U'\u10A0', U'\u13A0', U'\u1E9E',
+                                       U'\u212A', U'\u2126', U'\uFF21', U'\uFFFF', U'\u4E2D', U' '};
+  std::vector<char32_t> with_context = edges;
+  with_context.insert(with_context.end(), {U'\u0130', U'\u03A3', U'\u0391'});
+  const std::vector<char32_t>* alphabets[] = {&edges, &with_context};
+  for (const std::vector<char32_t>* alphabet : alphabets) {
+    for (std::size_t len = 1; len <= 40; ++len) {
+      for (int i = 0; i < 40; ++i) {
+        std::uniform_int_distribution<std::size_t> pick(0, alphabet->size() - 1);
+        std::u32string text(len, U'\0');
+        for (char32_t& c : text) c = (*alphabet)[pick(rng)];
+        // One wide character at least, so that the text has two-byte units.
+        text[std::uniform_int_distribution<std::size_t>(0, len - 1)(rng)] = U'\u0158';
+        const std::string in = utf8(text);
+        ASSERT_EQ(to_lower_full(in), to_lower_full_tables(in)) << in;
+      }
+    }
+    for (int i = 0; i < 200; ++i) {
+      const std::string in = utf8(random_text(rng, *alphabet, 400));
+      ASSERT_EQ(to_lower_full(in), to_lower_full_tables(in)) << in;
+    }
+  }
+}
+
+// What the folded text is made of: the narrowest units that hold it when
+// no character grows, wide ones when one does.
+TEST(LowerFullShortcuts, FoldedUnits) {
+  struct Case {
+    std::u32string input;
+    unsigned width;
+  };
+  for (const Case& c : {Case{U"\u00C9COLE", 1}, Case{U"\u0178VES", 1}, Case{U"\u1E9E\u212A", 1},
+                        Case{U"DVO\u0158\u00C1K", 2}, Case{U"\u0416\u0416", 2}, Case{U"\u0130", 4},
+                        Case{U"\U00010400", 4}}) {
+    const quillstone::Utf8Text text(utf8(c.input));
+    quillstone::detail::FoldedText folded;
+    EXPECT_EQ(quillstone::detail::to_lower_full(text, folded).width(), c.width) << utf8(c.input);
+  }
+}
+
 // Texts on both sides of the folded forms' room in the frame: wide
 // characters that fold to wide ones, and wide characters (the Kelvin sign)
 // that fold to bytes, up to well past it.

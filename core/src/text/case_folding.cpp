@@ -4,6 +4,8 @@
 #include "text/case_folding.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <iterator>
 
 #include "text/units.hpp"
@@ -36,13 +38,32 @@ constexpr char32_t kSmallSigma = 0x03C3;
 constexpr char32_t kFinalSigma = 0x03C2;
 constexpr std::size_t kBlockMask = (std::size_t{1} << kBlockShift) - 1;
 
-inline const CaseRecord& record_of(char32_t cp) noexcept {
+constexpr const CaseRecord& record_of(char32_t cp) noexcept {
   if (cp >= kTableLimit) return kRecords[0];
   const std::size_t block = kBlockIndex[cp >> kBlockShift];
   return kRecords[kBlocks[(block << kBlockShift) | (cp & kBlockMask)]];
 }
 
 inline std::uint8_t latin1_lower(std::uint8_t c) noexcept { return kLatin1Lower[c]; }
+
+// Below U+0800 (Latin, IPA, Greek, Cyrillic, Armenian, and the scripts
+// without case up to Arabic), what a character's lower case adds to it when
+// it is one character, in one load instead of the two stages' three.
+constexpr char32_t kFlatLimit = 0x800;
+constexpr std::int32_t flat_delta(char32_t cp) noexcept {
+  return record_of(cp).length == 0 ? record_of(cp).delta : 0;
+}
+constexpr auto kFlatDeltas = [] {
+  std::array<std::int16_t, kFlatLimit> deltas{};
+  for (char32_t cp = 0; cp < kFlatLimit; ++cp) deltas[cp] = static_cast<std::int16_t>(flat_delta(cp));
+  return deltas;
+}();
+static_assert([] {
+  for (char32_t cp = 0; cp < kFlatLimit; ++cp) {
+    if (kFlatDeltas[cp] != flat_delta(cp)) return false;
+  }
+  return true;
+}());
 
 // The most characters the lower case of one character has.
 constexpr std::size_t kLongestLower = [] {
@@ -70,26 +91,191 @@ bool is_final_sigma(TextView text, std::size_t at) noexcept {
   return true;
 }
 
+#if defined(__SSE2__)
+// The Latin-1 lower case of each lane below U+0100, 16 bytes or 8 two-byte
+// units at a time: the capitals are A to Z and U+00C0 to U+00DE but the
+// multiplication sign, each 0x20 below its lower case. Wider units are
+// left as they are.
+inline __m128i lower_latin1_bytes(__m128i v) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  const auto within = [&](char from, char span) {
+    return _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(from)), _mm_set1_epi8(span)), zero);
+  };
+  const __m128i capital = _mm_or_si128(
+      within('A', 'Z' - 'A'),
+      _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xD7))), within(static_cast<char>(0xC0), 0x1E)));
+  return _mm_add_epi8(v, _mm_and_si128(capital, _mm_set1_epi8(0x20)));
+}
+
+inline __m128i lower_latin1_units(__m128i v) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  const auto within = [&](short from, short span) {
+    return _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(from)), _mm_set1_epi16(span)), zero);
+  };
+  const __m128i capital = _mm_or_si128(
+      within('A', 'Z' - 'A'), _mm_andnot_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(0xD7)), within(0xC0, 0x1E)));
+  return _mm_add_epi16(v, _mm_and_si128(capital, _mm_set1_epi16(0x20)));
+}
+
+// 16, 8 or 4 bytes from or to the low lanes of a vector.
+template <std::size_t kBytes>
+[[gnu::always_inline]] inline __m128i load_low(const void* from) noexcept {
+  if constexpr (kBytes == 16) {
+    return _mm_loadu_si128(static_cast<const __m128i*>(from));
+  } else if constexpr (kBytes == 8) {
+    return _mm_loadl_epi64(static_cast<const __m128i*>(from));
+  } else {
+    std::int32_t word;
+    std::memcpy(&word, from, sizeof word);
+    return _mm_cvtsi32_si128(word);
+  }
+}
+
+template <std::size_t kBytes>
+[[gnu::always_inline]] inline void store_low(void* to, __m128i v) noexcept {
+  if constexpr (kBytes == 16) {
+    _mm_storeu_si128(static_cast<__m128i*>(to), v);
+  } else if constexpr (kBytes == 8) {
+    _mm_storel_epi64(static_cast<__m128i*>(to), v);
+  } else {
+    const std::int32_t word = _mm_cvtsi128_si32(v);
+    std::memcpy(to, &word, sizeof word);
+  }
+}
+
+// Calls block(bytes, in + at, out + at) on blocks of the widest load of 16,
+// 8 or 4 bytes that the n units fill (at least 4 bytes of them), covering
+// them, the last block overlapping the one before; `bytes` is the load's
+// size as an integral constant. Lower-casing a unit does not depend on its
+// neighbours, so a unit folded twice comes out the same, and no load
+// reaches past the text.
+template <class Unit, class Block>
+[[gnu::always_inline]] inline void for_each_block(const Unit* in, std::size_t n, Unit* out, Block block) noexcept {
+  const auto run = [&](auto bytes) {
+    constexpr std::size_t kUnits = decltype(bytes)::value / sizeof(Unit);
+    for (std::size_t at = 0;; at += kUnits) {
+      if (at > n - kUnits) at = n - kUnits;
+      block(bytes, in + at, out + at);
+      if (at == n - kUnits) return;
+    }
+  };
+  if (n * sizeof(Unit) >= 16) return run(std::integral_constant<std::size_t, 16>{});
+  if (n * sizeof(Unit) >= 8) return run(std::integral_constant<std::size_t, 8>{});
+  run(std::integral_constant<std::size_t, 4>{});
+}
+#endif
+
+// The lower case of n one-byte units into out.
+void lower_byte_run(const unsigned char* in, std::size_t n, unsigned char* out) noexcept {
+#if defined(__SSE2__)
+  if (n >= 4) {
+    for_each_block(in, n, out, [](auto bytes, const unsigned char* from, unsigned char* to) {
+      constexpr std::size_t kBytes = decltype(bytes)::value;
+      store_low<kBytes>(to, lower_latin1_bytes(load_low<kBytes>(from)));
+    });
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < n; ++i) out[i] = latin1_lower(in[i]);
+}
+
+// The lower case of n two-byte units into out, where each unit's lower case
+// is one character that no context changes (lower_alone_each() holds).
+// Returns the bitwise or of the results of the units past U+00FF: the
+// others fold below U+0100.
+std::uint32_t lower_half_run(const char16_t* in, std::size_t n, char16_t* out) noexcept {
+  const auto wide_lower = [](char16_t c) {
+    return static_cast<char16_t>(static_cast<std::int32_t>(c) + record_of(c).delta);
+  };
+  std::uint32_t most = 0;
+#if defined(__SSE2__)
+  if (n >= 2) {
+    for_each_block(in, n, out, [&](auto bytes, const char16_t* from, char16_t* to) {
+      constexpr std::size_t kBytes = decltype(bytes)::value;
+      const __m128i v = load_low<kBytes>(from);
+      store_low<kBytes>(to, lower_latin1_units(v));
+      // Two mask bits a unit; the even ones name the units past U+00FF.
+      // Lanes past the load are zero, below it.
+      const __m128i narrow = _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF00))),
+                                             _mm_setzero_si128());
+      unsigned wide = ~static_cast<unsigned>(_mm_movemask_epi8(narrow)) & 0x5555u;
+      if (wide == 0) return;
+      const __m128i flat = _mm_cmpeq_epi16(
+          _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(~(kFlatLimit - 1)))), _mm_setzero_si128());
+      if (_mm_movemask_epi8(flat) == 0xFFFF) {
+        // Every unit in one load each, with no branch on which are wide:
+        // the bitwise or of the narrow ones stays below U+0100.
+        constexpr std::size_t kUnits = kBytes / sizeof(char16_t);
+        for (std::size_t i = 0; i < kUnits; ++i) {
+          to[i] = static_cast<char16_t>(from[i] + kFlatDeltas[from[i]]);
+          most |= to[i];
+        }
+        return;
+      }
+      for (; wide != 0; wide &= wide - 1) {
+        const unsigned at = static_cast<unsigned>(__builtin_ctz(wide)) / 2;
+        to[at] = wide_lower(from[at]);
+        most |= to[at];
+      }
+    });
+    return most;
+  }
+#endif
+  for (std::size_t i = 0; i < n; ++i) {
+    if (in[i] < 0x100) {
+      out[i] = latin1_lower(static_cast<std::uint8_t>(in[i]));
+    } else {
+      out[i] = wide_lower(in[i]);
+      most |= out[i];
+    }
+  }
+  return most;
+}
+
 }  // namespace
 
-// One loop for both forms: with kShortcuts, characters below U+0100 skip
-// the two-stage table, and one-byte texts stay bytes; without it, every
-// character takes the table path. The tests hold the first form to the
-// second.
+// One loop for both forms: with kShortcuts, one-byte texts stay bytes and
+// two-byte texts whose characters fold alone stay two-byte units, folded a
+// block at a time; characters below U+0100 skip the two-stage table.
+// Without it, every character takes the table path. The tests hold the
+// first form to the second.
 template <bool kShortcuts>
 void lower_into(FoldedText& out, TextView text) noexcept {
   out.bytes_.clear();
+  const std::size_t n = text.size();
+  // Bytes for `count` characters, in the frame when they fit.
+  const auto byte_room = [&](std::size_t count) {
+    if (count <= FoldedText::kInlineBytes) return out.inline_;
+    out.bytes_.resize(count);
+    return out.bytes_.data();
+  };
   if constexpr (kShortcuts) {
     // Lower-casing maps U+0000 to U+00FF one to one onto themselves.
     if (text.narrow()) {
-      unsigned char* bytes = out.inline_;
-      if (text.size() > FoldedText::kInlineBytes) {
-        out.bytes_.resize(text.size());
-        bytes = out.bytes_.data();
+      unsigned char* bytes = byte_room(n);
+      lower_byte_run(units_of<unsigned char>(text), n, bytes);
+      out.view_ = TextView(bytes, n);
+      return;
+    }
+    // Every character up to U+FFFF but two lower-cases to one below U+FFFF.
+    if (text.width() == 2 && lower_alone_each(units_of<char16_t>(text), n)) {
+      char16_t* half = out.inline_half_;
+      if (n > std::size(out.inline_half_)) {
+        if (n > out.half_room_) {
+          out.half_ = std::make_unique_for_overwrite<char16_t[]>(n);
+          out.half_room_ = n;
+        }
+        half = out.half_.get();
       }
-      const auto* units = units_of<unsigned char>(text);
-      for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = latin1_lower(units[i]);
-      out.view_ = TextView(bytes, text.size());
+      if (lower_half_run(units_of<char16_t>(text), n, half) >= 0x100) {
+        out.view_ = TextView(half, n);
+        return;
+      }
+      // Only characters below U+0100 came out. In place over the units when
+      // they are in the frame: byte k is written after unit k is read.
+      unsigned char* bytes = byte_room(n);
+      for (std::size_t k = 0; k < n; ++k) bytes[k] = static_cast<unsigned char>(half[k]);
+      out.view_ = TextView(bytes, n);
       return;
     }
   }
@@ -132,11 +318,7 @@ void lower_into(FoldedText& out, TextView text) noexcept {
   if (most < 0x100) {
     // In place over the characters when they are in the frame: byte k is
     // written after character k is read, below it.
-    unsigned char* bytes = out.inline_;
-    if (count > FoldedText::kInlineBytes) {
-      out.bytes_.resize(count);
-      bytes = out.bytes_.data();
-    }
+    unsigned char* bytes = byte_room(count);
     for (std::size_t k = 0; k < count; ++k) {
       const char32_t c = wide[k];
       bytes[k] = static_cast<unsigned char>(c);

@@ -19,11 +19,14 @@
 namespace quillstone::detail {
 
 // A text lower-cased into units it owns: bytes when every character of the
-// result is below U+0100, else UCS-4. It does not move once made; folding
+// result is below U+0100, else two-byte units when the text had them and no
+// character expanded, else UCS-4. It does not move once made; folding
 // another text into it reuses its storage.
 class FoldedText {
  public:
-  FoldedText() noexcept = default;
+  // Provided, not defaulted: a defaulted one would have optional::emplace()
+  // and FoldedText{} clear the whole frame first.
+  FoldedText() noexcept {}  // NOLINT(modernize-use-equals-default)
   FoldedText(const FoldedText&) = delete;
   FoldedText& operator=(const FoldedText&) = delete;
 
@@ -39,11 +42,14 @@ class FoldedText {
   static constexpr std::size_t kInlineBytes = kInlineChars * sizeof(char32_t);
   union {
     unsigned char inline_[kInlineBytes];
+    char16_t inline_half_[kInlineBytes / sizeof(char16_t)];
     char32_t inline_wide_[kInlineChars];
   };
   std::vector<unsigned char> bytes_;
-  // Room for the longest lower case of a long text, left uncleared: only
-  // the pages the result reaches are ever touched.
+  // Room for the lower case of a long text, left uncleared: only the pages
+  // the result reaches are ever touched.
+  std::unique_ptr<char16_t[]> half_;
+  std::size_t half_room_ = 0;
   std::unique_ptr<char32_t[]> wide_;
   std::size_t wide_room_ = 0;
   TextView view_;

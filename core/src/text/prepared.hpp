@@ -19,7 +19,7 @@ struct Prepared {
   // Both a byte a character: the byte-indexed paths read them.
   bool both_narrow() const noexcept { return s1.narrow() && s2.narrow(); }
 
-  Prepared() = default;
+  Prepared() noexcept {}
   Prepared(const Prepared&) = delete;
   Prepared& operator=(const Prepared&) = delete;
 
