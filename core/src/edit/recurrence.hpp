@@ -35,16 +35,23 @@ struct ColumnWord {
   // (`pm` by reference: a vector passed by value would be passed one way by
   // the kernels built for AVX2 or AVX-512 and another by the baseline.)
   [[gnu::always_inline]] inline void step(const Word& pm, Word& hp, Word& hn) noexcept {
-    Word d0 = (((pm & vp) + vp) ^ vp) | pm | vn;
-    if constexpr (kTransposes<Metric>) d0 |= ((~d0_prev & pm) << 1) & pm_prev;
-    hp = vn | ~(d0 | vp);
+    const Word sum = (pm & vp) + vp;
+    Word d0 = (sum ^ vp) | pm | vn;
+    // d0 | vp without waiting for d0: (x ^ vp) | vp is x | vp.
+    Word reach = sum | vp | pm;
+    if constexpr (kTransposes<Metric>) {
+      const Word transposed = ((~d0_prev & pm) << 1) & pm_prev;
+      d0 |= transposed;
+      reach |= transposed;
+    }
+    hp = vn | ~reach;  // vn | ~(d0 | vp)
     hn = vp & d0;
     const Word hp_shifted = (hp << 1) | 1;  // row 0 grows by one per text character
     const Word hn_shifted = hn << 1;
     // vp = hn_shifted | ~(d0 | hp_shifted), with ~hp_shifted = ~hp << 1 and
-    // ~hp = ~vn & (d0 | vp): the next column's vp does not wait for hp,
-    // two operations fewer on the path from one column to the next.
-    vp = hn_shifted | (~d0 & ((~vn & (d0 | vp)) << 1));
+    // ~hp = ~vn & reach: the next column's vp waits neither for hp nor for
+    // d0 | vp, seven dependent operations from one column's vp to the next.
+    vp = hn_shifted | (~d0 & ((~vn & reach) << 1));
     vn = hp_shifted & d0;
     if constexpr (kTransposes<Metric>) {
       d0_prev = d0;
