@@ -179,13 +179,19 @@ void lower_byte_run(const unsigned char* in, std::size_t n, unsigned char* out) 
   for (std::size_t i = 0; i < n; ++i) out[i] = latin1_lower(in[i]);
 }
 
-// The lower case of n two-byte units into out, where each unit's lower case
-// is one character that no context changes (lower_alone_each() holds).
-// Returns the bitwise or of the results of the units past U+00FF: the
-// others fold below U+0100.
+// Returned by lower_half_run() for a text with a unit whose lower case is
+// not one character alone: above any unit.
+constexpr std::uint32_t kNotAlone = 0x10000;
+
+// The lower case of n two-byte units into out, when each unit's lower case
+// is one character that no context changes (no capital dotted I or capital
+// sigma); returns the bitwise or of the results of the units past U+00FF
+// (the others fold below U+0100), or kNotAlone, with `out` unfinished.
 std::uint32_t lower_half_run(const char16_t* in, std::size_t n, char16_t* out) noexcept {
+  // Below U+0800 in one load, above it in the two stages' three.
   const auto wide_lower = [](char16_t c) {
-    return static_cast<char16_t>(static_cast<std::int32_t>(c) + record_of(c).delta);
+    const std::int32_t delta = c < kFlatLimit ? kFlatDeltas[c] : record_of(c).delta;
+    return static_cast<char16_t>(static_cast<std::int32_t>(c) + delta);
   };
   std::uint32_t most = 0;
 #if defined(__SSE2__)
@@ -200,18 +206,9 @@ std::uint32_t lower_half_run(const char16_t* in, std::size_t n, char16_t* out) n
                                              _mm_setzero_si128());
       unsigned wide = ~static_cast<unsigned>(_mm_movemask_epi8(narrow)) & 0x5555u;
       if (wide == 0) return;
-      const __m128i flat = _mm_cmpeq_epi16(
-          _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(~(kFlatLimit - 1)))), _mm_setzero_si128());
-      if (_mm_movemask_epi8(flat) == 0xFFFF) {
-        // Every unit in one load each, with no branch on which are wide:
-        // the bitwise or of the narrow ones stays below U+0100.
-        constexpr std::size_t kUnits = kBytes / sizeof(char16_t);
-        for (std::size_t i = 0; i < kUnits; ++i) {
-          to[i] = static_cast<char16_t>(from[i] + kFlatDeltas[from[i]]);
-          most |= to[i];
-        }
-        return;
-      }
+      const __m128i context = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalDottedI))),
+                                           _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalSigma))));
+      if (_mm_movemask_epi8(context) != 0) most |= kNotAlone;
       for (; wide != 0; wide &= wide - 1) {
         const unsigned at = static_cast<unsigned>(__builtin_ctz(wide)) / 2;
         to[at] = wide_lower(from[at]);
@@ -225,6 +222,7 @@ std::uint32_t lower_half_run(const char16_t* in, std::size_t n, char16_t* out) n
     if (in[i] < 0x100) {
       out[i] = latin1_lower(static_cast<std::uint8_t>(in[i]));
     } else {
+      if (in[i] == kCapitalDottedI || in[i] == kCapitalSigma) return kNotAlone;
       out[i] = wide_lower(in[i]);
       most |= out[i];
     }
@@ -257,8 +255,9 @@ void lower_into(FoldedText& out, TextView text) noexcept {
       out.view_ = TextView(bytes, n);
       return;
     }
-    // Every character up to U+FFFF but two lower-cases to one below U+FFFF.
-    if (text.width() == 2 && lower_alone_each(units_of<char16_t>(text), n)) {
+    // Every character up to U+FFFF but two lower-cases to one below U+FFFF;
+    // a text that holds one of the two takes the character path below.
+    if (text.width() == 2) {
       char16_t* half = out.inline_half_;
       if (n > std::size(out.inline_half_)) {
         if (n > out.half_room_) {
@@ -267,16 +266,19 @@ void lower_into(FoldedText& out, TextView text) noexcept {
         }
         half = out.half_.get();
       }
-      if (lower_half_run(units_of<char16_t>(text), n, half) >= 0x100) {
+      const std::uint32_t most = lower_half_run(units_of<char16_t>(text), n, half);
+      if (most < 0x100) {
+        // Only characters below U+0100 came out. In place over the units
+        // when they are in the frame: byte k is written after unit k is read.
+        unsigned char* bytes = byte_room(n);
+        for (std::size_t k = 0; k < n; ++k) bytes[k] = static_cast<unsigned char>(half[k]);
+        out.view_ = TextView(bytes, n);
+        return;
+      }
+      if (most < kNotAlone) {
         out.view_ = TextView(half, n);
         return;
       }
-      // Only characters below U+0100 came out. In place over the units when
-      // they are in the frame: byte k is written after unit k is read.
-      unsigned char* bytes = byte_room(n);
-      for (std::size_t k = 0; k < n; ++k) bytes[k] = static_cast<unsigned char>(half[k]);
-      out.view_ = TextView(bytes, n);
-      return;
     }
   }
   // Into the frame when the longest result fits, else into the heap.
