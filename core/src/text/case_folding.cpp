@@ -92,10 +92,9 @@ bool is_final_sigma(TextView text, std::size_t at) noexcept {
 }
 
 #if defined(__SSE2__)
-// The Latin-1 lower case of each lane below U+0100, 16 bytes or 8 two-byte
-// units at a time: the capitals are A to Z and U+00C0 to U+00DE but the
-// multiplication sign, each 0x20 below its lower case. Wider units are
-// left as they are.
+// The Latin-1 lower case of 16 bytes at a time: the capitals are A to Z and
+// U+00C0 to U+00DE but the multiplication sign, each 0x20 below its lower
+// case.
 inline __m128i lower_latin1_bytes(__m128i v) noexcept {
   const __m128i zero = _mm_setzero_si128();
   const auto within = [&](char from, char span) {
@@ -105,16 +104,6 @@ inline __m128i lower_latin1_bytes(__m128i v) noexcept {
       within('A', 'Z' - 'A'),
       _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xD7))), within(static_cast<char>(0xC0), 0x1E)));
   return _mm_add_epi8(v, _mm_and_si128(capital, _mm_set1_epi8(0x20)));
-}
-
-inline __m128i lower_latin1_units(__m128i v) noexcept {
-  const __m128i zero = _mm_setzero_si128();
-  const auto within = [&](short from, short span) {
-    return _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(from)), _mm_set1_epi16(span)), zero);
-  };
-  const __m128i capital = _mm_or_si128(
-      within('A', 'Z' - 'A'), _mm_andnot_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(0xD7)), within(0xC0, 0x1E)));
-  return _mm_add_epi16(v, _mm_and_si128(capital, _mm_set1_epi16(0x20)));
 }
 
 // 16, 8 or 4 bytes from or to the low lanes of a vector.
@@ -185,8 +174,9 @@ constexpr std::uint32_t kNotAlone = 0x10000;
 
 // The lower case of n two-byte units into out, when each unit's lower case
 // is one character that no context changes (no capital dotted I or capital
-// sigma); returns the bitwise or of the results of the units past U+00FF
-// (the others fold below U+0100), or kNotAlone, with `out` unfinished.
+// sigma). Returns the bitwise or of results that include every one past
+// U+00FF, which is below U+0100 when the whole result is; or kNotAlone,
+// with `out` unfinished.
 std::uint32_t lower_half_run(const char16_t* in, std::size_t n, char16_t* out) noexcept {
   // Below U+0800 in one load, above it in the two stages' three.
   const auto wide_lower = [](char16_t c) {
@@ -198,21 +188,26 @@ std::uint32_t lower_half_run(const char16_t* in, std::size_t n, char16_t* out) n
   if (n >= 2) {
     for_each_block(in, n, out, [&](auto bytes, const char16_t* from, char16_t* to) {
       constexpr std::size_t kBytes = decltype(bytes)::value;
+      constexpr std::size_t kUnits = kBytes / sizeof(char16_t);
       const __m128i v = load_low<kBytes>(from);
-      store_low<kBytes>(to, lower_latin1_units(v));
-      // Two mask bits a unit; the even ones name the units past U+00FF.
-      // Lanes past the load are zero, below it.
-      const __m128i narrow = _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF00))),
-                                             _mm_setzero_si128());
-      unsigned wide = ~static_cast<unsigned>(_mm_movemask_epi8(narrow)) & 0x5555u;
-      if (wide == 0) return;
+      // Lanes past the load are zero, which folds alone.
+      const __m128i far = _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(~(kFlatLimit - 1)))),
+                                          _mm_setzero_si128());
       const __m128i context = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalDottedI))),
                                            _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalSigma))));
+      if (_mm_movemask_epi8(_mm_andnot_si128(context, far)) == 0xFFFF) [[likely]] {
+        // Every unit in one load each, with no branch on which it is: the
+        // bitwise or of those below U+0100 stays below U+0100.
+        for (std::size_t i = 0; i < kUnits; ++i) {
+          to[i] = static_cast<char16_t>(from[i] + kFlatDeltas[from[i]]);
+          most |= to[i];
+        }
+        return;
+      }
       if (_mm_movemask_epi8(context) != 0) most |= kNotAlone;
-      for (; wide != 0; wide &= wide - 1) {
-        const unsigned at = static_cast<unsigned>(__builtin_ctz(wide)) / 2;
-        to[at] = wide_lower(from[at]);
-        most |= to[at];
+      for (std::size_t i = 0; i < kUnits; ++i) {
+        to[i] = wide_lower(from[i]);
+        most |= to[i];
       }
     });
     return most;
