@@ -19,7 +19,9 @@ struct Prepared {
   // Both a byte a character: the byte-indexed paths read them.
   bool both_narrow() const noexcept { return s1.narrow() && s2.narrow(); }
 
-  Prepared() noexcept {}
+  // Provided, not defaulted: a defaulted one would have every call clear
+  // both folded texts' frames first.
+  Prepared() noexcept {}  // NOLINT(modernize-use-equals-default)
   Prepared(const Prepared&) = delete;
   Prepared& operator=(const Prepared&) = delete;
 
