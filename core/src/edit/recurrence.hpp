@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "simd/lane_vectors.hpp"
 #include "text/units.hpp"
@@ -37,22 +38,34 @@ struct ColumnWord {
   [[gnu::always_inline]] inline void step(const Word& pm, Word& hp, Word& hn) noexcept {
     const Word sum = (pm & vp) + vp;
     Word d0 = (sum ^ vp) | pm | vn;
-    // d0 | vp without waiting for d0: (x ^ vp) | vp is x | vp.
-    Word reach = sum | vp | pm;
+    Word transposed{};
     if constexpr (kTransposes<Metric>) {
-      const Word transposed = ((~d0_prev & pm) << 1) & pm_prev;
+      transposed = ((~d0_prev & pm) << 1) & pm_prev;
       d0 |= transposed;
-      reach |= transposed;
     }
-    hp = vn | ~reach;  // vn | ~(d0 | vp)
     hn = vp & d0;
-    const Word hp_shifted = (hp << 1) | 1;  // row 0 grows by one per text character
     const Word hn_shifted = hn << 1;
-    // vp = hn_shifted | ~(d0 | hp_shifted), with ~hp_shifted = ~hp << 1 and
-    // ~hp = ~vn & reach: the next column's vp waits neither for hp nor for
-    // d0 | vp, seven dependent operations from one column's vp to the next.
-    vp = hn_shifted | (~d0 & ((~vn & reach) << 1));
-    vn = hp_shifted & d0;
+    if constexpr (std::is_integral_v<Word>) {
+      // One word is one chain of dependent operations, which its length
+      // bounds: d0 | vp is sum | vp | pm ((x ^ vp) | vp is x | vp), and
+      // vp = hn_shifted | ~(d0 | hp_shifted) with ~hp_shifted = ~hp << 1
+      // and ~hp = ~vn & (d0 | vp), so that the next column's vp waits
+      // neither for hp nor for d0 | vp: seven dependent operations instead
+      // of nine.
+      const Word reach = sum | vp | pm | transposed;
+      hp = vn | ~reach;
+      const Word hp_shifted = (hp << 1) | 1;  // row 0 grows by one per text character
+      vp = hn_shifted | (~d0 & ((~vn & reach) << 1));
+      vn = hp_shifted & d0;
+    } else {
+      // Vectors of lanes fill that wait with their column's lookups or a
+      // second chain: the number of operations bounds them, and this form
+      // has the fewest.
+      hp = vn | ~(d0 | vp);
+      const Word hp_shifted = (hp << 1) | 1;
+      vp = hn_shifted | ~(d0 | hp_shifted);
+      vn = hp_shifted & d0;
+    }
     if constexpr (kTransposes<Metric>) {
       d0_prev = d0;
       pm_prev = pm;
