@@ -225,6 +225,27 @@ TEST(LowerFullShortcuts, FoldedUnits) {
   }
 }
 
+// One FoldedText reused, as a batch reuses it for its candidates: texts of
+// every width and of lengths on both sides of the frame, one after another,
+// each folded as it is into a fresh one.
+TEST(LowerFullShortcuts, ReusedFoldedText) {
+  std::mt19937 rng(19);
+  const std::vector<std::vector<char32_t>> alphabets = {
+      {U'a', U'B', U'\u00C9', U' '}, {U'\u0158', U'o', U'\u0416', U'\u212A'},
+      {U'\u0130', U'\u03A3', U'\u0391', U'x'}, {U'\U00010400', U'\u00E9', U'Z'}};
+  quillstone::detail::FoldedText reused;
+  for (int i = 0; i < 600; ++i) {
+    const std::u32string text = random_text(rng, alphabets[rng() % alphabets.size()], i % 3 == 0 ? 400 : 60);
+    const quillstone::Utf8Text units(utf8(text));
+    quillstone::detail::FoldedText fresh;
+    const quillstone::TextView expected = quillstone::detail::to_lower_full(units, fresh);
+    const quillstone::TextView got = quillstone::detail::to_lower_full(units, reused);
+    ASSERT_EQ(got.width(), expected.width()) << utf8(text);
+    ASSERT_EQ(got.size(), expected.size()) << utf8(text);
+    for (std::size_t k = 0; k < got.size(); ++k) ASSERT_EQ(got[k], expected[k]) << utf8(text) << " at " << k;
+  }
+}
+
 // Texts on both sides of the folded forms' room in the frame: wide
 // characters that fold to wide ones, and wide characters (the Kelvin sign)
 // that fold to bytes, up to well past it.
