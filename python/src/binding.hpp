@@ -195,24 +195,14 @@ inline TextView ascii_units_of(PyObject* obj) noexcept {
                   static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj)));
 }
 
-// The code units of a str that is not compact ASCII, in place, with no
-// branch on their width: in lists of mixed widths one would be mispredicted
-// about every other time.
-inline TextView non_ascii_units_of(PyObject* obj) noexcept {
-  const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
-  const auto kind = static_cast<unsigned>(PyUnicode_KIND(obj));
-  // Made by the legacy API, its units lie elsewhere.
-  if (!PyUnicode_IS_COMPACT(obj)) [[unlikely]] return TextView(PyUnicode_DATA(obj), length, kind);
-  return TextView(reinterpret_cast<const PyCompactUnicodeObject*>(obj) + 1, length, kind);
-}
-
-// The code units of any str, in place, with one branch on their width left
-// to the caller: ASCII and Latin-1 strs differ only in where their bytes
-// start, and a branch between them would be mispredicted about every other
-// time on names whose variants drop their accents.
+// The code units of any str, in place, with no branch on their width (in
+// lists of mixed widths one would be mispredicted about every other time)
+// nor between ASCII and Latin-1, which differ only in where their bytes
+// start and alternate at random on names whose variants drop their accents.
 inline TextView str_units_of(PyObject* obj) noexcept {
   const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(obj));
   const auto kind = static_cast<unsigned>(PyUnicode_KIND(obj));
+  // Made by the legacy API, its units lie elsewhere.
   if (!PyUnicode_IS_COMPACT(obj)) [[unlikely]] return TextView(PyUnicode_DATA(obj), length, kind);
   constexpr std::size_t kAsciiHeader = sizeof(PyASCIIObject), kHeader = sizeof(PyCompactUnicodeObject);
   const std::size_t header = kHeader - (kHeader - kAsciiHeader) * PyUnicode_IS_ASCII(obj);

@@ -224,7 +224,7 @@ class CandidateTexts {
           views[i - from] = ascii_units_of(item);
           continue;
         }
-        const TextView text = non_ascii_units_of(item);
+        const TextView text = str_units_of(item);
         views[i - from] = text;
         wider += !text.narrow();
         if (check_now) {
