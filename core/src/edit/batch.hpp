@@ -25,6 +25,30 @@
 
 namespace quillstone::detail {
 
+// Bytes appended in place: room is made before they are written, and is
+// not filled first.
+class PackedBytes {
+ public:
+  // At least n bytes past the end, to write before grow_by().
+  unsigned char* room(std::size_t n) noexcept {
+    if (capacity_ - size_ < n) {
+      const std::size_t capacity = std::max(2 * capacity_, size_ + n);
+      auto bytes = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+      if (size_ != 0) std::memcpy(bytes.get(), bytes_.get(), size_);
+      bytes_ = std::move(bytes);
+      capacity_ = capacity;
+    }
+    return bytes_.get() + size_;
+  }
+  void grow_by(std::size_t n) noexcept { size_ += n; }
+  const unsigned char* data() const noexcept { return bytes_.get(); }
+  std::size_t size() const noexcept { return size_; }
+
+ private:
+  std::unique_ptr<unsigned char[]> bytes_;
+  std::size_t size_ = 0, capacity_ = 0;
+};
+
 // The query of a batch, prepared once: folded as the scalar operation folds
 // it, its pattern built once. Candidates are folded one by one the same way.
 template <EditMetric Metric>
@@ -94,7 +118,7 @@ class EditBatch {
     std::size_t bytes = 0, pairs = 0;
     // The query's numbers of the candidates that the lanes cannot read in
     // place, and where each one ends in `numbers`.
-    std::vector<unsigned char> numbers;
+    PackedBytes numbers;
     std::vector<std::size_t> ends;
     NumberedCandidates numbered;
     const auto flush = [&] {
@@ -207,7 +231,7 @@ class EditBatch {
   // and belonging to candidate which[k], by `score(views, order, count,
   // scores)`, and puts each score at its candidate's place in `out`.
   template <class Score>
-  static void score_packed(const std::vector<unsigned char>& packed, const std::vector<std::size_t>& ends,
+  static void score_packed(const PackedBytes& packed, const std::vector<std::size_t>& ends,
                            const std::vector<std::size_t>& which, std::size_t* out, Score score) noexcept {
     const std::size_t count = which.size();
     if (count == 0) return;
@@ -237,16 +261,27 @@ class EditBatch {
   // Appends `candidate` to `out` as the query's numbers, a byte a character,
   // when it has 1 to kQueryLaneMaxChars characters once folded; false, with
   // `out` as it was, otherwise.
-  bool renumber(TextView candidate, std::vector<unsigned char>& out) const noexcept {
-    if (candidate.empty()) return false;
-    unsigned char numbers[kQueryLaneMaxChars];
-    std::size_t count = 0;
-    if (!for_each_number(candidate, kQueryLaneMaxChars,
-                         [&](std::uint32_t id) { numbers[count++] = static_cast<unsigned char>(id); })) {
-      return false;
+  bool renumber(TextView candidate, PackedBytes& out) const noexcept {
+    // Folding never shortens a text.
+    if (candidate.empty() || candidate.size() > kQueryLaneMaxChars) return false;
+    // Bytes fold one by one as they are read.
+    const bool fold_bytes = fold_ && candidate.narrow();
+    FoldedText folded;
+    if (fold_ && !fold_bytes) {
+      candidate = to_lower_full(candidate, folded);
+      if (candidate.size() > kQueryLaneMaxChars) return false;
     }
-    out.insert(out.end(), numbers, numbers + count);
-    return count != 0;  // folding may empty a text
+    unsigned char* numbers = out.room(candidate.size());
+    if (fold_bytes) {
+      const auto* units = units_of<unsigned char>(candidate);
+      for (std::size_t i = 0; i < candidate.size(); ++i) {
+        numbers[i] = static_cast<unsigned char>(numbers_(lower_byte(units[i])));
+      }
+    } else {
+      with_units(candidate, [&](const auto* units) { numbers_.bytes_of(units, candidate.size(), numbers); });
+    }
+    out.grow_by(candidate.size());
+    return true;
   }
 
   // Appends `candidate` to `out` in the query's numbers when it has 1 to 64

@@ -152,7 +152,28 @@ class QueryNumbers {
     return slot.key == c ? slot.id : numbers_.find(c);
   }
 
+  // The numbers of `units` into `out`, a byte each, for a query of fewer
+  // than 256 numbers. Texts mostly begin with a run below U+0100 (names,
+  // handles, words before emoji): its blocks of eight take one test and a
+  // load from the byte table a unit; from the first block that holds a
+  // wider character on, each unit takes the full lookup.
+  template <class Unit>
+  void bytes_of(const Unit* units, std::size_t n, unsigned char* out) const noexcept {
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+      std::uint32_t any = 0;
+      for (std::size_t k = 0; k < kBlock; ++k) any |= units[i + k];
+      if (any >= 256) break;
+      for (std::size_t k = 0; k < kBlock; ++k) {
+        out[i + k] = static_cast<unsigned char>(numbers_.find_byte(static_cast<unsigned char>(units[i + k])));
+      }
+    }
+    for (; i < n; ++i) out[i] = static_cast<unsigned char>((*this)(units[i]));
+  }
+
  private:
+  static constexpr std::size_t kBlock = 8;
+
   struct Slot {
     char32_t key = 0;  // 0: no wide character of the query falls here
     std::uint32_t id = 0;
