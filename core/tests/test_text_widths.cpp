@@ -150,36 +150,41 @@ TEST(TextWidths, ByteLanesReadEveryByte) {
   }
 }
 
-// Four-byte candidates that the batch renumbers into the query's numbers:
-// runs below U+0100 of every length up to 40 with a wide character at every
-// place in or after them (U+0100 among those, U+00FF among the bytes), and
-// some bytes after it, folding or not.
-TEST(TextWidths, FourByteCandidatesNumberedInTheQuerysLanes) {
+// Four-byte candidates, read in place, or renumbered into the query's
+// numbers when folded or when two of the query's characters past U+FFFF
+// share a slot (U+1F600 and U+20000): runs below U+0100 of every length up
+// to 40 with a wide character at every place in or after them (U+0100, and
+// U+1F700 in the slot of U+1F600, among those; U+00FF among the bytes), and
+// some bytes after it.
+TEST(TextWidths, FourByteCandidatesInTheQuerysLanes) {
   std::mt19937_64 rng(47);
-  const Chars narrow = U"aAb\u00e9\u00c9\u00ff\u0080", wide = U"\U0001F600\u0100\u0101\u0416\u0436\u0130";
-  for (const bool fold : {false, true}) {
-    const Chars q = U"ab\U0001F600\u00e9\u0100\u0436x";
-    std::vector<Chars> texts;
-    for (std::size_t run = 1; run <= 40; ++run) {
-      for (std::size_t at = 0; at <= run; at += 1 + run / 8) {
-        Chars t = random_text(rng, narrow, run);
-        t.insert(t.begin() + static_cast<std::ptrdiff_t>(at), wide[rng() % wide.size()]);
-        if (rng() % 3 == 0) t += random_text(rng, narrow, 1 + rng() % 12);
-        texts.push_back(t);
+  const Chars narrow = U"aAb\u00e9\u00c9\u00ff\u0080";
+  const Chars wide = U"\U0001F600\U0001F700\U00020000\u0100\u0101\u0416\u0436\u0130";
+  for (const Chars& q : {Chars(U"ab\U0001F600\u00e9\u0100\u0436x"), Chars(U"a\U0001F600b\U00020000\u00ff")}) {
+    for (const bool fold : {false, true}) {
+      std::vector<Chars> texts;
+      for (std::size_t run = 1; run <= 40; ++run) {
+        for (std::size_t at = 0; at <= run; at += 1 + run / 8) {
+          Chars t = random_text(rng, narrow, run);
+          t.insert(t.begin() + static_cast<std::ptrdiff_t>(at), wide[rng() % wide.size()]);
+          if (rng() % 3 == 0) t += random_text(rng, narrow, 1 + rng() % 12);
+          texts.push_back(t);
+        }
       }
-    }
-    std::vector<UnitsOf> owned;
-    for (const Chars& t : texts) owned.emplace_back(t, 4);
-    std::vector<TextView> views;
-    for (const UnitsOf& u : owned) views.push_back(u.view());
-    const UnitsOf query(q, 4);
-    const auto lev = quillstone::levenshtein_batch(query.view(), views, fold);
-    const auto osa = quillstone::damerau_batch(query.view(), views, fold);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      SCOPED_TRACE(quillstone::testing::utf8(texts[i]) + (fold ? " folded" : ""));
-      const Chars fq = folded(q, fold), ft = folded(texts[i], fold);
-      ASSERT_EQ(lev[i], quillstone::testing::reference_distance(fq, ft, false));
-      ASSERT_EQ(osa[i], quillstone::testing::reference_distance(fq, ft, true));
+      std::vector<UnitsOf> owned;
+      for (const Chars& t : texts) owned.emplace_back(t, 4);
+      std::vector<TextView> views;
+      for (const UnitsOf& u : owned) views.push_back(u.view());
+      const UnitsOf query(q, 4);
+      const auto lev = quillstone::levenshtein_batch(query.view(), views, fold);
+      const auto osa = quillstone::damerau_batch(query.view(), views, fold);
+      for (std::size_t i = 0; i < texts.size(); ++i) {
+        SCOPED_TRACE(quillstone::testing::utf8(q) + " | " + quillstone::testing::utf8(texts[i]) +
+                     (fold ? " folded" : ""));
+        const Chars fq = folded(q, fold), ft = folded(texts[i], fold);
+        ASSERT_EQ(lev[i], quillstone::testing::reference_distance(fq, ft, false));
+        ASSERT_EQ(osa[i], quillstone::testing::reference_distance(fq, ft, true));
+      }
     }
   }
 }

@@ -20,6 +20,7 @@
 #include "edit/plan.hpp"
 #include "edit/query_lanes.hpp"
 #include "masks/character_masks.hpp"
+#include "masks/four_byte_masks.hpp"
 #include "text/case_folding.hpp"
 #include "text/units.hpp"
 
@@ -83,6 +84,9 @@ class EditBatch {
       if (!unit_nibbles_) {
         paged_ = fold_ ? PagedMasks::folding(query_, *masks, lane_masks_.data()) : PagedMasks(query_, *masks);
       }
+      // Four-byte candidates are read in place unless folding, which would
+      // change them.
+      if (!fold_) wide_ = FourByteMasks(query_, *masks);
     }
   }
   EditBatch(const EditBatch&) = delete;
@@ -100,22 +104,23 @@ class EditBatch {
 
   // candidates[i]'s distance into out[i]: a candidate of up to 255
   // characters against a query of up to 64 in the query's lanes, read in
-  // place when its units are one byte, or two bytes that the lanes read
-  // unfolded (and, folding, each lower-cased alone), otherwise as the
-  // query's numbers; a candidate of at most 64 characters
+  // place when its units are one byte, two bytes that the lanes read
+  // unfolded (and, folding, each lower-cased alone), or four bytes not
+  // folded, otherwise as the query's numbers; a candidate of at most 64 characters
   // otherwise in candidate lanes, every other one by distance(). Candidate
   // lanes are filled in chunks, so that their buffers stay small. Each
   // result equals the scalar operation's on its candidate.
   void distances(std::span<const TextView> candidates, std::size_t* out) const noexcept {
     constexpr std::size_t kChunk = 4096;
-    // The candidates of each lane path; bytes and 2-byte units come mixed
+    // The candidates of each lane path; units of every width come mixed
     // in any order, so each goes to its list without a branch.
     // Sized for every candidate and filled without being cleared first.
     const std::size_t room = lanes_ ? candidates.size() : 0;
     const auto lanes = std::make_unique_for_overwrite<std::size_t[]>(room);
     const auto paged = std::make_unique_for_overwrite<std::size_t[]>(room);
+    const auto wide = std::make_unique_for_overwrite<std::size_t[]>(room);
     std::vector<std::size_t> renumbered;
-    std::size_t bytes = 0, pairs = 0;
+    std::size_t bytes = 0, pairs = 0, quads = 0;
     // The query's numbers of the candidates that the lanes cannot read in
     // place, and where each one ends in `numbers`.
     PackedBytes numbers;
@@ -129,7 +134,7 @@ class EditBatch {
     // The lanes' own candidates first, in a loop kept small enough for its
     // counts to stay in registers; the others after.
     std::vector<std::size_t> others;
-    const bool lanes_read = lanes_, pairs_read = lanes_;
+    const bool lanes_read = lanes_, pairs_read = lanes_, quads_read = wide_.built();
     if (lanes_read && all_bytes_in_reach(candidates)) {
       // Most lists of one script hold nothing else: their list is every
       // candidate in order, without the loop below.
@@ -138,18 +143,21 @@ class EditBatch {
     }
     for (std::size_t i = bytes; i < candidates.size(); ++i) {
       const TextView candidate = candidates[i];
-      const bool narrow = candidate.narrow();
-      // Bitwise, not short-circuit: bytes and 2-byte units come mixed in
-      // any order, and a branch on which one would often be mispredicted.
+      const bool narrow = candidate.narrow(), two = candidate.width() == 2, four = candidate.width() == 4;
+      // Bitwise, not short-circuit: units of every width come mixed in any
+      // order, and a branch on which one would often be mispredicted.
       const unsigned fits = candidate.size() - 1 < kQueryLaneMaxChars;
       const unsigned bytes_read = unsigned{narrow} & unsigned{lanes_read};
-      const unsigned units_read = unsigned{candidate.width() == 2} & unsigned{pairs_read};
-      const bool in_place = (fits & (bytes_read | units_read)) != 0;
+      const unsigned units_read = unsigned{two} & unsigned{pairs_read};
+      const unsigned fours_read = unsigned{four} & unsigned{quads_read};
+      const bool in_place = (fits & (bytes_read | units_read | fours_read)) != 0;
       if (in_place) [[likely]] {
         lanes[bytes] = i;
         paged[pairs] = i;
+        wide[quads] = i;
         bytes += narrow;
-        pairs += !narrow;
+        pairs += two;
+        quads += four;
       } else {
         others.push_back(i);
       }
@@ -172,6 +180,7 @@ class EditBatch {
     flush();
     if (bytes != 0) byte_lanes(candidates, lanes.get(), bytes, out);
     if (pairs != 0) unit_lanes(candidates, paged.get(), pairs, out);
+    if (quads != 0) kWidePath<Metric>(wide_, pattern_.size(), candidates, wide.get(), quads, out);
     score_packed(numbers, ends, renumbered, out, [&](auto views, auto which, auto count, auto scores) {
       kTablePath<Metric>(number_masks_.data(), pattern_.size(), views, which, count, scores);
     });
@@ -310,6 +319,7 @@ class EditBatch {
   NibbleMasks nibble_masks_, unit_nibble_masks_;
   UnitNarrowing narrowing_;
   PagedMasks paged_;
+  FourByteMasks wide_;
 };
 
 }  // namespace quillstone::detail

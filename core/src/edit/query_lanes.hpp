@@ -11,6 +11,7 @@
 
 #include "edit/recurrence.hpp"
 #include "masks/paged_masks.hpp"
+#include "masks/four_byte_masks.hpp"
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
 #include "text/units.hpp"
@@ -97,8 +98,8 @@ void table_path(const Lookup& masks, std::size_t m, std::span<const TextView> ca
   table_path_lanes<std::uint64_t, Metric, Unit>(masks, m, candidates, which, count, out);
 }
 
-// table_path for each metric on one-byte candidates (a table of 256 masks)
-// and on two-byte ones (paged masks), compiled for each target and run for
+// table_path for each metric on one-byte candidates (a table of 256 masks),
+// on two-byte ones (paged masks) and on four-byte ones, compiled for each target and run for
 // the one chosen (edit/lanes.cpp).
 void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
@@ -108,6 +109,10 @@ void levenshtein_paged_path(const PagedMasks& masks, std::size_t m, std::span<co
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
 void damerau_paged_path(const PagedMasks& masks, std::size_t m, std::span<const TextView> candidates,
                         const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
+void levenshtein_wide_path(const FourByteMasks& masks, std::size_t m, std::span<const TextView> candidates,
+                           const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
+void damerau_wide_path(const FourByteMasks& masks, std::size_t m, std::span<const TextView> candidates,
+                       const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
 
 template <EditMetric Metric>
 inline constexpr auto kTablePath =
@@ -115,5 +120,7 @@ inline constexpr auto kTablePath =
 template <EditMetric Metric>
 inline constexpr auto kPagedPath =
     Metric == EditMetric::Levenshtein ? levenshtein_paged_path : damerau_paged_path;
+template <EditMetric Metric>
+inline constexpr auto kWidePath = Metric == EditMetric::Levenshtein ? levenshtein_wide_path : damerau_wide_path;
 
 }  // namespace quillstone::detail
