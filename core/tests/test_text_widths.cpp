@@ -151,16 +151,16 @@ TEST(TextWidths, ByteLanesReadEveryByte) {
 }
 
 // Four-byte candidates, read in place, or renumbered into the query's
-// numbers when folded or when two of the query's characters past U+FFFF
-// share a slot (U+1F600 and U+20000): runs below U+0100 of every length up
-// to 40 with a wide character at every place in or after them (U+0100, and
-// U+1F700 in the slot of U+1F600, among those; U+00FF among the bytes), and
-// some bytes after it.
+// numbers when folded or when two of the query's characters from U+0100 on
+// share a slot (U+1F600 and U+20000, low bytes 00): runs below U+0100 of
+// every length up to 40 with a wide character at every place in or after
+// them (U+0100, U+1F700 and U+20000 in the slot of U+1F600 among those;
+// U+00FF among the bytes), and some bytes after it.
 TEST(TextWidths, FourByteCandidatesInTheQuerysLanes) {
   std::mt19937_64 rng(47);
   const Chars narrow = U"aAb\u00e9\u00c9\u00ff\u0080";
   const Chars wide = U"\U0001F600\U0001F700\U00020000\u0100\u0101\u0416\u0436\u0130";
-  for (const Chars& q : {Chars(U"ab\U0001F600\u00e9\u0100\u0436x"), Chars(U"a\U0001F600b\U00020000\u00ff")}) {
+  for (const Chars& q : {Chars(U"ab\U0001F600\u00e9\u0101\u0436x"), Chars(U"a\U0001F600b\U00020000\u00ff")}) {
     for (const bool fold : {false, true}) {
       std::vector<Chars> texts;
       for (std::size_t run = 1; run <= 40; ++run) {

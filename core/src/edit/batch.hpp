@@ -86,7 +86,7 @@ class EditBatch {
       }
       // Four-byte candidates are read in place unless folding, which would
       // change them.
-      if (!fold_) wide_ = FourByteMasks(query_, *masks);
+      if (!fold_) wide_ = FourByteMasks(query_, *masks, lane_masks_.data());
     }
   }
   EditBatch(const EditBatch&) = delete;
