@@ -19,6 +19,7 @@
 #include "edit/pattern.hpp"
 #include "edit/plan.hpp"
 #include "edit/query_lanes.hpp"
+#include "edit/thresholds.hpp"
 #include "masks/character_masks.hpp"
 #include "masks/four_byte_masks.hpp"
 #include "text/case_folding.hpp"
@@ -84,9 +85,6 @@ class EditBatch {
       if (!unit_nibbles_) {
         paged_ = fold_ ? PagedMasks::folding(query_, *masks, lane_masks_.data()) : PagedMasks(query_, *masks);
       }
-      // Four-byte candidates are read in place unless folding, which would
-      // change them.
-      if (!fold_) wide_ = FourByteMasks(query_, *masks, lane_masks_.data());
     }
   }
   EditBatch(const EditBatch&) = delete;
@@ -104,12 +102,12 @@ class EditBatch {
 
   // candidates[i]'s distance into out[i]: a candidate of up to 255
   // characters against a query of up to 64 in the query's lanes, read in
-  // place when its units are one byte, two bytes that the lanes read
-  // unfolded (and, folding, each lower-cased alone), or four bytes not
-  // folded, otherwise as the query's numbers; a candidate of at most 64 characters
-  // otherwise in candidate lanes, every other one by distance(). Candidate
-  // lanes are filled in chunks, so that their buffers stay small. Each
-  // result equals the scalar operation's on its candidate.
+  // place when its units are one byte, or two or four bytes that the lanes
+  // read unfolded (and, folding, each lower-cased alone), otherwise as the
+  // query's numbers; a candidate of at most 64 characters otherwise in
+  // candidate lanes, every other one by distance(). Candidate lanes are
+  // filled in chunks, so that their buffers stay small. Each result equals
+  // the scalar operation's on its candidate.
   void distances(std::span<const TextView> candidates, std::size_t* out) const noexcept {
     constexpr std::size_t kChunk = 4096;
     // The candidates of each lane path; units of every width come mixed
@@ -134,7 +132,7 @@ class EditBatch {
     // The lanes' own candidates first, in a loop kept small enough for its
     // counts to stay in registers; the others after.
     std::vector<std::size_t> others;
-    const bool lanes_read = lanes_, pairs_read = lanes_, quads_read = wide_.built();
+    const bool lanes_read = lanes_, pairs_read = lanes_, quads_read = lanes_;
     if (lanes_read && all_bytes_in_reach(candidates)) {
       // Most lists of one script hold nothing else: their list is every
       // candidate in order, without the loop below.
@@ -165,7 +163,21 @@ class EditBatch {
     // Folding, the lanes read only units whose lower case is one character
     // alone: a pass of its own, as a branch on the width in the loop above
     // would be mispredicted.
-    if (fold_) pairs = keep_lower_alone(candidates, paged.get(), pairs, [&](std::size_t i) { others.push_back(i); });
+    if (fold_) {
+      const auto put_aside = [&](std::size_t i) { others.push_back(i); };
+      pairs = keep_lower_alone<char16_t>(candidates, paged.get(), pairs, put_aside);
+      quads = keep_lower_alone<char32_t>(candidates, wide.get(), quads, put_aside);
+    }
+    // Four-byte candidates are read in place, folding or not, by masks made
+    // only for a chunk that holds enough of them: most batches hold none.
+    FourByteMasks four_bytes;
+    if (quads != 0) {
+      if (quads >= kFourByteLanesFrom) four_bytes = four_byte_masks();
+      if (!four_bytes.built()) {
+        others.insert(others.end(), wide.get(), wide.get() + quads);
+        quads = 0;
+      }
+    }
     for (const std::size_t i : others) {
       const TextView candidate = candidates[i];
       if (lanes_ && renumber(candidate, numbers)) {
@@ -180,7 +192,7 @@ class EditBatch {
     flush();
     if (bytes != 0) byte_lanes(candidates, lanes.get(), bytes, out);
     if (pairs != 0) unit_lanes(candidates, paged.get(), pairs, out);
-    if (quads != 0) kWidePath<Metric>(wide_, pattern_.size(), candidates, wide.get(), quads, out);
+    if (quads != 0) kWidePath<Metric>(four_bytes, pattern_.size(), candidates, wide.get(), quads, out);
     score_packed(numbers, ends, renumbered, out, [&](auto views, auto which, auto count, auto scores) {
       kTablePath<Metric>(number_masks_.data(), pattern_.size(), views, which, count, scores);
     });
@@ -225,6 +237,13 @@ class EditBatch {
       for (std::size_t i = 0; i < candidate.size(); ++i) put(numbers_(units[i]));
     });
     return true;
+  }
+
+  // The masks that the lanes read four-byte candidates by.
+  FourByteMasks four_byte_masks() const noexcept {
+    const CharacterMasks& masks = *pattern_.word_masks();
+    return fold_ ? FourByteMasks::folding(query_, masks, lane_masks_.data())
+                 : FourByteMasks(query_, masks, lane_masks_.data());
   }
 
   // The one-byte candidates `which`, read in place.
@@ -319,7 +338,6 @@ class EditBatch {
   NibbleMasks nibble_masks_, unit_nibble_masks_;
   UnitNarrowing narrowing_;
   PagedMasks paged_;
-  FourByteMasks wide_;
 };
 
 }  // namespace quillstone::detail

@@ -32,12 +32,16 @@ void damerau_paged_path(const PagedMasks& masks, std::size_t m, std::span<const 
 
 void levenshtein_wide_path(const FourByteMasks& masks, std::size_t m, std::span<const TextView> candidates,
                            const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  run_lane_kernel([&] { table_path<EditMetric::Levenshtein, char32_t>(masks, m, candidates, which, count, out); });
+  run_lane_kernel([&] {
+    table_path<EditMetric::Levenshtein, char32_t>(masks.lookup(), m, candidates, which, count, out);
+  });
 }
 
 void damerau_wide_path(const FourByteMasks& masks, std::size_t m, std::span<const TextView> candidates,
                        const std::size_t* which, std::size_t count, std::size_t* out) noexcept {
-  run_lane_kernel([&] { table_path<EditMetric::OptimalAlignment, char32_t>(masks, m, candidates, which, count, out); });
+  run_lane_kernel([&] {
+    table_path<EditMetric::OptimalAlignment, char32_t>(masks.lookup(), m, candidates, which, count, out);
+  });
 }
 
 void levenshtein_candidate_lanes(const std::uint32_t* query, std::size_t m, std::size_t numbers,

@@ -46,8 +46,16 @@ void distance_lanes(const Lookup& masks, std::size_t m, const Unit* const (&text
   ColumnWord<Metric, Vec> column[2];
   const auto step = [&](std::size_t v, std::size_t j) __attribute__((always_inline)) {
     alignas(kVectorBytes) Lane column_masks[kLanes];
-    for (std::size_t lane = 0; lane < kLanes; ++lane) {
-      column_masks[lane] = static_cast<Lane>(masks(texts[v][lane][j]));
+    if constexpr (requires { masks.entries; }) {
+      // A lookup that chooses among entries: the choices first, then the
+      // loads, which go straight into the vector as a table's do.
+      std::uint32_t at[kLanes];
+      for (std::size_t lane = 0; lane < kLanes; ++lane) at[lane] = masks.index(texts[v][lane][j]);
+      for (std::size_t lane = 0; lane < kLanes; ++lane) column_masks[lane] = static_cast<Lane>(masks.entries[at[lane]]);
+    } else {
+      for (std::size_t lane = 0; lane < kLanes; ++lane) {
+        column_masks[lane] = static_cast<Lane>(masks(texts[v][lane][j]));
+      }
     }
     Vec pm;
     std::memcpy(&pm, column_masks, sizeof pm);

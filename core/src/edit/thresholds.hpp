@@ -1,7 +1,7 @@
-// Every threshold that chooses how the edit distance of a pair is computed,
-// each beside the reason for it. None changes a result: every path returns
-// the same distance, so these only weigh cost. The decision tree that reads
-// them is plan.hpp.
+// Every threshold that chooses how an edit distance is computed, each beside
+// the reason for it. None changes a result: every path returns the same
+// distance, so these only weigh cost. The decision tree that reads them is
+// plan.hpp for a pair, batch.hpp for a batch.
 #pragma once
 
 #include <cstddef>
@@ -93,5 +93,12 @@ inline constexpr std::size_t kEstimateFrom = 2 * kEstimateChars;
 // kLikenessBytes bytes.
 inline constexpr int kLikeBytes = 11;
 inline constexpr std::size_t kLikenessBytes = 20;
+
+// ---------------------------------------------------------------- batches
+
+// Four-byte candidates are read in place in the query's lanes once a chunk
+// holds this many: their masks take a table of slots, cleared for each
+// chunk, which costs about what renumbering this many of them would.
+inline constexpr std::size_t kFourByteLanesFrom = 32;
 
 }  // namespace quillstone::detail

@@ -351,6 +351,24 @@ std::size_t wide_lower_preimages(char32_t lower, std::span<char16_t> out) noexce
   return count;
 }
 
+std::size_t supplementary_lower_preimages(char32_t lower, std::span<char32_t> out) noexcept {
+  std::size_t count = 0;
+  const auto put = [&](char32_t c) {
+    if (count < out.size()) out[count] = c;
+    ++count;
+  };
+  if (lower < 0x10000) return 0;
+  char32_t to = 0;
+  if (lower_alone(lower, to) && to == lower) put(lower);
+  // Only a cased character is the lower case of another.
+  if ((record_of(lower).flags & kCased) == 0) return count;
+  const char32_t from = std::max<char32_t>(0x10000, lower - kSupplementaryCaseReach);
+  for (char32_t c = from; c <= lower + kSupplementaryCaseReach; ++c) {
+    if (c != lower && lower_alone(c, to) && to == lower) put(c);
+  }
+  return count;
+}
+
 TextView to_lower_full(TextView text, FoldedText& out) noexcept {
   lower_into<true>(out, text);
   return out.view();

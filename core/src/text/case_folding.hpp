@@ -78,22 +78,32 @@ bool lower_alone(char32_t c, char32_t& out) noexcept;
 inline constexpr char16_t kCapitalDottedI = 0x0130;
 inline constexpr char16_t kCapitalSigma = 0x03A3;
 
-// Whether lower_alone() gives the lower case of each of the n units: eight
-// units at a time, the last ones in a load that may overlap the one before.
-// Texts of 8 to 32 units, most names and words, take four loads whatever
-// their length, so that no branch depends on it.
-inline bool lower_alone_each(const char16_t* units, std::size_t n) noexcept {
+// Whether lower_alone() gives the lower case of each of the n two- or
+// four-byte units: 16 bytes of them at a time, the last ones in a load that
+// may overlap the one before. Texts of one to four loads (8 to 32 two-byte
+// units, most names and words) take four loads whatever their length, so
+// that no branch depends on it. Every character past U+FFFF has its lower
+// case alone.
+template <class Unit>
+bool lower_alone_each(const Unit* units, std::size_t n) noexcept {
+  static_assert(sizeof(Unit) == 2 || sizeof(Unit) == 4);
 #if defined(__SSE2__)
-  if (n >= 8) {
+  constexpr std::size_t kStep = 16 / sizeof(Unit);
+  if (n >= kStep) {
     const auto found = [&](std::size_t at) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + at));
-      return _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalDottedI))),
-                          _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalSigma))));
+      if constexpr (sizeof(Unit) == 2) {
+        return _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalDottedI))),
+                            _mm_cmpeq_epi16(v, _mm_set1_epi16(static_cast<short>(kCapitalSigma))));
+      } else {
+        return _mm_or_si128(_mm_cmpeq_epi32(v, _mm_set1_epi32(kCapitalDottedI)),
+                            _mm_cmpeq_epi32(v, _mm_set1_epi32(kCapitalSigma)));
+      }
     };
-    const std::size_t last = n - 8;
-    __m128i any = _mm_or_si128(_mm_or_si128(found(0), found(std::min<std::size_t>(8, last))),
-                               _mm_or_si128(found(std::min<std::size_t>(16, last)), found(last)));
-    for (std::size_t i = 24; i < last; i += 8) any = _mm_or_si128(any, found(i));
+    const std::size_t last = n - kStep;
+    __m128i any = _mm_or_si128(_mm_or_si128(found(0), found(std::min(kStep, last))),
+                               _mm_or_si128(found(std::min(2 * kStep, last)), found(last)));
+    for (std::size_t i = 3 * kStep; i < last; i += kStep) any = _mm_or_si128(any, found(i));
     return _mm_movemask_epi8(any) == 0;
   }
 #endif
@@ -102,16 +112,16 @@ inline bool lower_alone_each(const char16_t* units, std::size_t n) noexcept {
   return any == 0;
 }
 
-// Of the two-byte texts texts[which[k]], k < count, keeps at the front of
-// `which`, in their order, those for which lower_alone_each() holds, and
-// returns how many; passes each other index to put_aside(index).
-template <class PutAside>
+// Of the texts texts[which[k]], k < count, all of `Unit`s, keeps at the
+// front of `which`, in their order, those for which lower_alone_each()
+// holds, and returns how many; passes each other index to put_aside(index).
+template <class Unit, class PutAside>
 std::size_t keep_lower_alone(std::span<const TextView> texts, std::size_t* which, std::size_t count,
                              PutAside put_aside) noexcept {
   std::size_t kept = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const TextView text = texts[which[k]];
-    if (lower_alone_each(static_cast<const char16_t*>(text.data()), text.size())) [[likely]] {
+    if (lower_alone_each(static_cast<const Unit*>(text.data()), text.size())) [[likely]] {
       which[kept++] = which[k];
     } else {
       put_aside(which[k]);
@@ -123,6 +133,12 @@ std::size_t keep_lower_alone(std::span<const TextView> texts, std::size_t* which
 // The characters from U+0100 to U+FFFF whose lower case lower_alone() gives
 // as `lower`, as many as `out` holds; returns how many there are.
 std::size_t wide_lower_preimages(char32_t lower, std::span<char16_t> out) noexcept;
+
+// The same from U+10000 on, as many as `out` holds; returns how many there
+// are. Each capital there lies within kSupplementaryCaseReach of its lower
+// case (the tests check every one), so only those near `lower` are asked.
+std::size_t supplementary_lower_preimages(char32_t lower, std::span<char32_t> out) noexcept;
+inline constexpr char32_t kSupplementaryCaseReach = 0x100;
 
 // The same on UTF-8, for tests and tools.
 std::string to_lower_full(std::string_view utf8) noexcept;
