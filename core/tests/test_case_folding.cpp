@@ -140,6 +140,39 @@ TEST(LowerAlone, EveryTwoByteUnit) {
   EXPECT_TRUE(one[0] >= 0x01C4 && one[0] <= 0x01C6);
 }
 
+// The same from U+10000 on: every character there has its lower case alone
+// and as a character from U+10000 on, and the preimages of each are those
+// that lower_alone() sends to it, found within the reach they are sought
+// in; no character below U+10000 is among them.
+TEST(LowerAlone, EverySupplementaryCharacter) {
+  using quillstone::detail::lower_alone;
+  std::vector<std::pair<char32_t, char32_t>> to_lower;  // (lower, character)
+  for (char32_t cp = 0x10000; cp <= 0x10FFFF; ++cp) {
+    char32_t lower = 0;
+    ASSERT_TRUE(lower_alone(cp, lower)) << std::hex << std::uint32_t{cp};
+    ASSERT_GE(std::uint32_t{lower}, 0x10000u) << std::hex << std::uint32_t{cp};
+    to_lower.emplace_back(lower, cp);
+  }
+  std::sort(to_lower.begin(), to_lower.end());
+  std::size_t cased = 0;
+  for (auto it = to_lower.begin(); it != to_lower.end();) {
+    const char32_t lower = it->first;
+    std::vector<char32_t> expected;
+    for (; it != to_lower.end() && it->first == lower; ++it) expected.push_back(it->second);
+    if (expected.size() == 1 && expected[0] == lower) continue;  // only itself, as most are
+    ++cased;
+    char32_t got[8];
+    const std::size_t count = quillstone::detail::supplementary_lower_preimages(lower, got);
+    ASSERT_EQ(count, expected.size()) << std::hex << std::uint32_t{lower};
+    ASSERT_LE(count, std::size(got));
+    std::sort(got, got + std::min(count, std::size(got)));
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), got)) << std::hex << std::uint32_t{lower};
+  }
+  // Deseret, Osage, Old Hungarian, Warang Citi, Medefaidrin, Adlam, ...
+  EXPECT_GT(cased, 200u);
+  EXPECT_EQ(quillstone::detail::supplementary_lower_preimages(U'\u00e9', std::span<char32_t>()), 0u);
+}
+
 std::u32string random_text(std::mt19937& rng, const std::vector<char32_t>& alphabet,
                            std::size_t max_len) {
   std::uniform_int_distribution<std::size_t> len(0, max_len);
