@@ -152,22 +152,22 @@ TEST(TextWidths, ByteLanesReadEveryByte) {
 
 // Four-byte candidates, read in place, or renumbered into the query's
 // numbers when two of the query's characters from U+0100 on share a slot
-// (U+1F600 and U+20000, low bytes 00) or a folded text holds a capital whose
-// lower case is not one character alone (U+0130, U+03A3): runs below U+0100
-// of every length up to 40 with a wide character at every place in or after
-// them (others in the slots of the query's; U+00FF among the bytes; capitals
-// that fold into a byte, U+212A, into U+0103 or into the query's Deseret
-// letter), and some bytes after it.
+// (U+1F600 and U+20000, or U+10041 and U+20041, by their low bytes) or a
+// folded text holds a capital whose lower case is not one character alone
+// (U+0130, U+03A3): runs below U+0100 of every length up to 40 with a wide
+// character at every place in or after them (others in the slots of the
+// query's; U+00FF among the bytes; capitals that fold into a byte, U+212A,
+// into U+0103 or into the query's Deseret letter), and some bytes after it.
 TEST(TextWidths, FourByteCandidatesInTheQuerysLanes) {
   std::mt19937_64 rng(47);
   const Chars narrow = U"aAbk\u00e9\u00c9\u00ff\u0080";
   const Chars wide =
       U"\U0001F600\U0001F601\U0001F700\U00020000\u0100\u0101\u0102\u0103\u0416\u0436\u0130\u03a3\u212a"
-      U"\U00010400\U00010428";
+      U"\U00010400\U00010428\U00010041\U00020041";
   // The first query's characters from U+0100 on, and folded the capitals
   // that lower-case to its characters, each have a slot of their own.
   for (const Chars& q : {Chars(U"abk\U0001F601\u00e9\u0103\u0436\U00010428x"),
-                         Chars(U"a\U0001F600b\U00020000\u00ff")}) {
+                         Chars(U"a\U0001F600b\U00020000\u00ff"), Chars(U"\U00010041b\U00020041")}) {
     for (const bool fold : {false, true}) {
       std::vector<Chars> texts;
       for (std::size_t run = 1; run <= 40; ++run) {
