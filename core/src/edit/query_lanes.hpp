@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "edit/recurrence.hpp"
-#include "masks/paged_masks.hpp"
 #include "masks/four_byte_masks.hpp"
+#include "masks/paged_masks.hpp"
 #include "simd/lane_vectors.hpp"
 #include "simd/length_groups.hpp"
 #include "text/units.hpp"
@@ -107,8 +107,8 @@ void table_path(const Lookup& masks, std::size_t m, std::span<const TextView> ca
 }
 
 // table_path for each metric on one-byte candidates (a table of 256 masks),
-// on two-byte ones (paged masks) and on four-byte ones, compiled for each target and run for
-// the one chosen (edit/lanes.cpp).
+// on two-byte ones (paged masks) and on four-byte ones, compiled for each
+// target and run for the one chosen (edit/lanes.cpp).
 void levenshtein_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
                             const std::size_t* which, std::size_t count, std::size_t* out) noexcept;
 void damerau_table_path(const std::uint64_t* masks, std::size_t m, std::span<const TextView> candidates,
