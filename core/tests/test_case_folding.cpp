@@ -161,12 +161,12 @@ TEST(LowerAlone, EverySupplementaryCharacter) {
     for (; it != to_lower.end() && it->first == lower; ++it) expected.push_back(it->second);
     if (expected.size() == 1 && expected[0] == lower) continue;  // only itself, as most are
     ++cased;
-    char32_t got[8];
+    std::vector<char32_t> got(8);
     const std::size_t count = quillstone::detail::supplementary_lower_preimages(lower, got);
-    ASSERT_EQ(count, expected.size()) << std::hex << std::uint32_t{lower};
-    ASSERT_LE(count, std::size(got));
-    std::sort(got, got + std::min(count, std::size(got)));
-    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), got)) << std::hex << std::uint32_t{lower};
+    ASSERT_LE(count, got.size()) << std::hex << std::uint32_t{lower};
+    got.resize(count);
+    std::sort(got.begin(), got.end());
+    ASSERT_EQ(got, expected) << std::hex << std::uint32_t{lower};
   }
   // Deseret, Osage, Old Hungarian, Warang Citi, Medefaidrin, Adlam, ...
   EXPECT_GT(cased, 200u);
