@@ -112,11 +112,13 @@ class EditBatch {
     constexpr std::size_t kChunk = 4096;
     // The candidates of each lane path; units of every width come mixed
     // in any order, so each goes to its list without a branch.
-    // Sized for every candidate and filled without being cleared first.
+    // Sized for every candidate, in one allocation, and filled without
+    // being cleared first.
     const std::size_t room = lanes_ ? candidates.size() : 0;
-    const auto lanes = std::make_unique_for_overwrite<std::size_t[]>(room);
-    const auto paged = std::make_unique_for_overwrite<std::size_t[]>(room);
-    const auto wide = std::make_unique_for_overwrite<std::size_t[]>(room);
+    const auto lists = std::make_unique_for_overwrite<std::size_t[]>(3 * room);
+    std::size_t* const lanes = lists.get();
+    std::size_t* const paged = lanes + room;
+    std::size_t* const wide = paged + room;
     std::vector<std::size_t> renumbered;
     std::size_t bytes = 0, pairs = 0, quads = 0;
     // The query's numbers of the candidates that the lanes cannot read in
@@ -165,8 +167,8 @@ class EditBatch {
     // would be mispredicted.
     if (fold_) {
       const auto put_aside = [&](std::size_t i) { others.push_back(i); };
-      pairs = keep_lower_alone<char16_t>(candidates, paged.get(), pairs, put_aside);
-      quads = keep_lower_alone<char32_t>(candidates, wide.get(), quads, put_aside);
+      pairs = keep_lower_alone<char16_t>(candidates, paged, pairs, put_aside);
+      quads = keep_lower_alone<char32_t>(candidates, wide, quads, put_aside);
     }
     // Four-byte candidates are read in place, folding or not, by masks made
     // only for a chunk that holds enough of them: most batches hold none.
@@ -174,7 +176,7 @@ class EditBatch {
     if (quads != 0) {
       if (quads >= kFourByteLanesFrom) four_bytes = four_byte_masks();
       if (!four_bytes.built()) {
-        others.insert(others.end(), wide.get(), wide.get() + quads);
+        others.insert(others.end(), wide, wide + quads);
         quads = 0;
       }
     }
@@ -190,9 +192,9 @@ class EditBatch {
       }
     }
     flush();
-    if (bytes != 0) byte_lanes(candidates, lanes.get(), bytes, out);
-    if (pairs != 0) unit_lanes(candidates, paged.get(), pairs, out);
-    if (quads != 0) kWidePath<Metric>(four_bytes, pattern_.size(), candidates, wide.get(), quads, out);
+    if (bytes != 0) byte_lanes(candidates, lanes, bytes, out);
+    if (pairs != 0) unit_lanes(candidates, paged, pairs, out);
+    if (quads != 0) kWidePath<Metric>(four_bytes, pattern_.size(), candidates, wide, quads, out);
     score_packed(numbers, ends, renumbered, out, [&](auto views, auto which, auto count, auto scores) {
       kTablePath<Metric>(number_masks_.data(), pattern_.size(), views, which, count, scores);
     });
