@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <iterator>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +21,7 @@
 #endif
 
 #include "edit/nibble_lanes.hpp"
+#include "edit/width_lists.hpp"
 #include "reference.hpp"
 #include "texts.hpp"
 
@@ -272,6 +275,40 @@ TEST(BatchLanes, CandidatesInOrderOfLength) {
       ASSERT_EQ(ends[n], static_cast<std::size_t>(past - expected.begin())) << "round " << round << " length " << n;
     }
     ASSERT_EQ(ends[longest + 1], which.size());
+  }
+}
+
+// Candidates sorted into lists by width, in order, against a plain reading
+// of each view: every width, sizes at both ends of the lanes' reach, and
+// counts on either side of the vector form's steps of eight.
+TEST(BatchLanes, CandidatesSortedByWidth) {
+  std::mt19937_64 rng(23);
+  const char32_t units[300] = {};
+  const std::size_t sizes[] = {0, 1, 2, kQueryLaneMaxChars - 1, kQueryLaneMaxChars, kQueryLaneMaxChars + 1, 299};
+  for (int round = 0; round < 400; ++round) {
+    std::vector<TextView> views;
+    const std::size_t count = round < 40 ? static_cast<std::size_t>(round) : rng() % 200;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::size_t size = rng() % 3 == 0 ? sizes[rng() % std::size(sizes)] : 1 + rng() % 40;
+      views.emplace_back(units, size, 1u << (rng() % 3));
+    }
+    std::vector<std::size_t> expected[4];
+    for (std::size_t i = 0; i < count; ++i) {
+      const bool fits = views[i].size() >= 1 && views[i].size() <= kQueryLaneMaxChars;
+      expected[fits ? std::countr_zero(views[i].width()) : 3].push_back(i);
+    }
+    const auto sorted = [&](auto sort) {
+      std::vector<std::size_t> room(4 * (count + WidthLists::kSlack));
+      WidthLists lists;
+      for (std::size_t k = 0; k < 4; ++k) lists.lists[k] = room.data() + k * (count + WidthLists::kSlack);
+      sort(lists);
+      for (std::size_t k = 0; k < 4; ++k) {
+        ASSERT_EQ(std::vector<std::size_t>(lists.lists[k], lists.lists[k] + lists.count[k]), expected[k])
+            << "round " << round << " list " << k;
+      }
+    };
+    sorted([&](WidthLists& lists) { sort_by_width(views, lists); });
+    sorted([&](WidthLists& lists) { sort_by_width_portable(views, 0, lists); });
   }
 }
 

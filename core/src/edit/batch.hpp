@@ -20,6 +20,7 @@
 #include "edit/plan.hpp"
 #include "edit/query_lanes.hpp"
 #include "edit/thresholds.hpp"
+#include "edit/width_lists.hpp"
 #include "masks/character_masks.hpp"
 #include "masks/four_byte_masks.hpp"
 #include "text/case_folding.hpp"
@@ -110,17 +111,15 @@ class EditBatch {
   // the scalar operation's on its candidate.
   void distances(std::span<const TextView> candidates, std::size_t* out) const noexcept {
     constexpr std::size_t kChunk = 4096;
-    // The candidates of each lane path; units of every width come mixed
-    // in any order, so each goes to its list without a branch.
-    // Sized for every candidate, in one allocation, and filled without
-    // being cleared first.
-    const std::size_t room = lanes_ ? candidates.size() : 0;
-    const auto lists = std::make_unique_for_overwrite<std::size_t[]>(3 * room);
-    std::size_t* const lanes = lists.get();
-    std::size_t* const paged = lanes + room;
-    std::size_t* const wide = paged + room;
+    // The candidates of each lane path, in one allocation with room for
+    // every candidate in each, filled without being cleared first.
+    const std::size_t room = lanes_ ? candidates.size() + WidthLists::kSlack : 0;
+    const auto lists = std::make_unique_for_overwrite<std::size_t[]>(4 * room);
+    WidthLists by_width{{lists.get(), lists.get() + room, lists.get() + 2 * room, lists.get() + 3 * room}};
+    std::size_t* const lanes = by_width.lists[0];
+    std::size_t* const paged = by_width.lists[1];
+    std::size_t* const wide = by_width.lists[2];
     std::vector<std::size_t> renumbered;
-    std::size_t bytes = 0, pairs = 0, quads = 0;
     // The query's numbers of the candidates that the lanes cannot read in
     // place, and where each one ends in `numbers`.
     PackedBytes numbers;
@@ -131,39 +130,22 @@ class EditBatch {
       kCandidateLanes<Metric>(numbers_.sequence().data(), pattern_.size(), numbers_.numbers(), numbered, out);
       numbered.clear();
     };
-    // The lanes' own candidates first, in a loop kept small enough for its
-    // counts to stay in registers; the others after.
     std::vector<std::size_t> others;
-    const bool lanes_read = lanes_, pairs_read = lanes_, quads_read = lanes_;
-    if (lanes_read && all_bytes_in_reach(candidates)) {
+    if (!lanes_) {
+      others.resize(candidates.size());
+      for (std::size_t i = 0; i < candidates.size(); ++i) others[i] = i;
+    } else if (all_bytes_in_reach(candidates)) {
       // Most lists of one script hold nothing else: their list is every
-      // candidate in order, without the loop below.
+      // candidate in order.
       for (std::size_t i = 0; i < candidates.size(); ++i) lanes[i] = i;
-      bytes = candidates.size();
+      by_width.count[0] = candidates.size();
+    } else {
+      sort_by_width(candidates, by_width);
+      others.assign(by_width.lists[3], by_width.lists[3] + by_width.count[3]);
     }
-    for (std::size_t i = bytes; i < candidates.size(); ++i) {
-      const TextView candidate = candidates[i];
-      const bool narrow = candidate.narrow(), two = candidate.width() == 2, four = candidate.width() == 4;
-      // Bitwise, not short-circuit: units of every width come mixed in any
-      // order, and a branch on which one would often be mispredicted.
-      const unsigned fits = candidate.size() - 1 < kQueryLaneMaxChars;
-      const unsigned bytes_read = unsigned{narrow} & unsigned{lanes_read};
-      const unsigned units_read = unsigned{two} & unsigned{pairs_read};
-      const unsigned fours_read = unsigned{four} & unsigned{quads_read};
-      const bool in_place = (fits & (bytes_read | units_read | fours_read)) != 0;
-      if (in_place) [[likely]] {
-        lanes[bytes] = i;
-        paged[pairs] = i;
-        wide[quads] = i;
-        bytes += narrow;
-        pairs += two;
-        quads += four;
-      } else {
-        others.push_back(i);
-      }
-    }
+    std::size_t bytes = by_width.count[0], pairs = by_width.count[1], quads = by_width.count[2];
     // Folding, the lanes read only units whose lower case is one character
-    // alone: a pass of its own, as a branch on the width in the loop above
+    // alone: a pass of its own, as a branch on the width while sorting
     // would be mispredicted.
     if (fold_) {
       const auto put_aside = [&](std::size_t i) { others.push_back(i); };
