@@ -140,6 +140,44 @@ TEST(LowerAlone, EveryTwoByteUnit) {
   EXPECT_TRUE(one[0] >= 0x01C4 && one[0] <= 0x01C6);
 }
 
+// The texts whose units all lower-case alone are kept, in order, and every
+// other one put aside: the capitals that do not, at every place of texts of
+// every length up to past two vector loads, in units of two and four bytes.
+template <class Unit>
+void keeps_texts_that_lower_alone() {
+  using quillstone::TextView;
+  constexpr char16_t kCapitals[] = {quillstone::detail::kCapitalDottedI, quillstone::detail::kCapitalSigma};
+  std::vector<std::basic_string<Unit>> texts;
+  std::vector<bool> alone;
+  for (std::size_t n = 1; n <= 70; ++n) {
+    const std::basic_string<Unit> plain(n, static_cast<Unit>(0x0101));
+    texts.push_back(plain);
+    alone.push_back(true);
+    for (std::size_t at = 0; at < n; ++at) {
+      std::basic_string<Unit> text = plain;
+      text[at] = kCapitals[(n + at) % 2];
+      texts.push_back(text);
+      alone.push_back(false);
+    }
+  }
+  std::vector<TextView> views;
+  for (const auto& text : texts) views.emplace_back(text.data(), text.size());
+  std::vector<std::size_t> which, expected, aside, expected_aside;
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    which.push_back(i);
+    (alone[i] ? expected : expected_aside).push_back(i);
+  }
+  const std::size_t kept = quillstone::detail::keep_lower_alone<Unit>(
+      views, which.data(), which.size(), [&](std::size_t i) { aside.push_back(i); });
+  EXPECT_EQ(std::vector<std::size_t>(which.begin(), which.begin() + kept), expected);
+  EXPECT_EQ(aside, expected_aside);
+}
+
+TEST(LowerAlone, KeepsTextsThatLowerAlone) {
+  keeps_texts_that_lower_alone<char16_t>();
+  keeps_texts_that_lower_alone<char32_t>();
+}
+
 // The same from U+10000 on: every character there has its lower case alone
 // and as a character from U+10000 on, and the preimages of each are those
 // that lower_alone() sends to it, found within the reach they are sought

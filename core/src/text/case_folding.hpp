@@ -15,6 +15,11 @@
 #endif
 
 #include "quillstone/quillstone.hpp"
+#include "simd/target.hpp"
+
+#if defined(QUILLSTONE_LANE_TARGETS)
+#include <immintrin.h>
+#endif
 
 namespace quillstone::detail {
 
@@ -112,12 +117,49 @@ bool lower_alone_each(const Unit* units, std::size_t n) noexcept {
   return any == 0;
 }
 
+#if defined(QUILLSTONE_LANE_TARGETS)
+// keep_lower_alone() on two-byte texts: a text of up to 32 units in one
+// masked load, which reads none past its end, whatever its length.
+template <class PutAside>
+[[gnu::target(QUILLSTONE_AVX512)]] std::size_t keep_lower_alone_avx512(std::span<const TextView> texts,
+                                                                        std::size_t* which, std::size_t count,
+                                                                        PutAside& put_aside) noexcept {
+  constexpr std::size_t kUnits = 32;
+  const __m512i dotted_i = _mm512_set1_epi16(static_cast<short>(kCapitalDottedI));
+  const __m512i sigma = _mm512_set1_epi16(static_cast<short>(kCapitalSigma));
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const TextView text = texts[which[k]];
+    const auto* units = static_cast<const char16_t*>(text.data());
+    bool alone;
+    if (text.size() <= kUnits) [[likely]] {
+      const auto present = static_cast<__mmask32>(text.size() == kUnits ? ~0u : (1u << text.size()) - 1);
+      const __m512i v = _mm512_maskz_loadu_epi16(present, units);
+      alone = (_mm512_cmpeq_epi16_mask(v, dotted_i) | _mm512_cmpeq_epi16_mask(v, sigma)) == 0;
+    } else {
+      alone = lower_alone_each(units, text.size());
+    }
+    if (alone) [[likely]] {
+      which[kept++] = which[k];
+    } else {
+      put_aside(which[k]);
+    }
+  }
+  return kept;
+}
+#endif
+
 // Of the texts texts[which[k]], k < count, all of `Unit`s, keeps at the
 // front of `which`, in their order, those for which lower_alone_each()
 // holds, and returns how many; passes each other index to put_aside(index).
 template <class Unit, class PutAside>
 std::size_t keep_lower_alone(std::span<const TextView> texts, std::size_t* which, std::size_t count,
                              PutAside put_aside) noexcept {
+#if defined(QUILLSTONE_LANE_TARGETS)
+  if constexpr (sizeof(Unit) == 2) {
+    if (runs(VectorTarget::kAvx512)) return keep_lower_alone_avx512(texts, which, count, put_aside);
+  }
+#endif
   std::size_t kept = 0;
   for (std::size_t k = 0; k < count; ++k) {
     const TextView text = texts[which[k]];
