@@ -298,9 +298,9 @@ TEST(BatchLanes, CandidatesSortedByWidth) {
       expected[fits ? std::countr_zero(views[i].width()) : 3].push_back(i);
     }
     const auto sorted = [&](auto sort) {
-      std::vector<std::size_t> room(4 * (count + WidthLists::kSlack));
+      std::vector<std::size_t> room(4 * count);
       WidthLists lists;
-      for (std::size_t k = 0; k < 4; ++k) lists.lists[k] = room.data() + k * (count + WidthLists::kSlack);
+      for (std::size_t k = 0; k < 4; ++k) lists.lists[k] = room.data() + k * count;
       sort(lists);
       for (std::size_t k = 0; k < 4; ++k) {
         ASSERT_EQ(std::vector<std::size_t>(lists.lists[k], lists.lists[k] + lists.count[k]), expected[k])

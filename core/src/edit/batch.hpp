@@ -113,7 +113,7 @@ class EditBatch {
     constexpr std::size_t kChunk = 4096;
     // The candidates of each lane path, in one allocation with room for
     // every candidate in each, filled without being cleared first.
-    const std::size_t room = lanes_ ? candidates.size() + WidthLists::kSlack : 0;
+    const std::size_t room = lanes_ ? candidates.size() : 0;
     const auto lists = std::make_unique_for_overwrite<std::size_t[]>(4 * room);
     WidthLists by_width{{lists.get(), lists.get() + room, lists.get() + 2 * room, lists.get() + 3 * room}};
     std::size_t* const lanes = by_width.lists[0];

@@ -20,10 +20,10 @@ namespace quillstone::detail {
 // The lane paths' candidates by width, in order: lists[0] those of one-byte
 // units, lists[1] two-byte, lists[2] four-byte, each of 1 to
 // kQueryLaneMaxChars units, and lists[3] every other one; count[k] is the
-// length of lists[k]. Each list has room for every candidate and
-// kSlack more, which the vector form writes past its end.
+// length of lists[k]. Each list has room for every candidate: the vector
+// form writes eight places from a list's count, which is never more than
+// the candidates before the eight it reads.
 struct WidthLists {
-  static constexpr std::size_t kSlack = 8;
   std::size_t* lists[4];
   std::size_t count[4] = {};
 };
