@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <bit>
-#include <iterator>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <span>
 #include <string>

@@ -132,6 +132,8 @@ class EditBatch {
     };
     std::vector<std::size_t> others;
     if (!lanes_) {
+      // No query lanes (an empty query, or one past 64 characters): every
+      // candidate takes the paths below.
       others.resize(candidates.size());
       for (std::size_t i = 0; i < candidates.size(); ++i) others[i] = i;
     } else if (all_bytes_in_reach(candidates)) {
