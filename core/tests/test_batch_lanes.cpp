@@ -15,13 +15,9 @@
 #include <string>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 #include "edit/nibble_lanes.hpp"
 #include "edit/width_lists.hpp"
+#include "guarded_texts.hpp"
 #include "reference.hpp"
 #include "texts.hpp"
 
@@ -30,6 +26,7 @@ namespace {
 using namespace quillstone::detail;
 using quillstone::EditMetric;
 using quillstone::TextView;
+using quillstone::testing::GuardedTexts;
 using quillstone::testing::Chars;
 
 // The query's masks, a table of 256; with `fold` a letter also marks its
@@ -43,47 +40,6 @@ std::vector<std::uint64_t> masks_of(const std::string& query, bool fold) {
   }
   return masks;
 }
-
-// Texts of one unit width laid end to end in memory whose last page cannot
-// be read, the last text ending right before it; elsewhere, in ordinary
-// memory.
-template <class Unit>
-class GuardedTexts {
- public:
-  explicit GuardedTexts(const std::vector<std::basic_string<Unit>>& texts) {
-    std::size_t total = 0;
-    for (const auto& t : texts) total += t.size() * sizeof(Unit);
-#if defined(__linux__)
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    bytes_ = (total + page - 1) / page * page + page;
-    void* block = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    EXPECT_NE(block, MAP_FAILED);
-    base_ = static_cast<unsigned char*>(block);
-    EXPECT_EQ(mprotect(base_ + bytes_ - page, page, PROT_NONE), 0);
-    unsigned char* at = base_ + bytes_ - page - total;
-#else
-    owned_.resize(total);
-    unsigned char* at = owned_.data();
-#endif
-    for (const auto& t : texts) {
-      std::memcpy(at, t.data(), t.size() * sizeof(Unit));
-      views_.emplace_back(at, t.size(), static_cast<unsigned>(sizeof(Unit)));
-      at += t.size() * sizeof(Unit);
-    }
-  }
-  ~GuardedTexts() {
-#if defined(__linux__)
-    munmap(base_, bytes_);
-#endif
-  }
-  std::span<const TextView> views() const { return views_; }
-
- private:
-  unsigned char* base_ = nullptr;
-  std::size_t bytes_ = 0;
-  std::vector<unsigned char> owned_;
-  std::vector<TextView> views_;
-};
 
 TEST(BatchLanes, NibbleTablesHoldOnlyProducts) {
   NibbleMasks letters;

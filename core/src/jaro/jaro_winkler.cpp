@@ -13,6 +13,7 @@
 #include "jaro/scans.hpp"
 #include "jaro/score.hpp"
 #include "jaro/thresholds.hpp"
+#include "jaro/vector_scan.hpp"
 #include "jaro/word_scan.hpp"
 #include "masks/multi_word_masks.hpp"
 #include "text/prepared.hpp"
@@ -45,6 +46,9 @@ double direct_scan(TextView s1, TextView s2, double p) noexcept {
 }
 
 double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept {
+#if defined(QUILLSTONE_WAVEFRONT)
+  if (runs(VectorTarget::kAvx2)) return vector_scan(s1, s2, p);
+#endif
   PositionMasks masks{};
   fill_position_masks(masks, s2);
   return bit_parallel_score(masks, s2, s1, p, KeepByte{});
