@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "quillstone/quillstone.hpp"
-#include "guarded_texts.hpp"
 #include "reference.hpp"
 #include "texts.hpp"
 #include "text/case_folding.hpp"
@@ -248,42 +247,6 @@ TEST(JaroWinkler, ScanPathsAgreeBitForBit) {
     const std::vector<std::string_view> one = {s2};
     const auto batch = quillstone::jaro_winkler_batch(s1, one, p);
     ASSERT_TRUE(batch.has_value() && same_bits(batch.unchecked_value()[0], want)) << s1 << " / " << s2;
-  }
-}
-
-// Texts of a byte a character at every pair of lengths up to 64, read in
-// place from memory that ends right before a page that cannot be read: the
-// held text's windows at each offset, and bytes (0, 0x80, 0xFF) that padding
-// or a masked-off lane could be mistaken for.
-TEST(JaroWinkler, ByteTextsInPlaceAtEveryLength) {
-  std::mt19937_64 rng(0x4A57'0001);
-  static constexpr unsigned char kBytes[] = {0x00, 'a', 'b', 0x80, 0xFF};
-  const auto text = [&](std::size_t n) {
-    std::basic_string<unsigned char> t;
-    for (std::size_t k = 0; k < n; ++k) t.push_back(kBytes[rng() % std::size(kBytes)]);
-    return t;
-  };
-  const auto chars = [](const std::basic_string<unsigned char>& t) { return std::u32string(t.begin(), t.end()); };
-  for (std::size_t n1 = 1; n1 <= 64; ++n1) {
-    for (std::size_t n2 = 1; n2 <= 64; ++n2) {
-      const auto s1 = text(n1);
-      auto s2 = text(n2);
-      // Every other pair a near-copy, so that long runs of matches and transpositions occur.
-      if (n2 % 2 == 0) {
-        s2 = s1.substr(0, n2);
-        s2.resize(n2, 'a');
-        std::swap(s2[rng() % n2], s2[rng() % n2]);
-      }
-      const double want = reference_scan(chars(s1), chars(s2), 0.1);
-      // Each text in turn ends at the unreadable page.
-      const quillstone::testing::GuardedTexts<unsigned char> first_last({s1, s2}), second_last({s2, s1});
-      const auto a = first_last.views(), b = second_last.views();
-      ASSERT_TRUE(same_result(jaro_winkler(a[0], a[1], 0.1, nullopt, nullopt, nullopt), want)) << n1 << " / " << n2;
-      ASSERT_TRUE(same_result(jaro_winkler(b[1], b[0], 0.1, nullopt, nullopt, nullopt), want)) << n1 << " / " << n2;
-      ASSERT_TRUE(same_result(jaro_winkler(a[1], a[0], 0.1, nullopt, nullopt, nullopt),
-                              reference_scan(chars(s2), chars(s1), 0.1)))
-          << n1 << " / " << n2;
-    }
   }
 }
 

@@ -50,6 +50,7 @@
 #include "edit/thresholds.hpp"
 #include "edit/whole_column.hpp"
 #include "masks/growing_masks.hpp"
+#include "masks/held_bytes.hpp"
 #include "masks/pattern_masks.hpp"
 #include "text/affixes.hpp"
 #include "text/prepared.hpp"
@@ -113,6 +114,19 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
   });
 }
 
+#if defined(QUILLSTONE_WAVEFRONT)
+// A pattern of 1 to 32 bytes held in a vector, against a text of n: the
+// column's masks are compares, with no copy of the pattern to store and
+// read back first. Everything is inlined into this one function, compiled
+// for AVX2.
+template <EditMetric Metric, class Reader>
+[[gnu::target("avx2"), gnu::flatten]] std::size_t held_column_scan(TextView pattern, std::size_t m, Reader text,
+                                                                   std::size_t n, std::size_t k) noexcept {
+  const HeldBytes<1> held(units_of<unsigned char>(pattern), m);
+  return column_scan<Metric>(m, text, n, [&](char32_t c) { return held.positions(c); }, k);
+}
+#endif
+
 // A pattern of m characters against a text of n >= m, both without common
 // affixes, for one call: short patterns and single-word bands compare the
 // pattern's characters directly; the rest build the pattern's masks.
@@ -125,6 +139,9 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
   };
   // One word of compared characters for the column.
   if (m <= (narrow ? kComparedByteChars : kComparedChars)) {
+#if defined(QUILLSTONE_WAVEFRONT)
+    if (narrow && runs(VectorTarget::kAvx2)) return held_column_scan<Metric>(pattern, m, text, n, k);
+#endif
     return compared([&](auto* type) {
       using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
       const Compared chars(pattern, m, 0, 16);
