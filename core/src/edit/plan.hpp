@@ -50,7 +50,7 @@
 #include "edit/thresholds.hpp"
 #include "edit/whole_column.hpp"
 #include "masks/growing_masks.hpp"
-#include "masks/held_bytes.hpp"
+#include "masks/held_units.hpp"
 #include "masks/pattern_masks.hpp"
 #include "text/affixes.hpp"
 #include "text/prepared.hpp"
@@ -115,15 +115,18 @@ Result<std::size_t> edit_distance(TextView str_1, TextView str_2, std::optional<
 }
 
 #if defined(QUILLSTONE_WAVEFRONT)
-// A pattern of 1 to 32 bytes held in a vector, against a text of n: the
-// column's masks are compares, with no copy of the pattern to store and
-// read back first. Everything is inlined into this one function, compiled
-// for AVX2.
+// A pattern held in vectors in its own units (held_fits), against a text of
+// n: the column's masks are compares, with no copy of the pattern to store
+// and read back first. Everything is inlined into this one function,
+// compiled for AVX2.
 template <EditMetric Metric, class Reader>
 [[gnu::target("avx2"), gnu::flatten]] std::size_t held_column_scan(TextView pattern, std::size_t m, Reader text,
                                                                    std::size_t n, std::size_t k) noexcept {
-  const HeldBytes<1> held(units_of<unsigned char>(pattern), m);
-  return column_scan<Metric>(m, text, n, [&](char32_t c) { return held.positions(c); }, k);
+  return with_units(pattern, [&](const auto* units) {
+    return with_held_units(units, m, [&](const auto& held) {
+      return column_scan<Metric>(m, text, n, [&](char32_t c) { return held.positions(c); }, k);
+    });
+  });
 }
 #endif
 
@@ -137,11 +140,14 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
     if (narrow) return run(static_cast<const ComparedPattern<unsigned char>*>(nullptr));
     return run(static_cast<const ComparedPattern<char32_t>*>(nullptr));
   };
-  // One word of compared characters for the column.
-  if (m <= (narrow ? kComparedByteChars : kComparedChars)) {
+  // One word: the pattern held in vectors, or its characters compared, or
+  // its masks.
 #if defined(QUILLSTONE_WAVEFRONT)
-    if (narrow && runs(VectorTarget::kAvx2)) return held_column_scan<Metric>(pattern, m, text, n, k);
+  if (m <= kWordBits && runs(VectorTarget::kAvx2) && held_fits(m, pattern.width())) {
+    return held_column_scan<Metric>(pattern, m, text, n, k);
+  }
 #endif
+  if (m <= (narrow ? kComparedByteChars : kComparedChars)) {
     return compared([&](auto* type) {
       using Compared = std::remove_cv_t<std::remove_pointer_t<decltype(type)>>;
       const Compared chars(pattern, m, 0, 16);

@@ -46,12 +46,30 @@ double direct_scan(TextView s1, TextView s2, double p) noexcept {
 }
 
 double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept {
-#if defined(QUILLSTONE_WAVEFRONT)
-  if (runs(VectorTarget::kAvx2)) return vector_scan(s1, s2, p);
-#endif
   PositionMasks masks{};
   fill_position_masks(masks, s2);
   return bit_parallel_score(masks, s2, s1, p, KeepByte{});
+}
+
+bool vectors_hold(TextView s1, TextView s2) noexcept {
+#if defined(QUILLSTONE_WAVEFRONT)
+  const TextView& longer = s1.size() > s2.size() ? s1 : s2;
+  return runs(VectorTarget::kAvx2) && held_fits(longer.size(), longer.width());
+#else
+  static_cast<void>(s1);
+  static_cast<void>(s2);
+  return false;
+#endif
+}
+
+double vector_scan(TextView s1, TextView s2, double p) noexcept {
+#if defined(QUILLSTONE_WAVEFRONT)
+  return held_vector_scan(s1, s2, p);
+#else
+  // Not taken: vectors_hold is false here.
+  return s1.narrow() && s2.narrow() ? bit_parallel_scan(s1, s2, p)
+                                    : character_scan(s1, s1.size(), s2, s2.size(), p);
+#endif
 }
 
 double small_scan(TextView s1, std::size_t n1, TextView s2, std::size_t n2, double p) noexcept {
@@ -110,13 +128,16 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double
   double result;
   if (longer > jw::kWordChars) {
     result = jw::multiword_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
+  } else if (in.both_narrow() && longer <= jw::kDirectScanMax) {
+    result = jw::direct_scan(in.s1, in.s2, scale_value);
+  } else if (!in.both_narrow() && longer <= jw::kPlainScanMax) {
+    result = jw::small_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
+  } else if (jw::vectors_hold(in.s1, in.s2)) {
+    result = jw::vector_scan(in.s1, in.s2, scale_value);
   } else if (in.both_narrow()) {
-    result = longer <= jw::kDirectScanMax ? jw::direct_scan(in.s1, in.s2, scale_value)
-                                          : jw::bit_parallel_scan(in.s1, in.s2, scale_value);
+    result = jw::bit_parallel_scan(in.s1, in.s2, scale_value);
   } else {
-    result = longer <= jw::kPlainScanMax
-                 ? jw::small_scan(in.s1, in.n1, in.s2, in.n2, scale_value)
-                 : jw::character_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
+    result = jw::character_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
   }
 
   // A NaN cut-off compares false and never applies.

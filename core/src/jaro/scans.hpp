@@ -14,9 +14,14 @@ namespace quillstone::detail::jw {
 // words.
 double direct_scan(TextView s1, TextView s2, double p) noexcept;
 
-// Both texts 1 to 64 characters, a byte each: with AVX2 the longer is held in
-// vectors and the shorter scanned (vector_scan.hpp); elsewhere s2 becomes
-// the mask table and s1 is scanned.
+// Both texts 1 to 64 characters: whether vector_scan takes them (AVX2 runs
+// and the longer fits the vectors), and the scan that holds the longer in
+// vectors and scans the shorter (vector_scan.hpp).
+bool vectors_hold(TextView s1, TextView s2) noexcept;
+double vector_scan(TextView s1, TextView s2, double p) noexcept;
+
+// Both texts 1 to 64 characters, a byte each: s2 becomes the mask table, s1
+// is scanned.
 double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept;
 
 // Non-empty texts of at most kSmallChars characters each: widened into the

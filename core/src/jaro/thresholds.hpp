@@ -14,10 +14,10 @@ namespace quillstone::detail::jw {
 // the scan of a text held in vectors by a few nanoseconds, from six on they
 // lose (twice its time at 8 to 16 characters).
 inline constexpr std::size_t kDirectScanMax = 5;
-// Wider texts up to this length take the plain loops on characters
-// widened into the frame: below it they beat comparing each character with
-// all of the other text's at once (the character scan).
-inline constexpr std::size_t kPlainScanMax = 8;
+// Wider texts up to this length take the plain loops on characters widened
+// into the frame: up to seven characters they beat holding the longer text
+// in vectors by a few nanoseconds, from eight on they lose.
+inline constexpr std::size_t kPlainScanMax = 7;
 // Match windows of up to this many words are searched without per-character
 // cursors: a few words cost less to search than the cursors to keep.
 inline constexpr std::size_t kCursorlessWords = 4;
