@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #include "masks/character_masks.hpp"
@@ -20,27 +19,6 @@
 namespace quillstone::detail {
 
 #if defined(QUILLSTONE_WAVEFRONT)
-
-// The 32 bytes of units from `from` on of a text of n units (from < n);
-// those past its end are arbitrary. A load that would run past the text
-// stays within the page it starts on, which cannot fault, or else the rest
-// of the text is copied (so too where the sanitizers watch).
-template <class Unit>
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i text_vector(const Unit* text, std::size_t from,
-                                                                      std::size_t n) noexcept {
-  constexpr std::size_t kUnits = 32 / sizeof(Unit);
-  const Unit* at = text + from;
-  if (from + kUnits <= n) return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-#if !defined(QUILLSTONE_SANITIZED)
-  constexpr std::uintptr_t kPage = 4096;
-  if ((reinterpret_cast<std::uintptr_t>(at) & (kPage - 1)) <= kPage - 32) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-  }
-#endif
-  Unit copy[kUnits] = {};
-  std::memcpy(copy, at, (n - from) * sizeof(Unit));
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(copy));
-}
 
 // Up to kCapacity units of a text in `Vectors` vectors of 32 bytes; bit j of
 // a character's positions is set where the text holds it at j.

@@ -1,6 +1,6 @@
-// Texts read 16 units at a time into a vector, each window of 16 units made
-// into 16 bytes by a reader: without reading past a text's page, and with
-// no read past its end where a sanitizer watches.
+// Texts read into vectors in place: 16 units at a time made into 16 bytes by
+// a reader, or 32 bytes of units as they are; without reading past a text's
+// page, and with no read past its end where a sanitizer watches.
 #pragma once
 
 #include <cstddef>
@@ -58,6 +58,27 @@ template <class Windows, class Unit = typename Windows::Unit>
   if ((reinterpret_cast<std::uintptr_t>(text) & (kPage - 1)) <= kPage - 16 * sizeof(Unit)) return read.load(text);
   return shift_down(read.load(text + n - 16), 16 - n);
 #endif
+}
+
+// The 32 bytes of units from `from` on of a text of n units (from < n);
+// those past its end are arbitrary. A load that would run past the text
+// stays within the page it starts on, which cannot fault, or else the rest
+// of the text is copied (so too where the sanitizers watch).
+template <class Unit>
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i text_vector(const Unit* text, std::size_t from,
+                                                                      std::size_t n) noexcept {
+  constexpr std::size_t kUnits = 32 / sizeof(Unit);
+  const Unit* at = text + from;
+  if (from + kUnits <= n) return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+#if !defined(QUILLSTONE_SANITIZED)
+  constexpr std::uintptr_t kPage = 4096;
+  if ((reinterpret_cast<std::uintptr_t>(at) & (kPage - 1)) <= kPage - 32) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  }
+#endif
+  Unit copy[kUnits] = {};
+  std::memcpy(copy, at, (n - from) * sizeof(Unit));
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(copy));
 }
 
 // The windows of a text of a byte a character, as it is.
