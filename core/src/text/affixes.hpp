@@ -91,6 +91,42 @@ inline std::size_t equal_run_back(const A* a_end, const B* b_end, std::size_t li
   return i;
 }
 
+// Bytes against two-byte units, as names with accents meet their plain
+// forms: eight at a time, the bytes widened.
+inline std::size_t equal_run(const unsigned char* a, const char16_t* b, std::size_t limit) noexcept {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 8 <= limit; i += 8) {
+    const __m128i x = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + i)), _mm_setzero_si128());
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const auto same = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(x, y)));
+    if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(same)) / 2;
+  }
+#endif
+  while (i < limit && a[i] == b[i]) ++i;
+  return i;
+}
+inline std::size_t equal_run_back(const unsigned char* a_end, const char16_t* b_end, std::size_t limit) noexcept {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 8 <= limit; i += 8) {
+    const __m128i x =
+        _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a_end - i - 8)), _mm_setzero_si128());
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b_end - i - 8));
+    const auto same = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(x, y)));
+    if (same != 0xFFFF) return i + static_cast<std::size_t>(std::countl_one(same << 16)) / 2;
+  }
+#endif
+  while (i < limit && *(a_end - 1 - i) == *(b_end - 1 - i)) ++i;
+  return i;
+}
+inline std::size_t equal_run(const char16_t* a, const unsigned char* b, std::size_t limit) noexcept {
+  return equal_run(b, a, limit);
+}
+inline std::size_t equal_run_back(const char16_t* a_end, const unsigned char* b_end, std::size_t limit) noexcept {
+  return equal_run_back(b_end, a_end, limit);
+}
+
 template <class A, class B>
 inline Affixes common_affixes_of(const A* x, std::size_t m, const B* y, std::size_t n) noexcept {
   Affixes out;
