@@ -62,7 +62,18 @@ struct UnitNarrowing {
 }
 
 // The windows of the nibble lanes' texts, by their unit: a one-byte text as
-// it is (ByteWindows), a two-byte one narrowed.
+// it is, a two-byte one narrowed.
+struct ByteWindows {
+  using Unit = unsigned char;
+  [[gnu::target("avx2"), gnu::always_inline]] __m128i load(const unsigned char* p) const noexcept {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  }
+  [[gnu::target("avx2"), gnu::always_inline]] __m128i operator()(const unsigned char* text, std::size_t from,
+                                                                  std::size_t n) const noexcept {
+    return text_window(*this, text, from, n);
+  }
+};
+
 struct UnitWindows {
   using Unit = char16_t;
   const UnitNarrowing* narrowing;

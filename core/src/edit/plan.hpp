@@ -21,10 +21,10 @@
 //   - edit_distance, the scalar operation: the length bound and empty
 //     texts, the common affixes, small bounds on long texts to the edit
 //     sequences or the diagonals (bounded.hpp);
-//   - one_off_distance, a pattern for one text: a short pattern's
-//     characters compared, a single-word band, or the pattern's masks
-//     (built at once without a bound, filled as the bands reach them with
-//     one);
+//   - one_off_distance, a pattern for one text: a one-word pattern held
+//     in vectors, a short pattern's characters compared, a single-word
+//     band, or the pattern's masks (built at once without a bound, filled
+//     as the bands reach them with one);
 //   - long_pattern_distance, past 64 characters without a bound, or with
 //     one far above the distance: bands of doubling width, until one holds
 //     the distance or the whole column would cost less (whole_column_pays);
@@ -131,8 +131,9 @@ template <EditMetric Metric, class Reader>
 #endif
 
 // A pattern of m characters against a text of n >= m, both without common
-// affixes, for one call: short patterns and single-word bands compare the
-// pattern's characters directly; the rest build the pattern's masks.
+// affixes, for one call: a one-word pattern is held in vectors where AVX2
+// runs; short patterns and single-word bands compare the pattern's
+// characters directly; the rest build the pattern's masks.
 template <EditMetric Metric, class Reader>
 std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextView text_units, Reader text,
                              std::size_t n, std::size_t k) noexcept {

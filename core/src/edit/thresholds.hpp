@@ -48,7 +48,9 @@ inline constexpr std::size_t kCountsApart = 3;
 
 // ---------------------------------------------------------------- short patterns
 
-// Patterns of up to this many characters (bytes, or widened to 32 bits)
+// Where AVX2 runs, a pattern of one word is held in vectors in its own units
+// when it fits them (held_fits). Elsewhere, or when it does not fit,
+// patterns of up to this many characters (bytes, or widened to 32 bits)
 // compare their characters with each text character instead of building a
 // table: a table costs more than the comparisons of one short pair. Wider
 // characters go further: their table hashes or pages each lookup, and on

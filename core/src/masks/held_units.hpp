@@ -82,8 +82,12 @@ template <class Unit, class Run>
 [[gnu::target("avx2")]] inline auto with_held_units(const Unit* text, std::size_t n, Run run) noexcept {
   constexpr std::size_t kPerVector = 32 / sizeof(Unit);
   if (n <= kPerVector) return run(HeldUnits<Unit, 1>(text, n));
-  if (sizeof(Unit) == 1 || n <= 2 * kPerVector) return run(HeldUnits<Unit, 2>(text, n));
-  return run(HeldUnits<Unit, sizeof(Unit) == 1 ? 2 : 4>(text, n));
+  if constexpr (sizeof(Unit) == 1) {
+    return run(HeldUnits<Unit, 2>(text, n));
+  } else {
+    if (n <= 2 * kPerVector) return run(HeldUnits<Unit, 2>(text, n));
+    return run(HeldUnits<Unit, 4>(text, n));
+  }
 }
 
 // Whether a text of n units of `width` bytes fits the held vectors.

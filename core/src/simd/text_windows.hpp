@@ -81,18 +81,6 @@ template <class Unit>
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(copy));
 }
 
-// The windows of a text of a byte a character, as it is.
-struct ByteWindows {
-  using Unit = unsigned char;
-  [[gnu::target("avx2"), gnu::always_inline]] __m128i load(const unsigned char* p) const noexcept {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  }
-  [[gnu::target("avx2"), gnu::always_inline]] __m128i operator()(const unsigned char* text, std::size_t from,
-                                                                  std::size_t n) const noexcept {
-    return text_window(*this, text, from, n);
-  }
-};
-
 #endif
 
 }  // namespace quillstone::detail
