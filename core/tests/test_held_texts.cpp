@@ -1,6 +1,6 @@
-// Short texts read in place by the three measures, at every pair of lengths
-// up to 64, in every pair of unit widths, each text ending right before a
-// page that cannot be read: a text held in vectors is loaded at every
+// Texts read in place by the three measures, at every pair of lengths up to
+// 64 and at word boundaries past it, in every pair of unit widths, each text
+// ending right before a page that cannot be read: a text held in vectors is loaded at every
 // offset, and its units past the end must neither be read from that page
 // nor match. Against the plain references, bit for bit.
 #include <gtest/gtest.h>
@@ -105,6 +105,23 @@ TYPED_TEST(HeldTexts, EveryPairOfLengthsAgreesWithTheReferences) {
       const std::u32string s2 = text_of<U2>(rng, n2, n2 % 2 == 0 ? &s1 : nullptr);
       SCOPED_TRACE(std::to_string(n1) + " / " + std::to_string(n2));
       expect_all_agree<U1, U2>(s1, s2, (n1 + n2) % 3 == 0 ? std::optional<std::size_t>{(n1 + n2) / 8} : nullopt);
+    }
+  }
+}
+
+// Past one word: texts held a word at a time, lengths at the word
+// boundaries and at the largest held text, and just past it.
+TYPED_TEST(HeldTexts, LongTextsAtWordBoundariesAgree) {
+  using U1 = typename TypeParam::First;
+  using U2 = typename TypeParam::Second;
+  std::mt19937_64 rng(0x4A57'0002);
+  static constexpr std::size_t kLengths[] = {1, 63, 65, 127, 128, 129, 200, 255, 256, 257, 511, 512, 513};
+  for (const std::size_t n1 : kLengths) {
+    for (const std::size_t n2 : kLengths) {
+      const std::u32string s1 = text_of<U1>(rng, n1, nullptr);
+      const std::u32string s2 = text_of<U2>(rng, n2, (n1 + n2) % 2 == 0 ? &s1 : nullptr);
+      SCOPED_TRACE(std::to_string(n1) + " / " + std::to_string(n2));
+      expect_all_agree<U1, U2>(s1, s2, nullopt);
     }
   }
 }

@@ -54,6 +54,7 @@ double bit_parallel_scan(TextView s1, TextView s2, double p) noexcept {
 bool vectors_hold(TextView s1, TextView s2) noexcept {
 #if defined(QUILLSTONE_WAVEFRONT)
   const TextView& longer = s1.size() > s2.size() ? s1 : s2;
+  if (longer.size() > kWordChars) return runs(VectorTarget::kAvx2) && longer.size() <= kHeldWordsMax;
   return runs(VectorTarget::kAvx2) && held_fits(longer.size(), longer.width());
 #else
   static_cast<void>(s1);
@@ -126,14 +127,14 @@ Result<double> jaro_winkler(TextView str_1, TextView str_2, std::optional<double
   const double scale_value = scale.unchecked_value();
   const std::size_t longer = std::max(in.n1, in.n2);
   double result;
-  if (longer > jw::kWordChars) {
-    result = jw::multiword_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
-  } else if (in.both_narrow() && longer <= jw::kDirectScanMax) {
+  if (in.both_narrow() && longer <= jw::kDirectScanMax) {
     result = jw::direct_scan(in.s1, in.s2, scale_value);
   } else if (!in.both_narrow() && longer <= jw::kPlainScanMax) {
     result = jw::small_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
   } else if (jw::vectors_hold(in.s1, in.s2)) {
     result = jw::vector_scan(in.s1, in.s2, scale_value);
+  } else if (longer > jw::kWordChars) {
+    result = jw::multiword_scan(in.s1, in.n1, in.s2, in.n2, scale_value);
   } else if (in.both_narrow()) {
     result = jw::bit_parallel_scan(in.s1, in.s2, scale_value);
   } else {

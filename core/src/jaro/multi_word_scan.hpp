@@ -51,10 +51,13 @@ struct MultiWordScratch {
 // stays empty for that character, so every step costs a few words and each
 // word of each row is skipped at most once. A window of a few words is
 // searched faster without them.
-template <bool Cursors, class Char1, class Char2>
-double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
-                            std::size_t n1, const Char2* s2, std::size_t n2,
-                            MultiWordScratch& scratch, double p) noexcept {
+//
+// `row_of(c)` gives c's row number (for the cursors) and `words(c, r)` its
+// row, whose word k is words(c, r)[k]: a row of the table, or words found
+// on demand.
+template <bool Cursors, class Char1, class Char2, class RowOf, class Words>
+double multiword_match_rows(RowOf row_of, Words words, std::size_t rows, const Char1* s1, std::size_t n1,
+                            const Char2* s2, std::size_t n2, MultiWordScratch& scratch, double p) noexcept {
   const std::size_t w = match_window(n1, n2);
   // From position n2 + w on, the window lies past the end of s2; no match
   // lies at or past position n1 + w of s2.
@@ -63,7 +66,7 @@ double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const 
   const std::size_t words2 = (std::min(n2, n1 + w) + kWordBits - 1) / kWordBits;
   scratch.matched1.assign(words1, 0);
   scratch.matched2.assign(words2, 0);
-  if (Cursors && scratch.cursor.size() != masks.rows()) scratch.cursor.assign(masks.rows(), 0);
+  if (Cursors && scratch.cursor.size() != rows) scratch.cursor.assign(rows, 0);
   std::uint64_t* matched1 = scratch.matched1.data();
   std::uint64_t* matched2 = scratch.matched2.data();
   std::uint32_t* cursor = scratch.cursor.data();
@@ -71,8 +74,8 @@ double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const 
 
   std::size_t m = 0;
   for (std::size_t i = 0; i < scan_end; ++i) {
-    const std::size_t r = find(s1[i]);
-    const std::uint64_t* pm = masks.row(r);
+    const std::size_t r = row_of(s1[i]);
+    const auto pm = words(s1[i], r);
     const std::size_t lo = i > w ? i - w : 0;
     const std::size_t hi = std::min(n2, i + w + 1);
     const std::size_t lo_word = lo / kWordBits, last_word = (hi - 1) / kWordBits;
@@ -118,15 +121,18 @@ double multiword_match_with(const MultiWordMasks& masks, RowFinder& find, const 
   return score(m, t, n1, n2, prefix, p);
 }
 
-// The windows of few words are searched without cursors.
+// Against the rows of a table: the windows of few words are searched
+// without cursors.
 template <class Char1, class Char2>
 double multiword_match(const MultiWordMasks& masks, RowFinder& find, const Char1* s1,
                        std::size_t n1, const Char2* s2, std::size_t n2,
                        MultiWordScratch& scratch, double p) noexcept {
   const std::size_t window_words = (2 * match_window(n1, n2) + 1) / kWordBits + 2;
+  const auto row_of = [&](auto c) { return find(c); };
+  const auto words = [&](auto, std::size_t r) { return masks.row(r); };
   return window_words <= kCursorlessWords
-             ? multiword_match_with<false>(masks, find, s1, n1, s2, n2, scratch, p)
-             : multiword_match_with<true>(masks, find, s1, n1, s2, n2, scratch, p);
+             ? multiword_match_rows<false>(row_of, words, masks.rows(), s1, n1, s2, n2, scratch, p)
+             : multiword_match_rows<true>(row_of, words, masks.rows(), s1, n1, s2, n2, scratch, p);
 }
 
 }  // namespace quillstone::detail::jw

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "jaro/multi_word_scan.hpp"
+#include "jaro/thresholds.hpp"
 #include "jaro/word_scan.hpp"
 #include "masks/held_units.hpp"
 #include "simd/target.hpp"
@@ -16,6 +18,29 @@ namespace quillstone::detail::jw {
 
 #if defined(QUILLSTONE_WAVEFRONT)
 
+// The row of one character in held words, each word found as the window
+// reaches it.
+template <class Held>
+struct HeldRow {
+  const Held& held;
+  char32_t c;
+  [[gnu::target("avx2")]] std::uint64_t operator[](std::size_t k) const noexcept { return held.word(c, k); }
+};
+
+// Texts past 64 characters, the longer of up to kHeldWordsMax: the windows
+// of the multi-word scan read the held words, with no table and no map of
+// characters to build.
+template <class Scanned, class Held>
+[[gnu::target("avx2")]] inline double held_words_scan(const Scanned* scanned, std::size_t ns, const Held* held,
+                                                      std::size_t nh, double p) noexcept {
+  const HeldWords<Held, kHeldWordsMax / kWordBits> table(held, nh);
+  MultiWordScratch scratch;
+  return multiword_match_rows<false>(
+      [](auto) { return std::size_t{0}; },
+      [&](auto c, std::size_t) { return HeldRow<decltype(table)>{table, static_cast<char32_t>(c)}; }, 1, scanned,
+      ns, held, nh, scratch, p);
+}
+
 // The longer text is held and the shorter scanned: each scanned character
 // is a step of the chain of matches, while the compares beside it do not
 // wait on one another. Matching is symmetric (word_scan), so the score is
@@ -24,6 +49,7 @@ namespace quillstone::detail::jw {
 template <class Scanned, class Held>
 [[gnu::target("avx2")]] inline double held_scan(const Scanned* scanned, std::size_t ns, const Held* held,
                                                 std::size_t nh, double p) noexcept {
+  if (nh > kWordBits) return held_words_scan(scanned, ns, held, nh, p);
   return with_held_units(held, nh, [&](const auto& table) {
     return word_scan(
         ns, [&](std::size_t i) { return static_cast<char32_t>(scanned[i]); }, nh,

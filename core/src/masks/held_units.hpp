@@ -4,6 +4,7 @@
 // lookup.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -29,6 +30,7 @@ class HeldUnits {
   static constexpr std::size_t kCapacity = kPerVector * Vectors;
   static_assert(kCapacity <= kWordBits);
 
+  HeldUnits() noexcept = default;  // to be assigned
   [[gnu::target("avx2")]] HeldUnits(const Unit* text, std::size_t n) noexcept
       : valid_(n == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1) {
     // Vectors past the end read nothing; units past it are masked off.
@@ -73,6 +75,27 @@ class HeldUnits {
 
   __m256i units_[Vectors];
   std::uint64_t valid_;
+};
+
+// A text of up to 64 · Words units held a word of 64 positions at a time;
+// word k of a character's positions is word(c, k), for k below the text's
+// words.
+template <class Unit, std::size_t Words>
+class HeldWords {
+ public:
+  [[gnu::target("avx2")]] HeldWords(const Unit* text, std::size_t n) noexcept {
+    for (std::size_t k = 0; k * kWordBits < n; ++k) {
+      words_[k] = Word(text + k * kWordBits, std::min(kWordBits, n - k * kWordBits));
+    }
+  }
+
+  [[gnu::target("avx2")]] std::uint64_t word(char32_t c, std::size_t k) const noexcept {
+    return words_[k].positions(c);
+  }
+
+ private:
+  using Word = HeldUnits<Unit, kWordBits / (32 / sizeof(Unit))>;
+  Word words_[Words];
 };
 
 // Calls run(held) with the text of n units (1 to 64) held in the fewest
