@@ -6,7 +6,9 @@
 #include <optional>
 #include <vector>
 
+#include "edit/prefilters.hpp"
 #include "edit/recurrence.hpp"
+#include "edit/thresholds.hpp"
 #include "masks/character_masks.hpp"
 #include "masks/pattern_masks.hpp"
 #include "text/affixes.hpp"
@@ -15,9 +17,10 @@
 namespace quillstone::detail {
 
 // The plan for patterns past 64 characters (plan.hpp).
+// `apart`: texts without a bound that do not look alike (look_alike).
 template <EditMetric Metric, class Reader, class Masks>
 std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m, Reader text, std::size_t n,
-                                  std::size_t k, std::size_t excess) noexcept;
+                                  std::size_t k, std::size_t excess, bool apart) noexcept;
 
 // A pattern prepared once for any number of texts: its characters' match
 // masks in one word (at most 64 characters) or in PatternMasks. The text it
@@ -49,19 +52,21 @@ class EditPattern {
     if (m == 0) return len;
     if (len == 0) return m;
     const TextView rest = other.substr(prefix, len);
-    return with_reader(rest, [&](auto reader) { return scan(prefix, m, reader, len, k, 0); });
+    const bool apart = k >= kUnbounded && m > kWordBits && len >= kLikenessBytes &&
+                       !look_alike(text_.substr(prefix, m), rest);
+    return with_reader(rest, [&](auto reader) { return scan(prefix, m, reader, len, k, 0, apart); });
   }
 
   // Pattern positions `begin` to begin + m against a text of n characters,
   // neither empty.
   template <class Reader>
   std::size_t scan(std::size_t begin, std::size_t m, Reader text, std::size_t n, std::size_t k,
-                   std::size_t excess) const noexcept {
+                   std::size_t excess, bool apart = false) const noexcept {
     if (word_) {
       const CharacterMasks& masks = *word_;
       return column_scan<Metric>(m, text, n, [&](auto c) { return masks.lookup(c) >> begin; }, k);
     }
-    return long_pattern_distance<Metric>(*blocks_, begin, m, text, n, k, excess);
+    return long_pattern_distance<Metric>(*blocks_, begin, m, text, n, k, excess, apart);
   }
 
  private:

@@ -165,10 +165,12 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
   std::size_t single_tried = 0, single_read = 0;
   // Without a cutoff a pattern of a few words tries only a narrow band, and
   // only on texts that look alike: the whole column costs little more than
-  // a band that fails.
+  // a band that fails. Longer texts that do not look alike fail every band
+  // up to about the whole column, which they take at once.
   const bool few = k >= kUnbounded && m <= kFewWords * kWordBits;
   static_assert(kLikenessBytes <= kWordBits);  // both texts have more characters
-  if (n - m <= kWordBand && (!few || look_alike(pattern, text_units))) {
+  const bool apart = k >= kUnbounded && !look_alike(pattern, text_units);
+  if (n - m <= kWordBand && !apart) {
     const std::size_t widest = few ? std::min(kWordBand, n - m + kFewWordsBand) : kWordBand;
     const std::size_t tried = std::min({k, std::max(m, n), widest});
     const Band band(m, n, tried);
@@ -191,7 +193,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
   // Without a cutoff the bands reach the whole pattern: its masks are built
   // at once, which costs less than filling them as the scan goes, and the
   // doubling bands start with the single word.
-  if (k >= kUnbounded) return EditPattern<Metric>(pattern).scan(0, m, text, n, k, excess);
+  if (k >= kUnbounded) return EditPattern<Metric>(pattern).scan(0, m, text, n, k, excess, apart);
   // Under one they are filled as far as the bands reach.
   // `narrow_pattern` says at compile time whether a band may compare bytes.
   const auto run = [&](auto masks, auto narrow_pattern) {
@@ -230,7 +232,7 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
       }
     }
     if (excess != 0) return long_pattern_scan<Metric>(masks, 0, m, text, n, std::min(k, std::max(m, n)));
-    return long_pattern_distance<Metric>(masks, 0, m, text, n, k, excess);
+    return long_pattern_distance<Metric>(masks, 0, m, text, n, k, excess, false);
   };
   if (narrow) return run(GrowingMasks(pattern), std::true_type{});
   return run(GrowingMasks(pattern), std::false_type{});
@@ -242,13 +244,13 @@ std::size_t one_off_distance(TextView pattern, std::size_t m, bool narrow, TextV
 template <EditMetric Metric, class Reader, class Masks>
 std::size_t long_pattern_distance(Masks& masks, std::size_t begin, std::size_t m,
                                   Reader text, std::size_t n, std::size_t k,
-                                  std::size_t excess) noexcept {
+                                  std::size_t excess, bool apart) noexcept {
   const std::size_t gap = m > n ? m - n : n - m;
   k = std::min(k, std::max(m, n));  // no distance is larger
   const bool unbounded = k == std::max(m, n);
-  // A few words: a failed narrow band would cost about as much as the whole
-  // column.
-  if (unbounded && m <= kFewWords * kWordBits) return full_scan<Metric>(masks, begin, m, text, n);
+  // A few words, or texts that do not look alike: a failed band would cost
+  // about as much as the whole column.
+  if (unbounded && (apart || m <= kFewWords * kWordBits)) return full_scan<Metric>(masks, begin, m, text, n);
   // The widest band a single word holds, then twice the excess each time.
   if (excess == 0) excess = gap < kWordBand ? kWordBand - gap : kWordBits;
   const std::size_t full_words = (m + kWordBits - 1) / kWordBits;
