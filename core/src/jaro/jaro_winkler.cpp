@@ -67,9 +67,8 @@ double vector_scan(TextView s1, TextView s2, double p) noexcept {
 #if defined(QUILLSTONE_WAVEFRONT)
   return held_vector_scan(s1, s2, p);
 #else
-  // Not taken: vectors_hold is false here.
-  return s1.narrow() && s2.narrow() ? bit_parallel_scan(s1, s2, p)
-                                    : character_scan(s1, s1.size(), s2, s2.size(), p);
+  // Not taken: vectors_hold is false here. The multi-word scan takes any texts.
+  return multiword_scan(s1, s1.size(), s2, s2.size(), p);
 #endif
 }
 

@@ -14,9 +14,10 @@ namespace quillstone::detail::jw {
 // words.
 double direct_scan(TextView s1, TextView s2, double p) noexcept;
 
-// Both texts 1 to 64 characters: whether vector_scan takes them (AVX2 runs
-// and the longer fits the vectors), and the scan that holds the longer in
-// vectors and scans the shorter (vector_scan.hpp).
+// Non-empty texts: whether vector_scan takes them (AVX2 runs and the longer
+// fits the vectors: up to 64 characters in one word, up to kHeldWordsMax a
+// word at a time), and the scan that holds the longer in vectors and scans
+// the shorter (vector_scan.hpp).
 bool vectors_hold(TextView s1, TextView s2) noexcept;
 double vector_scan(TextView s1, TextView s2, double p) noexcept;
 
