@@ -44,8 +44,7 @@ template <class Scanned, class Held>
 // The longer text is held and the shorter scanned: each scanned character
 // is a step of the chain of matches, while the compares beside it do not
 // wait on one another. Matching is symmetric (word_scan), so the score is
-// the same either way round. Everything is inlined into this one function,
-// compiled for AVX2, once for each pair of unit widths.
+// the same either way round.
 template <class Scanned, class Held>
 [[gnu::target("avx2")]] inline double held_scan(const Scanned* scanned, std::size_t ns, const Held* held,
                                                 std::size_t nh, double p) noexcept {
@@ -58,7 +57,9 @@ template <class Scanned, class Held>
   });
 }
 
-// Texts of a byte a character, the most common, in a function of their own.
+// Everything is inlined into these two functions, compiled for AVX2, once
+// for each pair of unit widths; texts of a byte a character, the most
+// common, in a function of their own.
 [[gnu::target("avx2"), gnu::flatten]] inline double held_byte_scan(const unsigned char* scanned, std::size_t ns,
                                                                    const unsigned char* held, std::size_t nh,
                                                                    double p) noexcept {
