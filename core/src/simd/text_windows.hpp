@@ -35,6 +35,13 @@ namespace quillstone::detail {
   return _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShift + shift)));
 }
 
+// Whether `bytes` bytes from `at` lie in the page `at` is on: pages are at
+// least 4 KiB, so such a load cannot fault, whatever lies past the text.
+inline bool stays_in_page(const void* at, std::size_t bytes) noexcept {
+  constexpr std::uintptr_t kPage = 4096;
+  return (reinterpret_cast<std::uintptr_t>(at) & (kPage - 1)) <= kPage - bytes;
+}
+
 // Units from..from + 15 of a text of n units (from < n) as 16 bytes, each
 // 16 units read by read.load(p); those past its end are arbitrary. A load
 // of 16 units that would run past the text reads the 16 ending with its
@@ -51,11 +58,10 @@ template <class Windows, class Unit = typename Windows::Unit>
   std::memcpy(copy, text, n * sizeof(Unit));
   return read.load(copy);
 #else
-  // Pages are at least 4 KiB. Sixteen units from the text's start stay in
-  // its first page, or else the 16 ending with its last unit are in its
-  // first page or the page its end is on.
-  constexpr std::uintptr_t kPage = 4096;
-  if ((reinterpret_cast<std::uintptr_t>(text) & (kPage - 1)) <= kPage - 16 * sizeof(Unit)) return read.load(text);
+  // Sixteen units from the text's start stay in its first page, or else the
+  // 16 ending with its last unit are in its first page or the page its end
+  // is on.
+  if (stays_in_page(text, 16 * sizeof(Unit))) return read.load(text);
   return shift_down(read.load(text + n - 16), 16 - n);
 #endif
 }
@@ -71,10 +77,7 @@ template <class Unit>
   const Unit* at = text + from;
   if (from + kUnits <= n) return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 #if !defined(QUILLSTONE_SANITIZED)
-  constexpr std::uintptr_t kPage = 4096;
-  if ((reinterpret_cast<std::uintptr_t>(at) & (kPage - 1)) <= kPage - 32) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-  }
+  if (stays_in_page(at, 32)) return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
 #endif
   Unit copy[kUnits] = {};
   std::memcpy(copy, at, (n - from) * sizeof(Unit));
